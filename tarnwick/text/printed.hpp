@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "tarnwick/text/export.hpp"
+
+namespace tarnwick::text {
+
+// Printed form of a text in log lines: 'abc', with backslash escapes for "\", the quote and
+// control characters ("\n", "\t", "\r", "\xNN"); double quotes instead when the text holds a
+// single quote and no double quote: "it's".
+TARNWICK_TEXT_EXPORT std::string quoted(std::string_view text);
+
+// Printed form of a list of texts: ['a', 'b'].
+TARNWICK_TEXT_EXPORT std::string quoted_list(const std::vector<std::string>& items);
+
+// Printed form of a record: {'Key': value, ...} in the given order; each value is already in
+// its printed form (quoted(...) for texts, format_int(...) for numbers).
+TARNWICK_TEXT_EXPORT std::string
+printed_record(const std::vector<std::pair<std::string, std::string>>& fields);
+
+} // namespace tarnwick::text
