@@ -13,6 +13,20 @@ namespace tarnwick::text {
 // control characters ("\n", "\t", "\r", "\xNN"); double quotes instead when the text holds a
 // single quote and no double quote: "it's".
 TARNWICK_TEXT_EXPORT std::string quoted(std::string_view text);
+// The same for std::string and C texts. These exact overloads keep an unqualified call with a
+// std::string argument from picking std::quoted through argument-dependent lookup.
+inline std::string quoted(const std::string& text)
+{
+  return quoted(std::string_view(text));
+}
+inline std::string quoted(std::string& text)
+{
+  return quoted(std::string_view(text));
+}
+inline std::string quoted(const char* text)
+{
+  return quoted(std::string_view(text));
+}
 
 // Printed form of a list of texts: ['a', 'b'].
 TARNWICK_TEXT_EXPORT std::string quoted_list(const std::vector<std::string>& items);

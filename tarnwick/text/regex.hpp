@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +17,9 @@ struct RegexOptions
 {
   bool caseless = false; // ignore case
   bool unicode = false;  // PCRE2_UCP: Unicode-aware \w \s \d \b and POSIX classes
+  // Most backtracking steps one match may take before it fails with an error; 0 keeps
+  // PCRE2's own limit.
+  std::uint32_t match_limit = 0;
 };
 
 // One match: group 0 is the whole match. A group that did not take part is absent, which is not

@@ -56,5 +56,11 @@ TARNWICK_TEXT_EXPORT std::size_t length(std::string_view text);
 
 // The first `count` code points of `text` (all of it when shorter).
 TARNWICK_TEXT_EXPORT std::string truncate(std::string_view text, std::size_t count);
+// The same for C texts: with POSIX's truncate(path, length) in view, a call with a literal is
+// ambiguous (a compile error) rather than a call that cuts a file.
+inline std::string truncate(const char* text, std::size_t count)
+{
+  return truncate(std::string_view(text), count);
+}
 
 } // namespace tarnwick::text

@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "tarnwick/text/error.hpp"
+#include "tarnwick/text/lines.hpp"
+#include "tarnwick/text/ordered_map.hpp"
+
+namespace fs = std::filesystem;
+using namespace tarnwick::text;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+class TextFile : public ::testing::Test
+{
+protected:
+  void SetUp() override
+  {
+    std::random_device random;
+    m_dir = fs::temp_directory_path() / ("tarnwick-text-" + std::to_string(random()));
+    fs::create_directories(m_dir);
+  }
+  void TearDown() override { fs::remove_all(m_dir); }
+
+  fs::path write(const std::string& name, std::string_view bytes)
+  {
+    const fs::path path = m_dir / name;
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+
+  fs::path m_dir;
+};
+
+} // namespace
+
+TEST(SplitLines, KeepsLineFeedsAndCountsLinesLikeAFile)
+{
+  EXPECT_EQ(split_lines(""), Lines{});
+  EXPECT_EQ(split_lines("a\nb\n"), (Lines{"a\n", "b\n"}));
+  EXPECT_EQ(split_lines("a\n\nb"), (Lines{"a\n", "\n", "b"}));
+  EXPECT_EQ(split_lines("\n"), (Lines{"\n"}));
+}
+
+TEST(SplitCells, SplitsAtEveryTabKeepingEmptyCellsUntrimmed)
+{
+  EXPECT_EQ(split_cells("x\t\n"), (Row{"x", "\n"}));
+  EXPECT_EQ(split_cells(" a \t\tb\n"), (Row{" a ", "", "b\n"}));
+  EXPECT_EQ(split_cells(""), (Row{""}));
+  EXPECT_EQ(split_cells("\t"), (Row{"", ""}));
+}
+
+TEST(ParseRows, GivesOneRowPerLine)
+{
+  const auto rows = parse_rows("h1\th2\n\tv\nlast");
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[1], (Row{"", "v\n"}));
+  EXPECT_EQ(rows[2], (Row{"last"}));
+  EXPECT_TRUE(parse_rows("").empty());
+}
+
+TEST_F(TextFile, NormalisesLineEndsAndDropsTheByteOrderMark)
+{
+  const auto path = write("sheet.txt", "\xEF\xBB\xBFh\tx\r\nCR only\rLF\n\r\nend");
+  EXPECT_EQ(read_text_file(path), "h\tx\nCR only\nLF\n\nend");
+  EXPECT_EQ(read_lines(path), (Lines{"h\tx\n", "CR only\n", "LF\n", "\n", "end"}));
+  EXPECT_EQ(read_rows(path)[0], (Row{"h", "x\n"}));
+}
+
+TEST_F(TextFile, EmptyFileHasNoLines)
+{
+  EXPECT_TRUE(read_lines(write("empty.txt", "")).empty());
+  EXPECT_TRUE(read_lines(write("bom.txt", "\xEF\xBB\xBF")).empty());
+}
+
+TEST_F(TextFile, KeepsUtf8AndFallsBackToWindows1252)
+{
+  EXPECT_EQ(read_text_file(write("utf8.txt", "caf\xC3\xA9 \xE2\x82\xAC")), "café €");
+  EXPECT_EQ(read_text_file(write("cp1252.txt", "caf\xE9 \x80\r\n")), "café €\n");
+  // The five bytes Windows-1252 leaves undefined still come through as their C1 code points.
+  EXPECT_EQ(read_text_file(write("undefined.txt", "\x81\x8D\x8F\x90\x9D")),
+            "\u0081\u008D\u008F\u0090\u009D");
+}
+
+TEST_F(TextFile, ReadsNonAsciiPaths)
+{
+  EXPECT_EQ(read_lines(write("规格 Spec.txt", "a\n")), (Lines{"a\n"}));
+}
+
+TEST_F(TextFile, MissingFileRaisesFileNotFoundNamingThePath)
+{
+  const fs::path missing = m_dir / "missing.txt";
+  try {
+    read_text_file(missing);
+    FAIL() << "no error";
+  } catch (const tarnwick::FileNotFoundError& e) {
+    EXPECT_NE(std::string(e.what()).find(missing.string()), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(read_rows(""), tarnwick::FileNotFoundError);
+}
+
+TEST_F(TextFile, FolderRaisesErrorButNotFileNotFound)
+{
+  try {
+    read_lines(m_dir);
+    FAIL() << "no error";
+  } catch (const tarnwick::FileNotFoundError&) {
+    FAIL() << "a folder exists";
+  } catch (const tarnwick::Error& e) {
+    EXPECT_NE(std::string(e.what()).find(m_dir.string()), std::string::npos) << e.what();
+  }
+}
+
+TEST(OrderedMap, StoringUnderAnExistingKeyKeepsItsPlace)
+{
+  OrderedMap<std::string, int> map;
+  map["b"] = 1;
+  map["a"] = 2;
+  map["c"] = 3;
+  map["a"] = 20;
+  map.insert_or_assign("b", 10);
+  std::vector<std::pair<std::string, int>> items(map.begin(), map.end());
+  EXPECT_EQ(items, (std::vector<std::pair<std::string, int>>{{"b", 10}, {"a", 20}, {"c", 3}}));
+}
