@@ -1,5 +1,6 @@
 #include "tarnwick/text/unicode.hpp"
 
+#include <pcre2.h>
 #include <unicode/locid.h>
 #include <unicode/uchar.h>
 #include <unicode/ucnv.h>
@@ -209,8 +210,17 @@ bool is_word(char32_t cp)
   if (!valid_code_point(cp)) {
     return false;
   }
-  const uint32_t mask = U_GET_GC_MASK(static_cast<UChar32>(cp));
-  return (mask & (U_GC_L_MASK | U_GC_N_MASK | U_GC_MN_MASK | U_GC_PC_MASK)) != 0;
+  if (cp == U'_') {
+    return true;
+  }
+  // The same set as \w of the Unicode-aware patterns of the PCRE2 we link: letters and
+  // numbers, and from PCRE2 10.43 on also non-spacing marks and connector punctuation.
+#if PCRE2_MAJOR > 10 || (PCRE2_MAJOR == 10 && PCRE2_MINOR >= 43)
+  constexpr uint32_t k_word = U_GC_L_MASK | U_GC_N_MASK | U_GC_MN_MASK | U_GC_PC_MASK;
+#else
+  constexpr uint32_t k_word = U_GC_L_MASK | U_GC_N_MASK;
+#endif
+  return (U_GET_GC_MASK(static_cast<UChar32>(cp)) & k_word) != 0;
 }
 
 bool is_valid_utf8(std::string_view bytes)

@@ -28,8 +28,8 @@ TARNWICK_TEXT_EXPORT bool is_lower(char32_t cp);  // property Lowercase
 TARNWICK_TEXT_EXPORT bool is_digit(char32_t cp);  // Numeric_Type Decimal or Digit
 TARNWICK_TEXT_EXPORT bool is_alpha(char32_t cp);  // general category L*
 TARNWICK_TEXT_EXPORT bool is_alnum(char32_t cp);  // category L* or Numeric_Type not None
-// A word character of the Unicode-aware patterns: letter, digit (Nd) or "_" and the rest of
-// PCRE2's UCP \w (categories L, N, Mn, Pc).
+// A word character of the Unicode-aware patterns (PCRE2's UCP \w): a letter or number of any
+// script (categories L, N) or "_"; PCRE2 10.43 and later add categories Mn and Pc.
 TARNWICK_TEXT_EXPORT bool is_word(char32_t cp);
 
 // True when `bytes` is valid UTF-8.

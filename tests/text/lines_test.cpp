@@ -125,3 +125,34 @@ TEST(OrderedMap, StoringUnderAnExistingKeyKeepsItsPlace)
   std::vector<std::pair<std::string, int>> items(map.begin(), map.end());
   EXPECT_EQ(items, (std::vector<std::pair<std::string, int>>{{"b", 10}, {"a", 20}, {"c", 3}}));
 }
+
+// Exports in the real layouts (CR LF, tab-padded rows); the folder is optional.
+TEST(RealExports, ReadAsLfRowsOnePerLineEnd)
+{
+  const fs::path root = "/work/shared/realdata";
+  if (!fs::is_directory(root)) {
+    GTEST_SKIP() << "no real exports at " << root;
+  }
+  std::size_t files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.path().extension() != ".txt") {
+      continue;
+    }
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto rows = read_rows(entry.path());
+    std::size_t line_ends = 0;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      line_ends += raw[i] == '\n' || (raw[i] == '\r' && (i + 1 == raw.size() || raw[i + 1] != '\n'));
+    }
+    const bool unterminated = !raw.empty() && raw.back() != '\n' && raw.back() != '\r';
+    EXPECT_EQ(rows.size(), line_ends + (unterminated ? 1 : 0)) << entry.path();
+    for (const auto& row : rows) {
+      for (const auto& cell : row) {
+        EXPECT_EQ(cell.find('\r'), std::string::npos) << entry.path();
+      }
+    }
+    ++files;
+  }
+  EXPECT_GT(files, 0u);
+}

@@ -2,6 +2,7 @@
 
 #include <unicode/locid.h>
 
+#include "tarnwick/text/regex.hpp"
 #include "tarnwick/text/unicode.hpp"
 
 using namespace tarnwick::text;
@@ -70,9 +71,8 @@ TEST(CharacterClasses, FollowUnicodeProperties)
   EXPECT_FALSE(is_alnum(U'_'));
 
   EXPECT_TRUE(is_word(U'_'));
-  EXPECT_TRUE(is_word(U'\u203F')); // connector punctuation
-  EXPECT_TRUE(is_word(U'\u0301')); // combining accent
   EXPECT_TRUE(is_word(U'é'));
+  EXPECT_TRUE(is_word(U'²'));
   EXPECT_FALSE(is_word(U'-'));
   EXPECT_FALSE(is_word(U'\u3000'));
 
@@ -103,4 +103,14 @@ TEST(Utf8, CountsAndCutsCodePoints)
   EXPECT_EQ(to_u32("a\xFF中"), (std::u32string{U'a', 0xFFFD, U'中'}));
   EXPECT_EQ(to_utf8(U"x\U0001F600"), "x\U0001F600");
   EXPECT_EQ(from_windows_1252("\x80\x9F\xFF"), "€Ÿÿ");
+}
+
+TEST(CharacterClasses, WordCharactersAgreeWithUnicodePatterns)
+{
+  const Regex word(R"(^\w$)", {.unicode = true});
+  for (const char32_t cp : {U'_', U'a', U'中', U'٣', U'²', U'Ⅷ', U'\u0301', U'\u203F', U'\u00B7',
+                            U'-', U' ', U'\u3000', U'\U0001F600'}) {
+    EXPECT_EQ(is_word(cp), word.search(to_utf8(std::u32string(1, cp))).has_value())
+        << std::hex << static_cast<unsigned>(cp);
+  }
 }
