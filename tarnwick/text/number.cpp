@@ -49,41 +49,37 @@ bool equals_ignoring_ascii_case(std::string_view text, std::string_view lower)
 }
 
 // Decimal number without sign: digits, optional "." and digits (at least one digit in all),
-// optional exponent. Sets `magnitude` to a decimal exponent that tells an overflowing value
-// (> 0) from an underflowing one (<= 0).
+// optional exponent. Sets `magnitude` to a decimal exponent of the value, good enough to tell
+// an overflowing text (> 0) from an underflowing one (<= 0).
 bool is_decimal_body(std::string_view s, long& magnitude)
 {
   std::size_t i = 0;
-  std::size_t int_digits = 0;
-  long first_nonzero = -1; // position of the first non-zero digit relative to the point
-  long position = 0;
+  std::size_t digits = 0;
+  bool seen_nonzero = false;
+  long point_magnitude = 0; // digits before the point, or minus the zeros after it
   while (i < s.size() && is_ascii_digit(s[i])) {
-    if (first_nonzero < 0 && s[i] != '0') {
-      first_nonzero = 0;
-      position = 0;
+    seen_nonzero = seen_nonzero || s[i] != '0';
+    if (seen_nonzero) {
+      ++point_magnitude;
     }
-    if (first_nonzero >= 0) {
-      ++position;
-    }
-    ++int_digits;
+    ++digits;
     ++i;
   }
-  long point_magnitude = position; // digits before the point from the first non-zero one
-  std::size_t frac_digits = 0;
   if (i < s.size() && s[i] == '.') {
     ++i;
     while (i < s.size() && is_ascii_digit(s[i])) {
-      if (first_nonzero < 0) {
-        if (s[i] != '0') {
-          first_nonzero = 0;
-          point_magnitude = -static_cast<long>(frac_digits);
+      if (!seen_nonzero) {
+        if (s[i] == '0') {
+          --point_magnitude;
+        } else {
+          seen_nonzero = true;
         }
       }
-      ++frac_digits;
+      ++digits;
       ++i;
     }
   }
-  if (int_digits + frac_digits == 0) {
+  if (digits == 0) {
     return false;
   }
   long exponent = 0;
@@ -98,7 +94,7 @@ bool is_decimal_body(std::string_view s, long& magnitude)
       return false;
     }
     while (i < s.size() && is_ascii_digit(s[i])) {
-      if (exponent < 100000) {
+      if (exponent < 100000) { // large enough to overflow; stop before long does
         exponent = exponent * 10 + (s[i] - '0');
       }
       ++i;
