@@ -65,3 +65,14 @@ function(tarnwick_add_test name)
     TARNWICK_BUILD_DIR="${PROJECT_BINARY_DIR}")
   gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
+
+# TARNWICK_MODULES: a list of module, test and tool folder names to build (for working on a part
+# of the tree while other folders are incomplete); empty builds every folder that exists.
+set(TARNWICK_MODULES "" CACHE STRING "Folders to build (empty: all)")
+function(tarnwick_wanted name out)
+  if(TARNWICK_MODULES STREQUAL "" OR name IN_LIST TARNWICK_MODULES)
+    set(${out} TRUE PARENT_SCOPE)
+  else()
+    set(${out} FALSE PARENT_SCOPE)
+  endif()
+endfunction()
