@@ -48,6 +48,7 @@ struct ReaderLimits
   std::uint64_t max_entry_size = 256ULL << 20;  // uncompressed bytes of one part
   std::uint64_t max_total_size = 512ULL << 20;  // uncompressed bytes of all parts read
   std::uint64_t max_cells = 20'000'000;         // cells of one sheet
+  std::uint64_t max_sheet_text = 512ULL << 20;  // bytes of cell text one sheet holds
 };
 
 // One worksheet's cells, sparse. Rows and columns count from 0.

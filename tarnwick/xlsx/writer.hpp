@@ -36,7 +36,7 @@ inline constexpr double k_default_row_height = 15.0;
 // the background alone. A background colour gives a solid fill.
 struct FormatSpec
 {
-  std::optional<std::uint32_t> bg_color;
+  std::optional<std::uint32_t> bg_color = std::nullopt;
   bool bold = false;
 };
 

@@ -1,0 +1,475 @@
+#include "tarnwick/xlsx/writer.hpp"
+
+#include <xlsxwriter.h>
+
+#include <cmath>
+#include <ctime>
+#include <fstream>
+#include <utility>
+
+#include "tarnwick/text/error.hpp"
+#include "tarnwick/text/unicode.hpp"
+#include "tarnwick/xlsx/reader.hpp"
+
+namespace tarnwick::xlsx {
+
+namespace {
+
+std::string quoted_path(const std::filesystem::path& path)
+{
+  return "'" + path.string() + "'";
+}
+
+bool is_hex(char c)
+{
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool escape_at(std::string_view text, std::size_t pos)
+{
+  return pos + 7 <= text.size() && text[pos] == '_' && text[pos + 1] == 'x' && is_hex(text[pos + 2])
+         && is_hex(text[pos + 3]) && is_hex(text[pos + 4]) && is_hex(text[pos + 5])
+         && text[pos + 6] == '_';
+}
+
+// Spreadsheet readers decode "_xHHHH_" in cell texts as an escaped character; a text that
+// holds such a sequence literally gets its underscore escaped ("_x005F_") so it reads back
+// unchanged. The library escapes control characters itself but not this.
+std::string escape_literal_escapes(std::string_view text)
+{
+  std::string out;
+  out.reserve(text.size() + 7);
+  for (std::size_t pos = 0; pos < text.size(); ++pos) {
+    if (escape_at(text, pos)) {
+      out += "_x005F";
+    }
+    out += text[pos];
+  }
+  return out;
+}
+
+// The text to hand to the library: valid UTF-8 and, once stored, at most k_max_text_length
+// code points. Returns `text` itself when nothing needs changing, else a view of `storage`.
+std::string_view cell_text(std::string_view text, std::string& storage)
+{
+  if (!text::is_valid_utf8(text)) {
+    storage = text::repair_utf8(text);
+    text = storage;
+  }
+  const bool has_escape = text.find("_x") != std::string_view::npos;
+  // A code point takes at least one byte, so a short text needs no count.
+  if (!has_escape && text.size() <= k_max_text_length) {
+    return text;
+  }
+  std::string value(text);
+  if (text::length(value) > k_max_text_length) {
+    value = text::truncate(value, k_max_text_length);
+  }
+  if (has_escape) {
+    // The library measures the escaped text: keep the longest start whose escaped form fits.
+    std::size_t cost = 0;
+    std::size_t end = 0;
+    while (end < value.size()) {
+      std::size_t next = end + 1;
+      while (next < value.size() && (static_cast<unsigned char>(value[next]) & 0xC0) == 0x80) {
+        ++next;
+      }
+      const std::size_t step = escape_at(value, end) ? 7 : 1;
+      if (cost + step > k_max_text_length) {
+        break;
+      }
+      cost += step;
+      end = next;
+    }
+    value = escape_literal_escapes(std::string_view(value).substr(0, end));
+  }
+  storage = std::move(value);
+  return storage;
+}
+
+lxw_row_t to_lxw_row(Row row)
+{
+  if (row >= LXW_ROW_MAX) {
+    throw Error("row " + std::to_string(row) + ": "
+                + lxw_strerror(LXW_ERROR_WORKSHEET_INDEX_OUT_OF_RANGE));
+  }
+  return static_cast<lxw_row_t>(row);
+}
+
+lxw_col_t to_lxw_col(Column column)
+{
+  if (column >= LXW_COL_MAX) {
+    throw Error("column " + std::to_string(column) + ": "
+                + lxw_strerror(LXW_ERROR_WORKSHEET_INDEX_OUT_OF_RANGE));
+  }
+  return static_cast<lxw_col_t>(column);
+}
+
+} // namespace
+
+std::string_view to_string(ConditionalType type)
+{
+  switch (type) {
+  case ConditionalType::duplicate:
+    return "duplicate";
+  case ConditionalType::blanks:
+    return "blanks";
+  }
+  return "";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Worksheet
+
+Worksheet::Worksheet(Workbook& workbook, lxw_worksheet* sheet, std::string name)
+  : m_workbook(&workbook), m_sheet(sheet), m_name(std::move(name))
+{
+}
+
+lxw_worksheet* Worksheet::checked_sheet() const
+{
+  m_workbook->checked_book();
+  return m_sheet;
+}
+
+namespace {
+
+// Turns a failed library call on `sheet` into an exception naming the sheet and the cell.
+void check(lxw_error error, const std::string& sheet, Row row, Column column)
+{
+  if (error != LXW_NO_ERROR) {
+    throw Error("worksheet '" + sheet + "' row " + std::to_string(row) + " column "
+                + std::to_string(column) + ": " + lxw_strerror(error));
+  }
+}
+
+void check(lxw_error error, const std::string& sheet)
+{
+  if (error != LXW_NO_ERROR) {
+    throw Error("worksheet '" + sheet + "': " + lxw_strerror(error));
+  }
+}
+
+} // namespace
+
+void Worksheet::write_string(Row row, Column column, std::string_view text, Format format)
+{
+  lxw_worksheet* sheet = checked_sheet();
+  std::string storage;
+  const std::string_view value = cell_text(text, storage);
+  if (value.empty()) {
+    write_blank(row, column, format);
+    return;
+  }
+  // The library takes a C string.
+  if (storage.data() != value.data()) {
+    storage.assign(value);
+  }
+  check(worksheet_write_string(sheet, to_lxw_row(row), to_lxw_col(column), storage.c_str(),
+                               format.m_format),
+        m_name, row, column);
+}
+
+void Worksheet::write_number(Row row, Column column, double number, Format format)
+{
+  lxw_worksheet* sheet = checked_sheet();
+  if (std::isnan(number) || std::isinf(number)) {
+    write_error_value(row, column, number, format);
+    return;
+  }
+  check(worksheet_write_number(sheet, to_lxw_row(row), to_lxw_col(column), number,
+                               format.m_format),
+        m_name, row, column);
+}
+
+void Worksheet::write_error_value(Row row, Column column, double number, Format format)
+{
+  if (!m_workbook->options().nan_inf_to_errors) {
+    throw Error("worksheet '" + m_name + "' row " + std::to_string(row) + " column "
+                + std::to_string(column)
+                + ": NaN and infinity cannot be written without nan_inf_to_errors");
+  }
+  // A formula cell whose cached result is the error value: the file shows the error without
+  // recalculation, and a recalculation gives the same error.
+  const char* formula = "#NUM!";
+  const char* result = "#NUM!";
+  if (std::isinf(number)) {
+    formula = number > 0 ? "1/0" : "-1/0";
+    result = "#DIV/0!";
+  }
+  check(worksheet_write_formula_str(m_sheet, to_lxw_row(row), to_lxw_col(column), formula,
+                                    format.m_format, result),
+        m_name, row, column);
+}
+
+void Worksheet::write_blank(Row row, Column column, Format format)
+{
+  lxw_worksheet* sheet = checked_sheet();
+  if (!format) {
+    return;
+  }
+  check(worksheet_write_blank(sheet, to_lxw_row(row), to_lxw_col(column), format.m_format),
+        m_name, row, column);
+}
+
+void Worksheet::write(Row row, Column column, const CellValue& value, Format format)
+{
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    write_string(row, column, *text, format);
+  } else if (const auto* number = std::get_if<double>(&value)) {
+    write_number(row, column, *number, format);
+  } else {
+    write_blank(row, column, format);
+  }
+}
+
+void Worksheet::write_row(Row row, Column first_column, std::span<const std::string> values,
+                          Format format)
+{
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    write_string(row, first_column + static_cast<Column>(i), values[i], format);
+  }
+}
+
+void Worksheet::write_row(Row row, Column first_column, std::span<const CellValue> values,
+                          Format format)
+{
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    write(row, first_column + static_cast<Column>(i), values[i], format);
+  }
+}
+
+void Worksheet::write_column(Row first_row, Column column, std::span<const std::string> values,
+                             Format format)
+{
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    write_string(first_row + static_cast<Row>(i), column, values[i], format);
+  }
+}
+
+void Worksheet::write_column(Row first_row, Column column, std::span<const CellValue> values,
+                             Format format)
+{
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    write(first_row + static_cast<Row>(i), column, values[i], format);
+  }
+}
+
+void Worksheet::set_column(Column first, Column last, double width, Format format)
+{
+  lxw_worksheet* sheet = checked_sheet();
+  if (first > last) {
+    std::swap(first, last);
+  }
+  check(worksheet_set_column(sheet, to_lxw_col(first), to_lxw_col(last), width,
+                             format.m_format),
+        m_name);
+}
+
+void Worksheet::set_row(Row row, std::optional<double> height, Format format,
+                        RowOptions options)
+{
+  lxw_worksheet* sheet = checked_sheet();
+  RowState state;
+  if (auto it = m_rows.find(row); it != m_rows.end()) {
+    state = it->second;
+  }
+  if (height) {
+    state.height = *height;
+  }
+  if (format) {
+    state.format = format.m_format;
+  }
+  lxw_row_col_options lxw_options{};
+  lxw_options.hidden = options.hidden ? 1 : 0;
+  lxw_options.level = options.level;
+  lxw_options.collapsed = options.collapsed ? 1 : 0;
+  check(worksheet_set_row_opt(sheet, to_lxw_row(row), state.height, state.format, &lxw_options),
+        m_name, row, 0);
+  m_rows[row] = state;
+}
+
+void Worksheet::conditional_format(Row first_row, Column first_column, Row last_row,
+                                   Column last_column, ConditionalType type, Format format)
+{
+  lxw_worksheet* sheet = checked_sheet();
+  if (first_row > last_row) {
+    std::swap(first_row, last_row);
+  }
+  if (first_column > last_column) {
+    std::swap(first_column, last_column);
+  }
+  lxw_conditional_format rule{};
+  switch (type) {
+  case ConditionalType::duplicate:
+    rule.type = LXW_CONDITIONAL_TYPE_DUPLICATE;
+    break;
+  case ConditionalType::blanks:
+    rule.type = LXW_CONDITIONAL_TYPE_BLANKS;
+    break;
+  }
+  rule.format = format.m_format;
+  check(worksheet_conditional_format_range(sheet, to_lxw_row(first_row),
+                                           to_lxw_col(first_column), to_lxw_row(last_row),
+                                           to_lxw_col(last_column), &rule),
+        m_name);
+}
+
+void Worksheet::autofilter(Row first_row, Column first_column, Row last_row, Column last_column)
+{
+  lxw_worksheet* sheet = checked_sheet();
+  if (first_row > last_row) {
+    std::swap(first_row, last_row);
+  }
+  if (first_column > last_column) {
+    std::swap(first_column, last_column);
+  }
+  check(worksheet_autofilter(sheet, to_lxw_row(first_row), to_lxw_col(first_column),
+                             to_lxw_row(last_row), to_lxw_col(last_column)),
+        m_name);
+}
+
+void Worksheet::freeze_panes(Row row, Column column)
+{
+  lxw_worksheet* sheet = checked_sheet();
+  worksheet_freeze_panes(sheet, to_lxw_row(row), to_lxw_col(column));
+}
+
+void Worksheet::freeze_panes(std::string_view cell)
+{
+  const auto [row, column] = parse_cell_ref(cell);
+  if (row >= LXW_ROW_MAX || column >= LXW_COL_MAX) {
+    throw Error("worksheet '" + m_name + "': cell reference '" + std::string(cell)
+                + "' lies outside the sheet");
+  }
+  freeze_panes(static_cast<Row>(row), static_cast<Column>(column));
+}
+
+void Worksheet::outline_settings(bool visible, bool symbols_below, bool symbols_right,
+                                 bool auto_style)
+{
+  lxw_worksheet* sheet = checked_sheet();
+  worksheet_outline_settings(sheet, visible ? 1 : 0, symbols_below ? 1 : 0,
+                             symbols_right ? 1 : 0, auto_style ? 1 : 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Workbook
+
+Workbook::Workbook(const std::filesystem::path& path, WorkbookOptions options)
+  : m_path(path), m_options(options)
+{
+  m_book = workbook_new(m_path.c_str());
+  if (m_book == nullptr) {
+    throw Error("cannot start workbook " + quoted_path(m_path) + ": "
+                + lxw_strerror(LXW_ERROR_MEMORY_MALLOC_FAILED));
+  }
+}
+
+Workbook::~Workbook()
+{
+  if (m_book != nullptr) {
+    try {
+      close();
+    } catch (...) { // NOLINT(bugprone-empty-catch): a destructor must not throw
+    }
+  }
+}
+
+lxw_workbook* Workbook::checked_book() const
+{
+  if (m_book == nullptr) {
+    throw Error("workbook " + quoted_path(m_path) + " is already closed");
+  }
+  return m_book;
+}
+
+Format Workbook::add_format(const FormatSpec& spec)
+{
+  lxw_workbook* book = checked_book();
+  lxw_format* format = workbook_add_format(book);
+  if (format == nullptr) {
+    throw Error("workbook " + quoted_path(m_path) + ": "
+                + lxw_strerror(LXW_ERROR_MEMORY_MALLOC_FAILED));
+  }
+  if (spec.bg_color) {
+    format_set_bg_color(format, static_cast<lxw_color_t>(*spec.bg_color & 0xFFFFFFU));
+  }
+  if (spec.bold) {
+    format_set_bold(format);
+  }
+  return Format(format);
+}
+
+Worksheet& Workbook::add_worksheet(std::string_view name)
+{
+  lxw_workbook* book = checked_book();
+  std::string sheet_name = text::is_valid_utf8(name) ? std::string(name) : text::repair_utf8(name);
+  const std::string refused = "cannot add worksheet '" + sheet_name + "' to workbook "
+                              + quoted_path(m_path) + ": ";
+  // The library would accept an empty name and write a sheet no spreadsheet opens.
+  if (sheet_name.empty() || sheet_name.find('\0') != std::string::npos) {
+    throw Error(refused + "a worksheet name must not be empty or hold a NUL character.");
+  }
+  if (const lxw_error error = workbook_validate_sheet_name(book, sheet_name.c_str());
+      error != LXW_NO_ERROR) {
+    throw Error(refused + lxw_strerror(error));
+  }
+  lxw_worksheet* sheet = workbook_add_worksheet(book, sheet_name.c_str());
+  if (sheet == nullptr) {
+    throw Error(refused + lxw_strerror(LXW_ERROR_PARAMETER_VALIDATION));
+  }
+  m_sheets.push_back(std::unique_ptr<Worksheet>(new Worksheet(*this, sheet, sheet_name)));
+  return *m_sheets.back();
+}
+
+Worksheet* Workbook::find_worksheet(std::string_view name)
+{
+  for (const auto& sheet : m_sheets) {
+    if (sheet->name() == name) {
+      return sheet.get();
+    }
+  }
+  return nullptr;
+}
+
+void Workbook::add_vba_project(const std::filesystem::path& path)
+{
+  lxw_workbook* book = checked_book();
+  const std::string refused = "cannot add VBA project " + quoted_path(path) + " to workbook "
+                              + quoted_path(m_path) + ": ";
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    throw FileNotFoundError(refused + "no such file");
+  }
+  if (!std::ifstream(path, std::ios::binary)) {
+    throw Error(refused + "the file cannot be read");
+  }
+  if (const lxw_error error = workbook_add_vba_project(book, path.c_str());
+      error != LXW_NO_ERROR) {
+    throw Error(refused + lxw_strerror(error));
+  }
+}
+
+void Workbook::set_created(std::chrono::system_clock::time_point created)
+{
+  lxw_workbook* book = checked_book();
+  lxw_doc_properties properties{};
+  properties.created = std::chrono::system_clock::to_time_t(created);
+  if (const lxw_error error = workbook_set_properties(book, &properties);
+      error != LXW_NO_ERROR) {
+    throw Error("workbook " + quoted_path(m_path) + ": " + lxw_strerror(error));
+  }
+}
+
+void Workbook::close()
+{
+  // workbook_close frees the workbook even when it fails: it is called exactly once.
+  lxw_workbook* book = checked_book();
+  m_book = nullptr;
+  if (const lxw_error error = workbook_close(book); error != LXW_NO_ERROR) {
+    throw Error("cannot write workbook " + quoted_path(m_path) + ": " + lxw_strerror(error));
+  }
+}
+
+} // namespace tarnwick::xlsx

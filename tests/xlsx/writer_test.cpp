@@ -1,0 +1,250 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "tarnwick/text/error.hpp"
+#include "tarnwick/xlsx/reader.hpp"
+#include "tarnwick/xlsx/writer.hpp"
+#include "test_util.hpp"
+
+namespace tarnwick::xlsx {
+namespace {
+
+using test::TempDirTest;
+
+constexpr double k_nan = std::numeric_limits<double>::quiet_NaN();
+constexpr double k_inf = std::numeric_limits<double>::infinity();
+
+std::string repeat(const std::string& piece, std::size_t count)
+{
+  std::string out;
+  for (std::size_t i = 0; i < count; ++i) {
+    out += piece;
+  }
+  return out;
+}
+
+class WorkbookTest : public TempDirTest
+{
+protected:
+  // The check-workbook shapes: formats, outline rows, filters, panes, conditional formats.
+  std::filesystem::path write_sample(bool with_vba)
+  {
+    const auto path = m_dir / (with_vba ? "sample.xlsm" : "sample.xlsx");
+    Workbook book(path, {.nan_inf_to_errors = true});
+    book.set_created(std::chrono::sys_days{std::chrono::year{2026} / 3 / 7} + std::chrono::hours{9});
+    const Format red = book.add_format({.bg_color = 0xFFC7CE});
+    const Format yellow = book.add_format({.bg_color = 0xF7D674});
+    const Format bold = book.add_format({.bold = true});
+
+    Worksheet& job = book.add_worksheet("Job_1");
+    job.outline_settings(true, false, true, false);
+    job.write_row(0, 0, std::vector<std::string>{"Opcode", "Parameter", "Result"});
+    job.set_column(1, 1, 20);
+    job.set_column(5, 2, 15);
+    job.write_string(1, 0, "nop");
+    job.set_row(1, std::nullopt, red);
+    job.set_row(1, std::nullopt, {}, {.collapsed = true});
+    job.write_string(2, 0, "Test");
+    job.set_row(2, std::nullopt, {}, {.level = 1, .hidden = true});
+    job.write_string(1, 2, "", yellow);   // formatted blank
+    job.write_string(2, 2, "");           // nothing
+    job.write_blank(2, 3);                // nothing
+    job.write_string(3, 0, "=1+2");       // a text, not a formula
+    job.write_string(3, 1, "http://example.com/a");
+    job.write_string(3, 2, "keep _x000D_ literally");
+    job.write_number(4, 0, 2.5);
+    job.write_number(4, 1, k_nan);
+    job.write_number(4, 2, k_inf);
+    job.write_number(4, 3, -k_inf);
+    job.write_string(5, 0, repeat("\xC3\xA9", 40000)); // 40,000 two-byte code points
+    job.write_string(5, 1, "ab\xFF" "cd\xC3");          // invalid UTF-8
+    job.autofilter(0, 0, 0, 100);
+    job.freeze_panes("C2");
+    job.set_row(0, 20, bold);
+
+    Worksheet& bins = book.add_worksheet("SortBinDescrp");
+    bins.write_column(0, 0, std::vector<CellValue>{std::string("1"), 7.0, CellValue{}});
+    bins.conditional_format(0, 0, 2, 0, ConditionalType::duplicate, red);
+    bins.conditional_format(4, 3, 4, 2, ConditionalType::blanks, red);
+    bins.freeze_panes(1, 1);
+    if (with_vba) {
+      const auto vba = m_dir / "vbaProject.bin";
+      test::write_file(vba, "not really a VBA project");
+      book.add_vba_project(vba);
+    }
+    book.close();
+    return path;
+  }
+};
+
+TEST_F(WorkbookTest, CellsReadBackWithTheirKinds)
+{
+  const Reader reader(write_sample(false));
+  ASSERT_EQ(reader.sheet_names(), (std::vector<std::string>{"Job_1", "SortBinDescrp"}));
+  const Sheet job = reader.read_sheet("Job_1");
+
+  EXPECT_EQ(job.cell(0, 1).text, "Parameter");
+  // A formatted blank is a stored (empty) cell; an empty text or blank without format is not.
+  EXPECT_EQ(job.cell(1, 2).kind, CellKind::empty);
+  EXPECT_EQ(job.row_cells(1).size(), 2U);
+  EXPECT_EQ(job.row_cells(2).size(), 1U);
+  // Texts stay texts.
+  EXPECT_EQ(job.cell(3, 0).kind, CellKind::text);
+  EXPECT_EQ(job.cell(3, 0).text, "=1+2");
+  EXPECT_FALSE(job.cell(3, 0).has_formula);
+  EXPECT_EQ(job.cell(3, 1).text, "http://example.com/a");
+  EXPECT_EQ(job.cell(3, 2).text, "keep _x000D_ literally");
+  EXPECT_EQ(job.cell(4, 0).kind, CellKind::number);
+  EXPECT_EQ(job.cell(4, 0).number, 2.5);
+  // NaN and infinity become error formulas.
+  EXPECT_EQ(job.cell(4, 1).formula, "#NUM!");
+  EXPECT_EQ(job.cell(4, 1).text, "#NUM!");
+  EXPECT_EQ(job.cell(4, 2).formula, "1/0");
+  EXPECT_EQ(job.cell(4, 2).text, "#DIV/0!");
+  EXPECT_EQ(job.cell(4, 3).text, "#DIV/0!");
+  // Cut to 32,767 code points, not bytes.
+  EXPECT_EQ(job.cell(5, 0).text, repeat("\xC3\xA9", k_max_text_length));
+  EXPECT_EQ(job.cell(5, 1).text, "ab\xEF\xBF\xBD" "cd\xEF\xBF\xBD");
+  EXPECT_EQ(job.row_count(), 6U);
+  EXPECT_EQ(job.column_count(), 4U);
+
+  const Sheet bins = reader.read_sheet(1);
+  EXPECT_EQ(bins.cell(0, 0).text, "1");
+  EXPECT_EQ(bins.cell(1, 0).number, 7.0);
+  EXPECT_EQ(bins.row_count(), 2U);
+}
+
+TEST_F(WorkbookTest, IndependentReaderSeesFormatsAndSheetSettings)
+{
+  if (!test::have_openpyxl()) {
+    GTEST_SKIP() << "/usr/bin/python3 with openpyxl is not available";
+  }
+  const auto path = write_sample(true);
+  const auto result = test::run_python(m_dir, R"PY(
+import sys, zipfile, datetime, openpyxl
+path = sys.argv[1]
+wb = openpyxl.load_workbook(path, keep_vba=True)
+assert wb.sheetnames == ["Job_1", "SortBinDescrp"], wb.sheetnames
+ws = wb["Job_1"]
+def fill(cell_or_dim):
+    f = cell_or_dim.fill
+    return f.fill_type, (f.fgColor.rgb or "")[-6:]
+assert ws["B1"].value == "Parameter"
+assert ws["A4"].value == "=1+2" and ws["A4"].data_type == "s", (ws["A4"].value, ws["A4"].data_type)
+assert ws["A5"].value == 2.5
+assert ws["B5"].value == "=#NUM!", ws["B5"].value
+assert ws["C5"].value == "=1/0" and ws["D5"].value == "=-1/0"
+assert len(ws["A6"].value) == 32767
+assert ws["B6"].value == "ab\ufffdcd\ufffd"
+assert ws["C2"].value is None and fill(ws["C2"]) == ("solid", "F7D674"), fill(ws["C2"])
+# row 2: red row format kept after the outline-only call; row 3 grouped and hidden
+assert fill(ws.row_dimensions[2]) == ("solid", "FFC7CE"), fill(ws.row_dimensions[2])
+assert ws.row_dimensions[2].collapsed
+assert ws.row_dimensions[3].outlineLevel == 1 and ws.row_dimensions[3].hidden
+assert ws.row_dimensions[1].height == 20 and ws.row_dimensions[1].font.b
+cols = ws.column_dimensions
+assert cols["B"].width > 19 and cols["C"].width > 14 and (cols["C"].min, cols["C"].max) == (3, 6)
+assert ws.freeze_panes == "C2", ws.freeze_panes
+assert ws.auto_filter.ref == "A1:CW1", ws.auto_filter.ref
+assert ws.sheet_properties.outlinePr.summaryBelow is False
+assert ws.sheet_properties.outlinePr.summaryRight in (None, True)
+bins = wb["SortBinDescrp"]
+rules = {str(r.sqref): [x.type for x in r.rules] for r in bins.conditional_formatting}
+assert rules == {"A1:A3": ["duplicateValues"], "C5:D5": ["containsBlanks"]}, rules
+assert bins.freeze_panes == "B2"
+with zipfile.ZipFile(path) as z:
+    assert z.read("xl/vbaProject.bin") == b"not really a VBA project"
+    ct = z.read("[Content_Types].xml").decode()
+    assert "macroEnabled" in ct
+    assert "<dcterms:created xsi:type=\"dcterms:W3CDTF\">2026-03-07T09:00:00Z" in z.read("docProps/core.xml").decode()
+print("ok")
+)PY",
+                                       path);
+  EXPECT_EQ(result.status, 0) << result.output;
+}
+
+TEST_F(WorkbookTest, RefusedSheetNamesThrowAndLeaveTheWorkbookUsable)
+{
+  Workbook book(m_dir / "names.xlsx");
+  book.add_worksheet("Sheet");
+  book.add_worksheet(std::string(31, 'x'));
+  for (const std::string& name : std::vector<std::string>{"a/b", "", std::string(32, 'x'), "SHEET", "'quoted'"}) {
+    EXPECT_THROW(book.add_worksheet(name), Error) << name;
+  }
+  try {
+    book.add_worksheet("a/b");
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "cannot add worksheet 'a/b' to workbook '" + (m_dir / "names.xlsx").string()
+                + "': Worksheet name cannot contain invalid characters: '[ ] : * ? / \\'");
+  }
+  EXPECT_EQ(book.worksheets().size(), 2U);
+  EXPECT_EQ(book.find_worksheet("Sheet"), book.worksheets()[0].get());
+  EXPECT_EQ(book.find_worksheet("sheet"), nullptr);
+  book.close();
+  EXPECT_EQ(Reader(m_dir / "names.xlsx").sheet_names().size(), 2U);
+}
+
+TEST_F(WorkbookTest, FailuresThrow)
+{
+  {
+    Workbook book(m_dir / "plain.xlsx");
+    Worksheet& sheet = book.add_worksheet("S");
+    EXPECT_THROW(sheet.write_number(0, 0, k_nan), Error); // no nan_inf_to_errors
+    EXPECT_THROW(sheet.write_string(1048576, 0, "x"), Error);
+    EXPECT_THROW(sheet.write_string(0, 16384, "x"), Error);
+    EXPECT_THROW(sheet.write_string(0, 65537, "x"), Error); // no wrap to column 1
+    EXPECT_THROW(sheet.freeze_panes("2C"), Error);
+    EXPECT_THROW(book.add_vba_project(m_dir / "missing.bin"), FileNotFoundError);
+    book.close();
+    EXPECT_THROW(book.close(), Error);
+    EXPECT_THROW(sheet.write_string(0, 0, "late"), Error);
+    EXPECT_THROW(book.add_worksheet("T"), Error);
+  }
+  const auto target = m_dir / "no-such-folder" / "out.xlsx";
+  Workbook book(target);
+  book.add_worksheet("S");
+  try {
+    book.close();
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "cannot write workbook '" + target.string()
+                + "': Error creating output xlsx file. Usually a permissions error.");
+  }
+  EXPECT_TRUE(book.closed());
+}
+
+TEST_F(WorkbookTest, DestructorWritesAnUnclosedWorkbook)
+{
+  {
+    Workbook book(m_dir / "auto.xlsx");
+    book.add_worksheet("S").write_string(0, 0, "x");
+  }
+  EXPECT_EQ(Reader(m_dir / "auto.xlsx").read_sheet("S").cell(0, 0).text, "x");
+  // A failing close in the destructor is swallowed.
+  { Workbook book(m_dir / "missing" / "auto.xlsx"); }
+}
+
+TEST_F(WorkbookTest, EscapesDoNotPushALongTextPastTheLimit)
+{
+  const std::string text = repeat("_x0041_", 5000); // 35,000 code points, 5,000 escapes
+  {
+    Workbook book(m_dir / "esc.xlsx");
+    book.add_worksheet("S").write_string(0, 0, text);
+  }
+  const std::string read = Reader(m_dir / "esc.xlsx").read_sheet("S").cell(0, 0).text;
+  // Every kept escape costs six more stored characters: 2,520 escaped pieces fit (32,760),
+  // then a lone "_", which is no escape once the rest of its piece is cut.
+  EXPECT_EQ(read, text.substr(0, 2520 * 7 + 1));
+  EXPECT_LE(read.size(), k_max_text_length);
+}
+
+} // namespace
+} // namespace tarnwick::xlsx
