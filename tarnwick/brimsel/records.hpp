@@ -72,17 +72,17 @@ TARNWICK_BRIMSEL_EXPORT std::string_view to_string(FunctionType type);
 // `correct_name` and `issue_description` only when the naming rules report an issue.
 struct VariableInfo
 {
-  std::string name;          // the declared name as written
-  std::string original_name; // the same text as `name`
+  std::string name{};          // the declared name as written
+  std::string original_name{}; // the same text as `name`
   VariableScope scope = VariableScope::LOCAL;
   VariableType var_type = VariableType::VARIANT;
   bool is_array = false;
-  std::string file_path; // path of the source file as the directory walk built it
+  std::string file_path{}; // path of the source file as the directory walk built it
   int line_number = 0;   // line of the declaration, counted from 1
-  std::optional<std::string> function_name; // enclosing procedure of a local variable
+  std::optional<std::string> function_name{}; // enclosing procedure of a local variable
   bool is_const = false;
-  std::optional<std::string> correct_name;      // suggested name
-  std::optional<std::string> issue_description; // why the name breaks the rules
+  std::optional<std::string> correct_name{};      // suggested name
+  std::optional<std::string> issue_description{}; // why the name breaks the rules
 
   bool operator==(const VariableInfo&) const = default;
 };
@@ -91,9 +91,9 @@ struct VariableInfo
 // read) and passing keyword as written ("ByVal", "byref", ...) or "" when none is written.
 struct FunctionParameter
 {
-  std::string name;
-  std::string type;
-  std::string byval_byref;
+  std::string name{};
+  std::string type{};
+  std::string byval_byref{};
 
   bool operator==(const FunctionParameter&) const = default;
 };
@@ -101,14 +101,14 @@ struct FunctionParameter
 // One Function or Sub.
 struct FunctionInfo
 {
-  std::string name;          // from the header, as written
-  std::string original_name; // the same text as `name`
+  std::string name{};          // from the header, as written
+  std::string original_name{}; // the same text as `name`
   FunctionType func_type = FunctionType::OTHER;
-  std::string file_path;
+  std::string file_path{};
   int start_line = 0; // header line, counted from 1
   int end_line = 0;   // last line of the procedure; 0 until the line walk closes it
-  std::vector<FunctionParameter> parameters; // in header order
-  std::vector<std::string> issues;           // texts of the parameter check
+  std::vector<FunctionParameter> parameters{}; // in header order
+  std::vector<std::string> issues{};           // texts of the parameter check
 
   bool operator==(const FunctionInfo&) const = default;
 };
@@ -116,16 +116,16 @@ struct FunctionInfo
 // One Type block or Enum block.
 struct TypeInfo
 {
-  std::string name;          // from the header, as written
-  std::string original_name; // the same text as `name`
-  std::string info_type;     // "Type" or "Enum"
-  std::string file_path;
+  std::string name{};          // from the header, as written
+  std::string original_name{}; // the same text as `name`
+  std::string info_type{};     // "Type" or "Enum"
+  std::string file_path{};
   int line_number = 0;          // header line, counted from 1
   std::string scope = "public"; // "public" or "private"
-  std::optional<std::string> correct_name;
-  std::optional<std::string> issue_description;
+  std::optional<std::string> correct_name{};
+  std::optional<std::string> issue_description{};
   int reference_count = 0;                 // number of source lines that name the block
-  std::set<std::string> referenced_files;  // paths of the files that hold such lines
+  std::set<std::string> referenced_files{};  // paths of the files that hold such lines
 
   bool operator==(const TypeInfo&) const = default;
 };
@@ -133,11 +133,11 @@ struct TypeInfo
 // One occurrence of a declared variable name in a source line.
 struct VariableReference
 {
-  std::string var_name; // the word as found
-  std::string file_path;
+  std::string var_name{}; // the word as found
+  std::string file_path{};
   int line_number = 0; // counted from 1
-  std::optional<std::string> function_name; // enclosing procedure, absent outside one
-  std::string context; // the line without leading and trailing white space
+  std::optional<std::string> function_name{}; // enclosing procedure, absent outside one
+  std::string context{}; // the line without leading and trailing white space
 
   bool operator==(const VariableReference&) const = default;
 };
