@@ -1,0 +1,364 @@
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include "tarnwick/common/common.hpp"
+#include "tarnwick/text/error.hpp"
+
+namespace tarnwick::common {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Limits that keep a damaged or hostile archive from filling the disk.
+constexpr std::uint64_t k_max_total_size = std::uint64_t{1} << 30; // all entries together
+constexpr std::uint64_t k_max_entry_count = 100'000;
+constexpr std::size_t k_chunk_size = 64 * 1024;
+
+struct ZipCloser
+{
+  void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+using ZipPtr = std::unique_ptr<zip_t, ZipCloser>;
+
+struct ZipFileCloser
+{
+  void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+using ZipFilePtr = std::unique_ptr<zip_file_t, ZipFileCloser>;
+
+// An owned file descriptor.
+class Fd
+{
+public:
+  explicit Fd(int fd = -1) : m_fd(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  Fd(Fd&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+  Fd& operator=(Fd&& other) noexcept
+  {
+    if (this != &other) {
+      reset();
+      m_fd = other.m_fd;
+      other.m_fd = -1;
+    }
+    return *this;
+  }
+  ~Fd() { reset(); }
+
+  int get() const { return m_fd; }
+  // Closes the descriptor and reports what close reported.
+  int close()
+  {
+    const int result = ::close(m_fd);
+    m_fd = -1;
+    return result;
+  }
+  void reset()
+  {
+    if (m_fd >= 0) {
+      ::close(m_fd);
+      m_fd = -1;
+    }
+  }
+
+private:
+  int m_fd;
+};
+
+// One entry to unpack: its index, its name as stored, the relative path parts and its size.
+struct Entry
+{
+  zip_uint64_t index = 0;
+  std::string name;
+  std::vector<std::string> parts;
+  bool is_directory = false;
+  std::uint64_t size = 0;
+};
+
+std::string errno_text(int error)
+{
+  return std::generic_category().message(error);
+}
+
+[[noreturn]] void refuse(const std::string& archive_path, const std::string& name,
+                         const std::string& reason)
+{
+  throw Error(archive_path + ": entry \"" + name + "\" refused: " + reason);
+}
+
+bool is_ascii_letter(char c)
+{
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// Checks one entry and turns its name into relative path parts.
+Entry inspect_entry(zip_t* archive, zip_uint64_t index, const std::string& archive_path)
+{
+  zip_stat_t st;
+  zip_stat_init(&st);
+  if (zip_stat_index(archive, index, 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME)) {
+    throw Error(archive_path + ": cannot read entry " + std::to_string(index) + ": "
+                + zip_strerror(archive));
+  }
+  Entry entry;
+  entry.index = index;
+  entry.name = st.name;
+
+  std::string name = entry.name;
+  for (char& c : name) {
+    if (c == '\\') {
+      c = '/';
+    }
+  }
+  if (name.empty()) {
+    refuse(archive_path, entry.name, "empty name");
+  }
+  if (name.front() == '/') {
+    refuse(archive_path, entry.name, "absolute path");
+  }
+  if (name.size() >= 2 && is_ascii_letter(name[0]) && name[1] == ':') {
+    refuse(archive_path, entry.name, "drive prefix");
+  }
+  entry.is_directory = name.back() == '/';
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find('/', start);
+    if (end == std::string::npos) {
+      end = name.size();
+    }
+    const std::string part = name.substr(start, end - start);
+    if (part == "..") {
+      refuse(archive_path, entry.name, "\"..\" in the path");
+    }
+    if (!part.empty() && part != ".") {
+      entry.parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  if (entry.parts.empty() && !entry.is_directory) {
+    refuse(archive_path, entry.name, "no file name");
+  }
+
+  zip_uint8_t opsys = 0;
+  zip_uint32_t attributes = 0;
+  if (zip_file_get_external_attributes(archive, index, 0, &opsys, &attributes) != 0) {
+    throw Error(archive_path + ": cannot read entry \"" + entry.name + "\": "
+                + zip_strerror(archive));
+  }
+  if (opsys == ZIP_OPSYS_UNIX && ((attributes >> 16) & S_IFMT) == S_IFLNK) {
+    refuse(archive_path, entry.name, "symbolic link");
+  }
+  if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE) {
+    refuse(archive_path, entry.name, "encrypted");
+  }
+  if (!(st.valid & ZIP_STAT_SIZE)) {
+    refuse(archive_path, entry.name, "unknown size");
+  }
+  entry.size = st.size;
+  if (entry.is_directory && entry.size != 0) {
+    refuse(archive_path, entry.name, "directory with data");
+  }
+  if (entry.size > k_max_total_size) {
+    refuse(archive_path, entry.name,
+           "larger than " + std::to_string(k_max_total_size) + " bytes");
+  }
+  return entry;
+}
+
+// Opens (creating it when missing) the folder `name` inside `parent` without following a
+// symbolic link.
+Fd open_subdirectory(const Fd& parent, const std::string& name, const std::string& shown_path)
+{
+  if (::mkdirat(parent.get(), name.c_str(), 0777) != 0 && errno != EEXIST) {
+    throw Error("Cannot create folder " + shown_path + ": " + errno_text(errno));
+  }
+  Fd fd(::openat(parent.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0) {
+    const int error = errno;
+    struct stat st;
+    if (::fstatat(parent.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+        && S_ISLNK(st.st_mode)) {
+      throw Error("Refusing to write through the symbolic link " + shown_path);
+    }
+    throw Error("Cannot open folder " + shown_path + ": " + errno_text(error));
+  }
+  return fd;
+}
+
+// Creates the file `name` inside `parent` afresh. An existing file of that name is removed
+// first (so that a hard link to a file elsewhere is not written through); an existing symbolic
+// link or folder is refused.
+Fd create_file(const Fd& parent, const std::string& name, const std::string& shown_path)
+{
+  struct stat st;
+  if (::fstatat(parent.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISLNK(st.st_mode)) {
+      throw Error("Refusing to write through the symbolic link " + shown_path);
+    }
+    if (S_ISDIR(st.st_mode)) {
+      throw Error("Cannot write file " + shown_path + ": a folder of that name exists");
+    }
+    if (::unlinkat(parent.get(), name.c_str(), 0) != 0 && errno != ENOENT) {
+      throw Error("Cannot replace file " + shown_path + ": " + errno_text(errno));
+    }
+  }
+  Fd fd(::openat(parent.get(), name.c_str(),
+                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  if (fd.get() < 0) {
+    throw Error("Cannot write file " + shown_path + ": " + errno_text(errno));
+  }
+  return fd;
+}
+
+void write_all(const Fd& fd, const char* data, std::size_t size, const std::string& shown_path)
+{
+  while (size > 0) {
+    const ssize_t written = ::write(fd.get(), data, size);
+    if (written < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      throw Error("Cannot write file " + shown_path + ": " + errno_text(errno));
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+}
+
+// Copies the data of `entry` into the open file `out`; returns the number of bytes written.
+std::uint64_t copy_entry(zip_t* archive, const Entry& entry, const Fd& out,
+                         const std::string& archive_path, const std::string& shown_path,
+                         std::uint64_t budget)
+{
+  ZipFilePtr file(zip_fopen_index(archive, entry.index, 0));
+  if (!file) {
+    throw Error(archive_path + ": cannot read entry \"" + entry.name + "\": "
+                + zip_strerror(archive));
+  }
+  std::vector<char> buffer(k_chunk_size);
+  std::uint64_t total = 0;
+  for (;;) {
+    const zip_int64_t got = zip_fread(file.get(), buffer.data(), buffer.size());
+    if (got < 0) {
+      throw Error(archive_path + ": cannot read entry \"" + entry.name + "\": "
+                  + zip_file_strerror(file.get()));
+    }
+    if (got == 0) {
+      break;
+    }
+    total += static_cast<std::uint64_t>(got);
+    if (total > entry.size) {
+      refuse(archive_path, entry.name, "holds more data than its stated size");
+    }
+    if (total > budget) {
+      refuse(archive_path, entry.name,
+             "archive unpacks to more than " + std::to_string(k_max_total_size) + " bytes");
+    }
+    write_all(out, buffer.data(), static_cast<std::size_t>(got), shown_path);
+  }
+  if (total != entry.size) {
+    refuse(archive_path, entry.name, "holds less data than its stated size");
+  }
+  return total;
+}
+
+} // namespace
+
+void unzip(const std::string& archive_path, const std::string& target_directory)
+{
+  std::error_code ec;
+  if (archive_path.empty() || !fs::exists(fs::path(archive_path), ec)) {
+    throw FileNotFoundError("No such archive: " + archive_path);
+  }
+  if (fs::is_directory(fs::path(archive_path), ec)) {
+    throw Error("Not an archive but a folder: " + archive_path);
+  }
+
+  int error_code = 0;
+  ZipPtr archive(zip_open(archive_path.c_str(), ZIP_RDONLY, &error_code));
+  if (!archive) {
+    zip_error_t error;
+    zip_error_init_with_code(&error, error_code);
+    const std::string message = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    throw Error("Cannot open archive " + archive_path + ": " + message);
+  }
+
+  const zip_int64_t count = zip_get_num_entries(archive.get(), 0);
+  if (count < 0) {
+    throw Error("Cannot read archive " + archive_path + ": " + zip_strerror(archive.get()));
+  }
+  if (static_cast<std::uint64_t>(count) > k_max_entry_count) {
+    throw Error("Refusing archive " + archive_path + ": more than "
+                + std::to_string(k_max_entry_count) + " entries");
+  }
+
+  // Every entry is checked before anything is written.
+  std::vector<Entry> entries;
+  entries.reserve(static_cast<std::size_t>(count));
+  std::uint64_t declared_total = 0;
+  for (zip_int64_t i = 0; i < count; ++i) {
+    entries.push_back(inspect_entry(archive.get(), static_cast<zip_uint64_t>(i), archive_path));
+    declared_total += entries.back().size;
+    if (declared_total > k_max_total_size) {
+      refuse(archive_path, entries.back().name,
+             "archive unpacks to more than " + std::to_string(k_max_total_size) + " bytes");
+    }
+  }
+
+  const fs::path target(target_directory);
+  fs::create_directories(target, ec);
+  if (ec) {
+    throw Error("Cannot create folder " + target_directory + ": " + ec.message());
+  }
+  Fd root(::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (root.get() < 0) {
+    throw Error("Cannot open folder " + target_directory + ": " + errno_text(errno));
+  }
+
+  std::uint64_t written_total = 0;
+  for (const Entry& entry : entries) {
+    const std::size_t folder_parts = entry.is_directory ? entry.parts.size()
+                                                        : entry.parts.size() - 1;
+    fs::path shown = target;
+    Fd current;
+    const Fd* parent = &root;
+    for (std::size_t i = 0; i < folder_parts; ++i) {
+      shown /= entry.parts[i];
+      current = open_subdirectory(*parent, entry.parts[i], shown.string());
+      parent = &current;
+    }
+    if (entry.is_directory) {
+      continue;
+    }
+    const std::string& file_name = entry.parts.back();
+    shown /= file_name;
+    Fd out = create_file(*parent, file_name, shown.string());
+    try {
+      written_total += copy_entry(archive.get(), entry, out, archive_path, shown.string(),
+                                  k_max_total_size - written_total);
+    } catch (...) {
+      out.reset();
+      ::unlinkat(parent->get(), file_name.c_str(), 0);
+      throw;
+    }
+    if (out.close() != 0) {
+      throw Error("Cannot write file " + shown.string() + ": " + errno_text(errno));
+    }
+  }
+}
+
+} // namespace tarnwick::common
