@@ -1,0 +1,130 @@
+#include "tarnwick/sarnet/sarnet.hpp"
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "tarnwick/text/error.hpp"
+#include "tarnwick/text/regex.hpp"
+#include "tarnwick/text/unicode.hpp"
+
+namespace tarnwick::sarnet {
+
+namespace {
+
+// "<source>, row <n>" for error messages.
+std::string where(std::string_view source, std::size_t row)
+{
+  std::string out;
+  if (!source.empty()) {
+    out.append(source);
+    out += ", ";
+  }
+  return out + "row " + std::to_string(row);
+}
+
+// The version mark of row 0: UltraFLEX exports (also UltraFLEXplus) write "version=x.y:",
+// the older ones "DFF x.y".
+const text::Regex& version_regex(std::string_view platform)
+{
+  static const text::Regex ultraflex(R"(version=(\S+?):)", {.unicode = true});
+  static const text::Regex dff(R"(DFF (\d+(\.\d+)?))", {.unicode = true});
+  return platform.find("UltraFLEX") != std::string_view::npos ? ultraflex : dff;
+}
+
+// The flow walk may hand over a sheet path with its blanks written as "%20"; such a path is
+// turned back only when nothing exists under it as written.
+std::string existing_or_unescaped(const std::string& path)
+{
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec)) {
+    return path;
+  }
+  std::string out;
+  std::size_t from = 0;
+  for (std::size_t at = path.find("%20"); at != std::string::npos;
+       from = at + 3, at = path.find("%20", from)) {
+    out.append(path, from, at - from);
+    out += ' ';
+  }
+  out.append(path, from);
+  return out;
+}
+
+} // namespace
+
+Sarnet::Sarnet() : m_spec_dict(std::make_shared<SpecDict>()) {}
+
+void Sarnet::read_spec(const std::string& spec_path, const std::string& platform)
+{
+  const std::string path = existing_or_unescaped(spec_path);
+  parse(text::read_text_file(path), platform, path);
+}
+
+void Sarnet::parse(std::string_view text, std::string_view platform, std::string_view source)
+{
+  const std::vector<std::string> lines = text::split_lines(text);
+  std::vector<std::string> key_list;
+  for (std::size_t row = 0; row < lines.size(); ++row) {
+    const std::string& line = lines[row];
+    if (row == 0) {
+      const text::Regex& regex = version_regex(platform);
+      const auto match = regex.search(line);
+      if (!match) {
+        throw Error(where(source, row) + ": no version mark \"" + regex.pattern()
+                    + "\" for the platform \"" + std::string(platform) + "\"");
+      }
+      m_spec_version = match->str(1);
+    } else if (row == 2) {
+      // An empty header cell belongs to the heading on its left (merged cells in the sheet).
+      text::Row cells = text::split_cells(line);
+      for (std::size_t i = 0; i < cells.size(); ++i) {
+        if (i > 0 && cells[i].empty()) {
+          cells[i] = cells[i - 1];
+        }
+        key_list.push_back(cells[i]);
+      }
+    } else if (row == 3) {
+      const text::Row cells = text::split_cells(line);
+      if (cells.size() > key_list.size()) {
+        throw Error(where(source, row) + ": the header row has " + std::to_string(cells.size())
+                    + " cells, the row above only " + std::to_string(key_list.size()));
+      }
+      for (std::size_t i = 0; i < cells.size(); ++i) {
+        key_list[i] += " " + cells[i];
+      }
+    } else if (row >= 4) {
+      const text::Row cells = text::split_cells(line);
+      if (cells.size() < 2 || cells.size() < key_list.size()) {
+        throw Error(where(source, row) + ": the row has " + std::to_string(cells.size())
+                    + " cells, the header " + std::to_string(key_list.size()));
+      }
+      (*m_spec_dict)[text::upper(cells[1])] = get_spec_info(cells, key_list);
+    }
+  }
+}
+
+std::shared_ptr<const SpecDict> Sarnet::get_info() const
+{
+  return m_spec_dict;
+}
+
+const std::string& Sarnet::get_spec_version() const
+{
+  return m_spec_version;
+}
+
+SpecInfo get_spec_info(const text::Row& line_list, const std::vector<std::string>& key_list)
+{
+  if (line_list.size() < key_list.size()) {
+    throw Error("spec row of " + std::to_string(line_list.size()) + " cells for "
+                + std::to_string(key_list.size()) + " header keys");
+  }
+  SpecInfo info;
+  for (std::size_t i = 3; i < key_list.size(); ++i) {
+    info[text::upper(key_list[i])] = text::upper(line_list[i]);
+  }
+  return info;
+}
+
+} // namespace tarnwick::sarnet
