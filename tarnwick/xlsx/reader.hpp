@@ -42,7 +42,8 @@ struct Cell
   std::string formula;
 };
 
-// Safety caps against archive and XML bombs; going past one throws tarnwick::Error.
+// Safety caps against archive and XML bombs; going past one throws tarnwick::Error. The total
+// counts every part one Reader reads (the shared strings once, each read_sheet again).
 struct ReaderLimits
 {
   std::uint64_t max_entry_size = 256ULL << 20;  // uncompressed bytes of one part

@@ -34,12 +34,17 @@ bool escape_at(std::string_view text, std::size_t pos)
 
 // Spreadsheet readers decode "_xHHHH_" in cell texts as an escaped character; a text that
 // holds such a sequence literally gets its underscore escaped ("_x005F_") so it reads back
-// unchanged. The library escapes control characters itself but not this.
+// unchanged. The library escapes control characters itself but not this, and it would end the
+// text at a NUL character, which is escaped here.
 std::string escape_literal_escapes(std::string_view text)
 {
   std::string out;
   out.reserve(text.size() + 7);
   for (std::size_t pos = 0; pos < text.size(); ++pos) {
+    if (text[pos] == '\0') {
+      out += "_x0000_";
+      continue;
+    }
     if (escape_at(text, pos)) {
       out += "_x005F";
     }
@@ -56,7 +61,8 @@ std::string_view cell_text(std::string_view text, std::string& storage)
     storage = text::repair_utf8(text);
     text = storage;
   }
-  const bool has_escape = text.find("_x") != std::string_view::npos;
+  const bool has_escape =
+    text.find("_x") != std::string_view::npos || text.find('\0') != std::string_view::npos;
   // A code point takes at least one byte, so a short text needs no count.
   if (!has_escape && text.size() <= k_max_text_length) {
     return text;
@@ -74,7 +80,8 @@ std::string_view cell_text(std::string_view text, std::string& storage)
       while (next < value.size() && (static_cast<unsigned char>(value[next]) & 0xC0) == 0x80) {
         ++next;
       }
-      const std::size_t step = escape_at(value, end) ? 7 : 1;
+      // An escaped character is stored as the seven characters "_xHHHH_".
+      const std::size_t step = escape_at(value, end) || value[end] == '\0' ? 7 : 1;
       if (cost + step > k_max_text_length) {
         break;
       }

@@ -74,7 +74,7 @@ enum class ConditionalType
 TARNWICK_XLSX_EXPORT std::string_view to_string(ConditionalType type);
 
 // One cell value for `write`, `write_row` and `write_column`: nothing (a blank), a text or a
-// number.
+// number (a double: write 5.0, not 5).
 using CellValue = std::variant<std::monostate, std::string, double>;
 
 // Workbook-wide options, fixed when the workbook is made.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -203,6 +205,24 @@ wb.save(sys.argv[1])
   const Sheet empty = reader.read_sheet("Empty");
   EXPECT_EQ(empty.row_count(), 0U);
   EXPECT_EQ(empty.column_count(), 0U);
+}
+
+TEST_F(ReaderTest, ReadsAWorkbookWrittenByLibreOffice)
+{
+  if (!std::filesystem::exists("/usr/bin/soffice")) {
+    GTEST_SKIP() << "LibreOffice is not installed";
+  }
+  test::write_file(m_dir / "lo.csv", "Name,Value\n\"multi\nline\",-3.25\n");
+  const std::string command = "cd '" + m_dir.string() + "' && timeout 120 /usr/bin/soffice "
+                              "--headless -env:UserInstallation=file://" + m_dir.string()
+                              + "/profile --convert-to xlsx lo.csv >/dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const Reader reader(m_dir / "lo.xlsx");
+  ASSERT_EQ(reader.sheet_names().size(), 1U);
+  const Sheet sheet = reader.read_sheet(std::size_t{0});
+  EXPECT_EQ(sheet.cell(0, 1).text, "Value");
+  EXPECT_EQ(sheet.cell(1, 0).text, "multi\nline");
+  EXPECT_EQ(sheet.cell(1, 1).number, -3.25);
 }
 
 TEST_F(ReaderTest, BadFilesNameTheFile)

@@ -56,7 +56,7 @@ protected:
     job.write_blank(2, 3);                // nothing
     job.write_string(3, 0, "=1+2");       // a text, not a formula
     job.write_string(3, 1, "http://example.com/a");
-    job.write_string(3, 2, "keep _x000D_ literally");
+    job.write_string(3, 2, std::string("keep _x000D_ literally, and \0 too", 33));
     job.write_number(4, 0, 2.5);
     job.write_number(4, 1, k_nan);
     job.write_number(4, 2, k_inf);
@@ -98,7 +98,7 @@ TEST_F(WorkbookTest, CellsReadBackWithTheirKinds)
   EXPECT_EQ(job.cell(3, 0).text, "=1+2");
   EXPECT_FALSE(job.cell(3, 0).has_formula);
   EXPECT_EQ(job.cell(3, 1).text, "http://example.com/a");
-  EXPECT_EQ(job.cell(3, 2).text, "keep _x000D_ literally");
+  EXPECT_EQ(job.cell(3, 2).text, std::string("keep _x000D_ literally, and \0 too", 33));
   EXPECT_EQ(job.cell(4, 0).kind, CellKind::number);
   EXPECT_EQ(job.cell(4, 0).number, 2.5);
   // NaN and infinity become error formulas.
