@@ -1,0 +1,124 @@
+#include "tarnwick/vellox/vellox.hpp"
+
+#include <algorithm>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tarnwick/text/error.hpp"
+#include "tarnwick/text/lines.hpp"
+#include "tarnwick/text/unicode.hpp"
+
+namespace tarnwick::vellox {
+
+namespace {
+
+// UltraFLEX exports put the first time set in row 7, J750 exports in row 6.
+constexpr std::size_t k_ultraflex_first_row = 7;
+constexpr std::size_t k_j750_first_row = 6;
+
+enum class Layout { ultraflex, j750, none };
+
+Layout layout_of(std::string_view platform)
+{
+  if (platform.find("UltraFLEX") != std::string_view::npos) {
+    return Layout::ultraflex;
+  }
+  if (platform.find("J750") != std::string_view::npos) {
+    return Layout::j750;
+  }
+  return Layout::none;
+}
+
+// A line of white space only (blanks, tabs, the line end, other Unicode spaces).
+bool is_blank_line(std::string_view line)
+{
+  if (line.empty()) {
+    return false;
+  }
+  const std::u32string cps = text::to_u32(line);
+  return std::all_of(cps.begin(), cps.end(), [](char32_t cp) { return text::is_space(cp); });
+}
+
+std::string without_equals(std::string_view cell)
+{
+  std::string out;
+  std::copy_if(cell.begin(), cell.end(), std::back_inserter(out), [](char c) { return c != '='; });
+  return out;
+}
+
+// Cell `index` of row `row`, or an error naming file, row and cell.
+const std::string& cell(const text::Row& cells, std::size_t index, std::string_view source,
+                        std::size_t row)
+{
+  if (index >= cells.size()) {
+    std::string message;
+    if (!source.empty()) {
+      message.append(source);
+      message += ", ";
+    }
+    throw Error(message + "row " + std::to_string(row) + ": no cell " + std::to_string(index)
+                + " (the row has " + std::to_string(cells.size()) + " cells)");
+  }
+  return cells[index];
+}
+
+} // namespace
+
+ParseTIM::ParseTIM()
+  : m_timing_period(std::make_shared<TimingPeriod>()), m_clk_dic(std::make_shared<ClkDic>())
+{
+}
+
+void ParseTIM::read_timing(const std::string& timing_path, const std::string& platform)
+{
+  parse(text::read_text_file(timing_path), platform, timing_path);
+}
+
+void ParseTIM::parse(std::string_view text, std::string_view platform, std::string_view source)
+{
+  const Layout layout = layout_of(platform);
+  const std::size_t first_row =
+      layout == Layout::ultraflex ? k_ultraflex_first_row : k_j750_first_row;
+  const std::vector<std::string> lines = text::split_lines(text);
+  for (std::size_t row = 0; row < lines.size(); ++row) {
+    const std::string& line = lines[row];
+    // A bare line end ends the sheet anywhere, a blank line only among the data rows.
+    if ((row >= k_ultraflex_first_row && is_blank_line(line)) || line == "\n") {
+      return;
+    }
+    if (layout == Layout::none || row < first_row) {
+      continue;
+    }
+    const text::Row cells = text::split_cells(line);
+    const std::string name = text::upper(cell(cells, 1, source, row));
+    if (!m_clk_dic->contains(name)) {
+      m_clk_dic->insert({name, ClockMap()});
+    }
+    const std::string period = without_equals(cell(cells, 2, source, row));
+    if (!m_timing_period->contains(name)) {
+      m_timing_period->insert({name, text::upper(period)});
+    }
+    const std::string& kind = cell(cells, 5, source, row);
+    if (layout == Layout::ultraflex) {
+      if (kind == "clock") {
+        (*m_clk_dic)[name][cells[3]] = text::upper(without_equals(cells[4]));
+      }
+    } else if (kind == "mcg") {
+      // The clock runs at the row's own period divided by the divider in cell 4.
+      (*m_clk_dic)[name][cells[4]] = text::upper(period) + "/" + cells[4];
+    }
+  }
+}
+
+std::shared_ptr<const TimingPeriod> ParseTIM::get_timing_info() const
+{
+  return m_timing_period;
+}
+
+std::shared_ptr<const ClkDic> ParseTIM::get_clk_info() const
+{
+  return m_clk_dic;
+}
+
+} // namespace tarnwick::vellox
