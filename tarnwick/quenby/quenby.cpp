@@ -1,0 +1,93 @@
+#include "tarnwick/quenby/quenby.hpp"
+
+#include <string>
+#include <vector>
+
+#include "tarnwick/text/error.hpp"
+#include "tarnwick/text/lines.hpp"
+#include "tarnwick/text/regex.hpp"
+#include "tarnwick/text/unicode.hpp"
+
+namespace tarnwick::quenby {
+
+namespace {
+
+// Rows 0 to 2 are headers.
+constexpr std::size_t k_first_data_row = 3;
+
+// "<source>, row <n>" for error messages.
+std::string where(std::string_view source, std::size_t row)
+{
+  std::string out;
+  if (!source.empty()) {
+    out.append(source);
+    out += ", ";
+  }
+  return out + "row " + std::to_string(row);
+}
+
+// Cell `index` of row `row`, or an error naming file, row and cell.
+const std::string& cell(const text::Row& cells, std::size_t index, std::string_view source,
+                        std::size_t row)
+{
+  if (index >= cells.size()) {
+    throw Error(where(source, row) + ": no cell " + std::to_string(index) + " (the row has "
+                + std::to_string(cells.size()) + " cells)");
+  }
+  return cells[index];
+}
+
+} // namespace
+
+ParsePinLevel::ParsePinLevel()
+  : m_pin_level_dict(std::make_shared<PinLevelDict>()),
+    m_pin_clamp_dict(std::make_shared<PinLevelDict>())
+{
+}
+
+void ParsePinLevel::read_pin_level(const std::string& pin_level_path)
+{
+  parse(text::read_text_file(pin_level_path), pin_level_path);
+}
+
+void ParsePinLevel::parse(std::string_view text, std::string_view source)
+{
+  // The value is the first blank-free run of the cell without one leading "=": an expression
+  // written with blanks keeps only its first operand.
+  static const text::Regex value_regex(R"(=?(\S+))", {.unicode = true});
+
+  const std::vector<std::string> lines = text::split_lines(text);
+  for (std::size_t row = k_first_data_row; row < lines.size(); ++row) {
+    const text::Row cells = text::split_cells(lines[row]);
+    const std::string& pin = cell(cells, 1, source, row);
+    if (pin.empty()) {
+      return;
+    }
+    const std::string parameter = text::upper(cell(cells, 3, source, row));
+    PinLevelDict* table = nullptr;
+    if (parameter == "VMAIN" || parameter == "VPS") {
+      table = m_pin_level_dict.get();
+    } else if (parameter == "IFOLDLEVEL") {
+      table = m_pin_clamp_dict.get();
+    } else {
+      continue;
+    }
+    const auto match = value_regex.search(cell(cells, 4, source, row));
+    if (!match) {
+      throw Error(where(source, row) + ": no value in cell 4");
+    }
+    (*table)[text::upper(pin)] = text::upper(match->str(1));
+  }
+}
+
+std::shared_ptr<const PinLevelDict> ParsePinLevel::get_pin_level_info() const
+{
+  return m_pin_level_dict;
+}
+
+std::shared_ptr<const PinLevelDict> ParsePinLevel::get_pin_clamp_info() const
+{
+  return m_pin_clamp_dict;
+}
+
+} // namespace tarnwick::quenby
