@@ -19,9 +19,13 @@ TARNWICK_COMMON_EXPORT void unzip(const std::string& archive_path,
 // Writes every worksheet of the .xlsx/.xlsm workbook `workbook_path`, in workbook order, as
 // "<sheet name>.txt" into `target_directory` (created when missing): rows 1 to the last used
 // row, each padded with tabs to the last used column, cells joined by tabs, LF line ends,
-// UTF-8. A formula cell gives "=" + its formula. Chart sheets are skipped.
+// UTF-8. A formula cell gives "=" + its formula (a formula shared from another cell, which has
+// no text of its own, gives its cached value); a number its shortest text ("5", "0.1",
+// "1e-09"); a boolean TRUE or FALSE; an error its text. Tabs and line breaks inside a cell
+// become blanks. Chart sheets are skipped. Existing files are replaced, never written through
+// a symbolic link.
 // Throws FileNotFoundError when the workbook does not exist, tarnwick::Error when it cannot be
-// read, a sheet name cannot be a file name, or a file cannot be written.
+// read, a sheet name cannot be a file name ("/", "\", ".", ".."), or a file cannot be written.
 TARNWICK_COMMON_EXPORT void export_sheets_to_txt(const std::string& workbook_path,
                                                  const std::string& target_directory);
 

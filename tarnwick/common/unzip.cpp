@@ -1,6 +1,4 @@
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -8,11 +6,11 @@
 #include <system_error>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
 
+#include "safe_files.hpp"
 #include "tarnwick/common/common.hpp"
 #include "tarnwick/text/error.hpp"
 
@@ -21,6 +19,12 @@ namespace tarnwick::common {
 namespace {
 
 namespace fs = std::filesystem;
+using detail::close_file;
+using detail::create_file;
+using detail::Fd;
+using detail::open_subdirectory;
+using detail::open_target_directory;
+using detail::write_all;
 
 // Limits that keep a damaged or hostile archive from filling the disk.
 constexpr std::uint64_t k_max_total_size = std::uint64_t{1} << 30; // all entries together
@@ -39,45 +43,6 @@ struct ZipFileCloser
 };
 using ZipFilePtr = std::unique_ptr<zip_file_t, ZipFileCloser>;
 
-// An owned file descriptor.
-class Fd
-{
-public:
-  explicit Fd(int fd = -1) : m_fd(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  Fd(Fd&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-  Fd& operator=(Fd&& other) noexcept
-  {
-    if (this != &other) {
-      reset();
-      m_fd = other.m_fd;
-      other.m_fd = -1;
-    }
-    return *this;
-  }
-  ~Fd() { reset(); }
-
-  int get() const { return m_fd; }
-  // Closes the descriptor and reports what close reported.
-  int close()
-  {
-    const int result = ::close(m_fd);
-    m_fd = -1;
-    return result;
-  }
-  void reset()
-  {
-    if (m_fd >= 0) {
-      ::close(m_fd);
-      m_fd = -1;
-    }
-  }
-
-private:
-  int m_fd;
-};
-
 // One entry to unpack: its index, its name as stored, the relative path parts and its size.
 struct Entry
 {
@@ -87,11 +52,6 @@ struct Entry
   bool is_directory = false;
   std::uint64_t size = 0;
 };
-
-std::string errno_text(int error)
-{
-  return std::generic_category().message(error);
-}
 
 [[noreturn]] void refuse(const std::string& archive_path, const std::string& name,
                          const std::string& reason)
@@ -178,66 +138,6 @@ Entry inspect_entry(zip_t* archive, zip_uint64_t index, const std::string& archi
   return entry;
 }
 
-// Opens (creating it when missing) the folder `name` inside `parent` without following a
-// symbolic link.
-Fd open_subdirectory(const Fd& parent, const std::string& name, const std::string& shown_path)
-{
-  if (::mkdirat(parent.get(), name.c_str(), 0777) != 0 && errno != EEXIST) {
-    throw Error("Cannot create folder " + shown_path + ": " + errno_text(errno));
-  }
-  Fd fd(::openat(parent.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (fd.get() < 0) {
-    const int error = errno;
-    struct stat st;
-    if (::fstatat(parent.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
-        && S_ISLNK(st.st_mode)) {
-      throw Error("Refusing to write through the symbolic link " + shown_path);
-    }
-    throw Error("Cannot open folder " + shown_path + ": " + errno_text(error));
-  }
-  return fd;
-}
-
-// Creates the file `name` inside `parent` afresh. An existing file of that name is removed
-// first (so that a hard link to a file elsewhere is not written through); an existing symbolic
-// link or folder is refused.
-Fd create_file(const Fd& parent, const std::string& name, const std::string& shown_path)
-{
-  struct stat st;
-  if (::fstatat(parent.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    if (S_ISLNK(st.st_mode)) {
-      throw Error("Refusing to write through the symbolic link " + shown_path);
-    }
-    if (S_ISDIR(st.st_mode)) {
-      throw Error("Cannot write file " + shown_path + ": a folder of that name exists");
-    }
-    if (::unlinkat(parent.get(), name.c_str(), 0) != 0 && errno != ENOENT) {
-      throw Error("Cannot replace file " + shown_path + ": " + errno_text(errno));
-    }
-  }
-  Fd fd(::openat(parent.get(), name.c_str(),
-                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-  if (fd.get() < 0) {
-    throw Error("Cannot write file " + shown_path + ": " + errno_text(errno));
-  }
-  return fd;
-}
-
-void write_all(const Fd& fd, const char* data, std::size_t size, const std::string& shown_path)
-{
-  while (size > 0) {
-    const ssize_t written = ::write(fd.get(), data, size);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      throw Error("Cannot write file " + shown_path + ": " + errno_text(errno));
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-}
-
 // Copies the data of `entry` into the open file `out`; returns the number of bytes written.
 std::uint64_t copy_entry(zip_t* archive, const Entry& entry, const Fd& out,
                          const std::string& archive_path, const std::string& shown_path,
@@ -267,7 +167,7 @@ std::uint64_t copy_entry(zip_t* archive, const Entry& entry, const Fd& out,
       refuse(archive_path, entry.name,
              "archive unpacks to more than " + std::to_string(k_max_total_size) + " bytes");
     }
-    write_all(out, buffer.data(), static_cast<std::size_t>(got), shown_path);
+    write_all(out, std::string_view(buffer.data(), static_cast<std::size_t>(got)), shown_path);
   }
   if (total != entry.size) {
     refuse(archive_path, entry.name, "holds less data than its stated size");
@@ -281,7 +181,7 @@ void unzip(const std::string& archive_path, const std::string& target_directory)
 {
   std::error_code ec;
   if (archive_path.empty() || !fs::exists(fs::path(archive_path), ec)) {
-    throw FileNotFoundError("No such archive: " + archive_path);
+    throw FileNotFoundError("No such file or directory: '" + archive_path + "'");
   }
   if (fs::is_directory(fs::path(archive_path), ec)) {
     throw Error("Not an archive but a folder: " + archive_path);
@@ -320,14 +220,7 @@ void unzip(const std::string& archive_path, const std::string& target_directory)
   }
 
   const fs::path target(target_directory);
-  fs::create_directories(target, ec);
-  if (ec) {
-    throw Error("Cannot create folder " + target_directory + ": " + ec.message());
-  }
-  Fd root(::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (root.get() < 0) {
-    throw Error("Cannot open folder " + target_directory + ": " + errno_text(errno));
-  }
+  const Fd root = open_target_directory(target_directory);
 
   std::uint64_t written_total = 0;
   for (const Entry& entry : entries) {
@@ -355,9 +248,7 @@ void unzip(const std::string& archive_path, const std::string& target_directory)
       ::unlinkat(parent->get(), file_name.c_str(), 0);
       throw;
     }
-    if (out.close() != 0) {
-      throw Error("Cannot write file " + shown.string() + ": " + errno_text(errno));
-    }
+    close_file(out, shown.string());
   }
 }
 

@@ -1,0 +1,52 @@
+#pragma once
+
+// Internal to this library: writing files below a folder without following symbolic links.
+
+#include <string>
+#include <string_view>
+
+namespace tarnwick::common::detail {
+
+// An owned file descriptor.
+class Fd
+{
+public:
+  explicit Fd(int fd = -1) : m_fd(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  Fd(Fd&& other) noexcept;
+  Fd& operator=(Fd&& other) noexcept;
+  ~Fd();
+
+  int get() const { return m_fd; }
+  // Closes the descriptor; returns what close returned (errno is kept).
+  int close();
+  void reset();
+
+private:
+  int m_fd;
+};
+
+// Text of an errno value.
+std::string errno_text(int error);
+
+// Creates `path` (with its parents, following links: it is the caller's own folder) when
+// missing and opens it. Throws tarnwick::Error naming the folder.
+Fd open_target_directory(const std::string& path);
+
+// Opens (creating it when missing) the folder `name` inside `parent` without following a
+// symbolic link. `shown_path` names it in messages. Throws tarnwick::Error.
+Fd open_subdirectory(const Fd& parent, const std::string& name, const std::string& shown_path);
+
+// Creates the file `name` inside `parent` afresh. An existing file of that name is removed
+// first (a hard link to a file elsewhere is not written through); an existing symbolic link
+// or folder is refused. Throws tarnwick::Error.
+Fd create_file(const Fd& parent, const std::string& name, const std::string& shown_path);
+
+// Writes all of `data`. Throws tarnwick::Error.
+void write_all(const Fd& fd, std::string_view data, const std::string& shown_path);
+
+// Closes `fd` and reports a failed close (the data may be lost). Throws tarnwick::Error.
+void close_file(Fd& fd, const std::string& shown_path);
+
+} // namespace tarnwick::common::detail
