@@ -1,0 +1,186 @@
+// Spec expression substitution and unit formatting.
+
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "tarnwick/olvent/olvent.hpp"
+#include "tarnwick/text/error.hpp"
+#include "tarnwick/text/number.hpp"
+#include "tarnwick/text/regex.hpp"
+#include "tarnwick/text/unicode.hpp"
+
+namespace tarnwick::olvent {
+
+namespace {
+
+// Longer chains of spec symbols than any sheet holds; a safety net beside the cycle check.
+constexpr std::size_t k_max_spec_depth = 256;
+
+// Every occurrence of `from` in `text` replaced by `to`, left to right, without overlaps;
+// only the first one when `first_only`.
+std::string replace(std::string text, const std::string& from, const std::string& to,
+                    bool first_only = false)
+{
+  std::string result;
+  std::size_t pos = 0;
+  while (true) {
+    std::size_t hit = text.find(from, pos);
+    if (hit == std::string::npos)
+      break;
+    result.append(text, pos, hit - pos);
+    result += to;
+    pos = hit + from.size();
+    if (first_only)
+      break;
+  }
+  result.append(text, pos, std::string::npos);
+  return result;
+}
+
+// The symbol an operand names: its first "_" and every blank removed.
+std::string symbol_name(const std::string& operand)
+{
+  std::string name = operand;
+  name.erase(name.find('_'), 1);
+  std::erase(name, ' ');
+  return name;
+}
+
+std::string join_chain(const std::vector<std::string>& chain, const std::string& last)
+{
+  std::string text;
+  for (const auto& symbol : chain)
+    text += symbol + " -> ";
+  return text + last;
+}
+
+} // namespace
+
+std::string Olvent::spec_calculation(const std::string& target, const sarnet::SpecDict& spec_dict,
+                                     const std::string& spec_version,
+                                     const std::string& category_name,
+                                     const std::string& selector_name)
+{
+  std::vector<std::string> chain;
+  return resolve_spec(target, spec_dict, spec_version, category_name, selector_name, chain);
+}
+
+std::string Olvent::resolve_spec(const std::string& target, const sarnet::SpecDict& spec_dict,
+                                 const std::string& spec_version,
+                                 const std::string& category_name,
+                                 const std::string& selector_name,
+                                 std::vector<std::string>& chain)
+{
+  static const text::Regex operators(R"([\+\-\*\/\(\)])");
+
+  std::string working = target;
+  std::erase(working, '=');
+  // Both lists come from the text as it stands now; the splicing below does not change them.
+  const std::vector<std::string> target_list = operators.split(working);
+  const std::vector<std::string> sample_list = operators.find_all(working);
+  const std::size_t sample_len = sample_list.size();
+
+  for (std::size_t i = 0; i < target_list.size(); ++i) {
+    const std::string& target_value = target_list[i];
+    if (target_value.find('_') == std::string::npos)
+      continue;
+    std::string target_value_strip = symbol_name(target_value);
+    std::string key = text::upper(target_value_strip);
+
+    for (const auto& open : chain) {
+      if (open == key)
+        throw Error("Spec symbol refers back to itself: " + join_chain(chain, key));
+    }
+    if (chain.size() >= k_max_spec_depth)
+      throw Error("Spec symbols nested too deeply: " + join_chain(chain, key));
+
+    std::string value;
+    bool global = false;
+    if (glob_spec_dict) {
+      if (auto hit = glob_spec_dict->find(key); hit != glob_spec_dict->end()) {
+        value = hit->second;
+        global = true;
+      }
+    }
+    if (!global) {
+      auto row = spec_dict.find(key);
+      std::string spec_type;
+      if (spec_version == "3.0") {
+        std::string column = "SELECTORS " + text::upper(selector_name);
+        const std::string* found = nullptr;
+        if (row != spec_dict.end()) {
+          if (auto cell = row->second.find(column); cell != row->second.end())
+            found = &cell->second;
+        }
+        if (found == nullptr) {
+          put_data_log("Error: Can not sarnet variable: " + target_value_strip);
+          if (row == spec_dict.end())
+            throw Error("Spec symbol not found: " + target_value_strip);
+          throw Error("Spec symbol " + target_value_strip + " has no column " + column);
+        }
+        spec_type = *found;
+      } else {
+        if (row == spec_dict.end())
+          throw Error("Spec symbol not found: " + target_value_strip);
+        auto cell = row->second.find("SELECTOR VAL");
+        if (cell == row->second.end())
+          throw Error("Spec symbol " + target_value_strip + " has no column SELECTOR VAL");
+        spec_type = cell->second;
+      }
+      std::string column = text::upper(category_name) + " " + spec_type;
+      auto cell = row->second.find(column);
+      if (cell == row->second.end())
+        throw Error("Spec symbol " + target_value_strip + " has no column " + column);
+      value = cell->second;
+    }
+
+    chain.push_back(key);
+    std::string resolved =
+      resolve_spec(value, spec_dict, spec_version, category_name, selector_name, chain);
+    chain.pop_back();
+
+    if (sample_len == 0) {
+      working = replace(working, target_value, resolved);
+    } else if (i == sample_len) {
+      const std::string& before = sample_list[i - 1];
+      working = replace(working, before + target_value, before + resolved);
+    } else if (i == 0) {
+      const std::string& after = sample_list[0];
+      working = replace(working, target_value + after, resolved + after, true);
+    } else {
+      const std::string& before = sample_list[i - 1];
+      const std::string& after = sample_list[i];
+      working = replace(working, before + target_value + after, before + resolved + after);
+    }
+  }
+  return working;
+}
+
+std::optional<std::string> Olvent::add_unit(double val)
+{
+  static const std::array<std::pair<std::string_view, std::string_view>, 7> unit_dict = {{
+    {"1000000000", "G"},
+    {"1000000", "M"},
+    {"1000", "K"},
+    {"0.001", "m"},
+    {"0.000001", "u"},
+    {"0.000000001", "n"},
+    {"0.000000000001", "p"},
+  }};
+  // An infinite value has no unit either.
+  if (!std::isfinite(val))
+    return std::nullopt;
+  for (const auto& [threshold_text, prefix] : unit_dict) {
+    double threshold = *text::parse_float(threshold_text);
+    if (threshold <= val)
+      return text::fixed(val / threshold, 3) + std::string(prefix);
+  }
+  return std::nullopt;
+}
+
+} // namespace tarnwick::olvent

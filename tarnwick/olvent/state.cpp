@@ -1,0 +1,209 @@
+// Engine state, device loading and the two sinks.
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include <stdlib.h>
+
+#include "tarnwick/common/common.hpp"
+#include "tarnwick/habron/habron.hpp"
+#include "tarnwick/olvent/olvent.hpp"
+#include "tarnwick/text/error.hpp"
+#include "tarnwick/text/regex.hpp"
+#include "tarnwick/text/unicode.hpp"
+
+namespace tarnwick::olvent {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Joins two path texts the way the host's paths are joined: an absolute second part replaces
+// the first, and no separator is added after one that ends in "/" or to an empty first part.
+std::string join_path(const std::string& head, const std::string& tail)
+{
+  if (!tail.empty() && tail.front() == '/')
+    return tail;
+  if (head.empty() || head.back() == '/')
+    return head + tail;
+  return head + "/" + tail;
+}
+
+// The last "/"-separated component of `path` ("" when it ends in "/").
+std::string last_component(const std::string& path)
+{
+  auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// `name` without its last extension; leading dots start no extension ("dev.tar.zip" gives
+// "dev.tar", ".hidden" stays whole).
+std::string without_extension(const std::string& name)
+{
+  auto dot = name.rfind('.');
+  if (dot == std::string::npos || name.find_first_not_of('.') >= dot)
+    return name;
+  return name.substr(0, dot);
+}
+
+bool ends_with(const std::string& text, std::string_view suffix)
+{
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool is_directory(const std::string& path)
+{
+  std::error_code ec;
+  return !path.empty() && fs::is_directory(path, ec);
+}
+
+std::tm local_now()
+{
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  return tm;
+}
+
+} // namespace
+
+Olvent::Olvent(std::string temp_directory)
+  : device_directory(temp_directory),
+    m_temp_directory(std::move(temp_directory)),
+    m_clock(local_now)
+{
+  reset();
+  test_instance_dict = std::make_shared<kenmoor::TestInstanceDict>();
+  ac_spec_dict = std::make_shared<sarnet::SpecDict>();
+}
+
+void Olvent::reset()
+{
+  power_order_path.clear();
+  pattern_path.clear();
+  job_list_dict.reset();
+  work_sheet = nullptr;
+  text = nullptr;
+  last_flow_info = LastFlowInfo{};
+  glob_spec_dict = std::make_shared<tiskel::GlobSpecDict>();
+  MAX_DSP_CNT = 0;
+  pattern_set_dict = std::make_shared<kenmoor::PatternSetDict>();
+  dc_spec_dict = std::make_shared<sarnet::SpecDict>();
+  platform = "UltraFLEX";
+  tsb_dict.clear();
+  clock_dic.clear();
+  write_row_index = 0;
+  cycle_mode.clear();
+  tset_dict.clear();
+  pat2inst_dict.clear();
+  progressbarOne = nullptr;
+  power_list.clear();
+  sort_bin_dscrp.clear();
+  power_pin_clamp_dict.clear();
+  enable_brimsel = false;
+}
+
+void Olvent::read_device(const std::string& device_path, const std::string& power_order_path,
+                         const std::string& pattern_path, const std::string& platform,
+                         LogSink text, const std::string& cycle_mode,
+                         const std::string& context_env, double enable_vbt_check,
+                         ProgressSink progressbarOne)
+{
+  bool first_load = !m_loaded;
+  m_loaded = true;
+
+  reset();
+  this->text = std::move(text);
+  this->platform = platform;
+  this->cycle_mode = cycle_mode;
+  this->progressbarOne = std::move(progressbarOne);
+
+  if (!context_env.empty())
+    put_data_log("Import Context Environment: " + context_env);
+  this->context_env = context_env;
+  if (!power_order_path.empty())
+    put_data_log("Import Power Order File: " + power_order_path);
+  this->power_order_path = power_order_path;
+  if (!pattern_path.empty())
+    put_data_log("Import Pattern Path: " + pattern_path);
+  this->pattern_path = pattern_path;
+
+  if (is_directory(device_path)) {
+    device_directory = device_path;
+  } else {
+    // The first load unpacks into the temporary folder itself; later loads into a fresh empty
+    // folder below it, so that no earlier device (nor a folder of the host's) is written into
+    // or searched again.
+    if (!first_load) {
+      std::string pattern = join_path(m_temp_directory, "device-XXXXXX");
+      std::vector<char> buffer(pattern.begin(), pattern.end());
+      buffer.push_back('\0');
+      if (mkdtemp(buffer.data()) == nullptr)
+        throw Error("Cannot create a folder for the device in " + m_temp_directory + ": " +
+                    std::strerror(errno));
+      device_directory = buffer.data();
+    }
+    std::string lowered = text::lower(device_path);
+    if (ends_with(lowered, ".igxl") || ends_with(lowered, ".zip"))
+      common::unzip(device_path, device_directory);
+    else if (ends_with(lowered, ".xlsm"))
+      common::export_sheets_to_txt(device_path, device_directory);
+    else
+      put_data_log("Error: file extension is not supported.");
+
+    std::string candidate =
+      join_path(device_directory, without_extension(last_component(device_path)));
+    if (is_directory(candidate))
+      device_directory = candidate;
+  }
+
+  enable_brimsel = enable_vbt_check == 1;
+  if (enable_brimsel)
+    put_data_log("Brimsel Enabled!");
+
+  static const text::Regex job_list_name("job.*list", {.caseless = true});
+  std::string job_list_path;
+  for (const auto& entry : fs::directory_iterator(device_directory)) {
+    std::string name = entry.path().filename().string();
+    // Names that are not valid UTF-8 are matched in their repaired form and used as they are.
+    if (job_list_name.search(text::repair_utf8(name))) {
+      job_list_path = join_path(device_directory, name);
+      break;
+    }
+  }
+
+  habron::Habron reader;
+  try {
+    reader.read_job_list(job_list_path);
+  } catch (const FileNotFoundError&) {
+    // No job-list sheet: the device has no jobs.
+  }
+  job_list_dict = reader.get_test_job_list_info();
+}
+
+const std::shared_ptr<habron::JobListDict>& Olvent::get_job_list() const
+{
+  return job_list_dict;
+}
+
+void Olvent::put_data_log(const std::string& data_log)
+{
+  if (text)
+    text(data_log);
+}
+
+void Olvent::update_progressbar(double val)
+{
+  if (progressbarOne)
+    progressbarOne(val);
+}
+
+void Olvent::set_clock(Clock clock) { m_clock = std::move(clock); }
+
+} // namespace tarnwick::olvent

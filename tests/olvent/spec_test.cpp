@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support.hpp"
+#include "tarnwick/olvent/evaluate.hpp"
+#include "tarnwick/olvent/olvent.hpp"
+
+namespace {
+
+using tarnwick::olvent::evaluate_expression;
+using tarnwick::olvent::EvaluationError;
+using tarnwick::olvent::Olvent;
+using tarnwick::olvent::OlventAccess;
+using tarnwick::sarnet::SpecDict;
+
+std::string evaluation_error(const std::string& expression)
+{
+  try {
+    evaluate_expression(expression);
+  } catch (const EvaluationError& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+TEST(EvaluateExpression, ComputesArithmeticWithPrecedenceAndSigns)
+{
+  EXPECT_DOUBLE_EQ(evaluate_expression("1+2*3"), 7);
+  EXPECT_DOUBLE_EQ(evaluate_expression("(1+2)*3"), 9);
+  EXPECT_DOUBLE_EQ(evaluate_expression("2-3-4"), -5);
+  EXPECT_DOUBLE_EQ(evaluate_expression("8/4/2"), 1);
+  EXPECT_DOUBLE_EQ(evaluate_expression("7/2"), 3.5); // never integer division
+  EXPECT_DOUBLE_EQ(evaluate_expression("10*(1e-09)+5*(1.5E-9)"), 17.5e-9);
+  EXPECT_DOUBLE_EQ(evaluate_expression(" .5 + 5. "), 5.5);
+  EXPECT_DOUBLE_EQ(evaluate_expression("-3*-2"), 6);
+  EXPECT_DOUBLE_EQ(evaluate_expression("--1+(+5)"), 6);
+  EXPECT_DOUBLE_EQ(evaluate_expression("-(2+3)*2"), -10);
+  EXPECT_DOUBLE_EQ(evaluate_expression("1/(-4)"), -0.25);
+}
+
+TEST(EvaluateExpression, RefusesWhatIsNotArithmetic)
+{
+  EXPECT_EQ(evaluation_error(""), "Cannot evaluate an empty expression");
+  EXPECT_EQ(evaluation_error("  "), "Cannot evaluate an empty expression");
+  EXPECT_EQ(evaluation_error("1+VDD"), "Unexpected character at position 3 ('V') in expression: 1+VDD");
+  EXPECT_EQ(evaluation_error("(1+2"), "Unbalanced '(' at position 1 ('(') in expression: (1+2");
+  EXPECT_EQ(evaluation_error("1+2)"), "Unbalanced ')' at position 4 (')') in expression: 1+2)");
+  EXPECT_EQ(evaluation_error("2(3)"),
+            "Unexpected input after a complete expression at position 2 ('(') in expression: 2(3)");
+  EXPECT_EQ(evaluation_error("1/0"), "Division by zero at position 2 ('/') in expression: 1/0");
+  EXPECT_EQ(evaluation_error("1/(2-2)"),
+            "Division by zero at position 2 ('/') in expression: 1/(2-2)");
+  EXPECT_EQ(evaluation_error("1+"), "Missing operand at the end in expression: 1+");
+  EXPECT_EQ(evaluation_error("2**3"), "Missing operand before '*' at position 3 ('*') in expression: 2**3");
+  EXPECT_EQ(evaluation_error("()"), "Missing operand before ')' at position 2 (')') in expression: ()");
+  EXPECT_EQ(evaluation_error("1e"), "Malformed exponent at position 2 ('e') in expression: 1e");
+  EXPECT_EQ(evaluation_error("1 2"),
+            "Unexpected input after a complete expression at position 3 ('2') in expression: 1 2");
+  EXPECT_EQ(evaluation_error("2*µ"), "Unexpected character at position 3 ('µ') in expression: 2*µ");
+  EXPECT_NE(evaluation_error(std::string(5000, '(') + "1" + std::string(5000, ')')), "no error");
+}
+
+TEST(AddUnit, DividesByTheLargestThresholdNotAboveTheValue)
+{
+  EXPECT_EQ(Olvent::add_unit(1e9), "1.000G");
+  EXPECT_EQ(Olvent::add_unit(1.25e8), "125.000M");
+  EXPECT_EQ(Olvent::add_unit(1000), "1.000K");
+  EXPECT_EQ(Olvent::add_unit(999.9999), "999999.900m");
+  EXPECT_EQ(Olvent::add_unit(2.5), "2500.000m"); // no row for 1
+  EXPECT_EQ(Olvent::add_unit(2.5e-8), "25.000n");
+  EXPECT_EQ(Olvent::add_unit(1e-12), "1.000p");
+  for (double none : {0.0, -5e-9, 9.99e-13, std::numeric_limits<double>::quiet_NaN(),
+                      std::numeric_limits<double>::infinity()})
+    EXPECT_EQ(Olvent::add_unit(none), std::nullopt) << none;
+}
+
+class SpecCalculation : public ::testing::Test
+{
+protected:
+  SpecCalculation() : engine("/nonexistent")
+  {
+    engine.text = [this](const std::string& line) { log.push_back(line); };
+    auto global = std::make_shared<tarnwick::tiskel::GlobSpecDict>();
+    (*global)["VDD"] = "1.8";
+    (*global)["A"] = "2";
+    (*global)["B"] = "1+2";
+    engine.glob_spec_dict = global;
+
+    // Two symbols whose spec type comes from "SELECTOR VAL" or from a selector column.
+    spec["VIO"] = {{"SELECTORS TYP", "MIN"}, {"SELECTOR VAL", "TYP"},
+                   {"CORE TYP", "_VREF*2"},  {"CORE MIN", "0.9"}};
+    spec["VREF"] = {{"SELECTORS TYP", "TYP"}, {"SELECTOR VAL", "TYP"}, {"CORE TYP", "=0.6"}};
+    spec["VDD"] = {{"SELECTOR VAL", "TYP"}, {"CORE TYP", "9.9"}};
+  }
+
+  std::string calc(const std::string& target, const std::string& version = "2.0",
+                   const std::string& category = "Core", const std::string& selector = "Typ")
+  {
+    return OlventAccess::spec_calculation(engine, target, spec, version, category, selector);
+  }
+
+  std::string failure(const std::string& target, const std::string& version = "2.0")
+  {
+    try {
+      calc(target, version);
+    } catch (const tarnwick::Error& e) {
+      return e.what();
+    }
+    return "no error";
+  }
+
+  Olvent engine;
+  SpecDict spec;
+  std::vector<std::string> log;
+};
+
+TEST_F(SpecCalculation, SplicesGlobalValuesAsText)
+{
+  EXPECT_EQ(calc("=_VDD*1.1"), "1.8*1.1");
+  EXPECT_EQ(calc("=_VDD"), "1.8");
+  EXPECT_EQ(calc("=(_A+_VDD)/2"), "(2+1.8)/2");
+  EXPECT_EQ(calc("_A*_A"), "2*2");
+  EXPECT_EQ(calc("2*_B"), "2*1+2");
+  EXPECT_EQ(calc("=1.5E-9"), "1.5E-9");
+  EXPECT_EQ(calc("="), "");
+  EXPECT_EQ(calc(" _A + 1"), "2+ 1"); // blanks belong to the operand they stand beside
+  EXPECT_TRUE(log.empty());
+}
+
+TEST_F(SpecCalculation, ReadsTheSpecTableThroughTheSpecType)
+{
+  // VDD is in both tables: the global one wins.
+  EXPECT_EQ(calc("_VDD"), "1.8");
+  // Version 2.0: spec type TYP from "SELECTOR VAL"; the value refers to VREF, resolved too.
+  EXPECT_EQ(calc("_VIO+1", "2.0", "core", "typ"), "0.6*2+1");
+  // Version exactly 3.0: spec type MIN from "SELECTORS TYP".
+  EXPECT_EQ(calc("_VIO+1", "3.0"), "0.9+1");
+  EXPECT_EQ(calc("_VIO+1", "3.00"), "0.6*2+1");
+  EXPECT_EQ(calc("_VIO+1", "3"), "0.6*2+1");
+  // A symbol written without the leading underscore loses its first one.
+  spec["VDDIO"] = {{"SELECTOR VAL", "TYP"}, {"CORE TYP", "3.3"}};
+  EXPECT_EQ(calc("VDD_IO"), "3.3");
+  EXPECT_TRUE(log.empty());
+}
+
+TEST_F(SpecCalculation, ReportsSymbolsItCannotResolve)
+{
+  EXPECT_EQ(failure("_NOPE*2"), "Spec symbol not found: NOPE");
+  EXPECT_TRUE(log.empty());
+  EXPECT_EQ(failure("_NOPE*2", "3.0"), "Spec symbol not found: NOPE");
+  EXPECT_EQ(log, std::vector<std::string>{"Error: Can not sarnet variable: NOPE"});
+  log.clear();
+  // Version 3.0 and no column for the selector.
+  EXPECT_EQ(calc("_VDD", "3.0", "CORE", "FAST"), "1.8"); // global: no spec type needed
+  spec["VX"] = {{"SELECTOR VAL", "TYP"}, {"CORE TYP", "1"}};
+  EXPECT_THROW(calc("_VX", "3.0", "CORE", "FAST"), tarnwick::Error);
+  EXPECT_EQ(log, std::vector<std::string>{"Error: Can not sarnet variable: VX"});
+  EXPECT_EQ(calc("_VX"), "1");
+  spec["VY"] = {{"SELECTOR VAL", "MAX"}, {"CORE TYP", "1"}};
+  EXPECT_EQ(failure("_VY"), "Spec symbol VY has no column CORE MAX");
+}
+
+TEST_F(SpecCalculation, NamesTheChainOfASelfReferringValue)
+{
+  spec["LOOP"] = {{"SELECTOR VAL", "TYP"}, {"CORE TYP", "_LOOP+1"}};
+  EXPECT_EQ(failure("_LOOP"), "Spec symbol refers back to itself: LOOP -> LOOP");
+  spec["P"] = {{"SELECTOR VAL", "TYP"}, {"CORE TYP", "_Q*2"}};
+  spec["Q"] = {{"SELECTOR VAL", "TYP"}, {"CORE TYP", "1+_R"}};
+  spec["R"] = {{"SELECTOR VAL", "TYP"}, {"CORE TYP", "(_P)"}};
+  EXPECT_EQ(failure("=_P"), "Spec symbol refers back to itself: P -> Q -> R -> P");
+  // The same symbol twice side by side is no cycle.
+  spec["S"] = {{"SELECTOR VAL", "TYP"}, {"CORE TYP", "_A+_A"}};
+  EXPECT_EQ(calc("_S*_S"), "2+2*2+2");
+}
+
+} // namespace
