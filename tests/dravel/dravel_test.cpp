@@ -1,8 +1,6 @@
 #include "tarnwick/dravel/dravel.hpp"
 
-#include <sys/stat.h>
-
-#include <map>
+#include <functional>
 
 #include "tarnwick/text/error.hpp"
 #include "tool_fixture.hpp"
@@ -48,7 +46,7 @@ std::string error_of(const std::function<void()>& action)
 
 } // namespace
 
-TEST(Dravel, VersionChoosesItemCell)
+TEST(Dravel, VersionChoosesItemCellAndSetsKeepLastRun)
 {
   Dravel reader;
   reader.parse(sheet(row("A", "a23.pat", 4)));
@@ -57,6 +55,13 @@ TEST(Dravel, VersionChoosesItemCell)
   reader.parse("DFF 1.1 Pattern Sets\n" + k_headers + row("D", "d11.pat", 2), "J750");
   EXPECT_EQ(*reader.get_pattern_set_info(),
             (PatternSetDict{{"A", {"a23.pat"}}, {"B", {"b11.pat"}}, {"C", {"c30.pat"}}, {"D", {"d11.pat"}}}));
+
+  // A set keeps only its last run of rows.
+  Dravel runs;
+  runs.parse(sheet(row("A", "a1.pat") + row("A", "a2.pat") + row("B", "b.pat") + row("A", "a3.pat") +
+                     row("abc", "x.pat") + row("ABC", "y.pat") + row("ABC", "z.pat\n")));
+  EXPECT_EQ(*runs.get_pattern_set_info(),
+            (PatternSetDict{{"A", {"a3.pat"}}, {"B", {"b.pat"}}, {"ABC", {"y.pat", "z.pat"}}}));
 }
 
 TEST(Dravel, ReadErrorsAndStops)
@@ -81,15 +86,6 @@ TEST(Dravel, ReadErrorsAndStops)
             (PatternSetDict{{"A", {"a.pat"}}, {"C", {"c.pat"}}, {"E", {"e.pat"}}}));
   EXPECT_EQ(*reader.get_pattern_cycle_info(),
             (tarnwick::dravel::PatternCycleDict{{"A", 0}, {"C", 0}, {"E", 0}, {"F", 0}}));
-}
-
-TEST(Dravel, SetKeepsItsLastRunOfRows)
-{
-  Dravel reader;
-  reader.parse(sheet(row("A", "a1.pat") + row("A", "a2.pat") + row("B", "b.pat") + row("A", "a3.pat") +
-                     row("abc", "x.pat") + row("ABC", "y.pat") + row("ABC", "z.pat\n")));
-  EXPECT_EQ(*reader.get_pattern_set_info(),
-            (PatternSetDict{{"A", {"a3.pat"}}, {"B", {"b.pat"}}, {"ABC", {"y.pat", "z.pat"}}}));
 }
 
 TEST(Dravel, ItemsResolveToFilesOrNestedSets)
@@ -165,9 +161,7 @@ TEST(Dravel, PatternFileCycleCounts)
   EXPECT_EQ(reader.get_pattern_cycle_info()->at("SET"), 64);
 }
 
-class DravelFile : public ToolDir
-{
-};
+using DravelFile = ToolDir;
 
 TEST_F(DravelFile, ReadsCrLfSheetUnderBlankEscapedName)
 {

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include <unistd.h>
+
 // A fresh temporary folder per test, and PATH with the build's bin/ (where patinfo is) first.
 class ToolDir : public testing::Test
 {
@@ -15,7 +17,8 @@ protected:
   void SetUp() override
   {
     m_dir = std::filesystem::temp_directory_path() /
-            ("dravel_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+            ("dravel_" + std::to_string(getpid()) + "_" +
+             testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(m_dir);
     std::filesystem::create_directories(m_dir);
     if (const char* path = std::getenv("PATH")) {

@@ -7,6 +7,8 @@
 #include <map>
 #include <string>
 
+#include <unistd.h>
+
 #include "tarnwick/text/error.hpp"
 
 namespace fs = std::filesystem;
@@ -33,12 +35,7 @@ std::string row(const std::map<std::size_t, std::string>& cells, std::size_t cou
 {
   std::string line;
   for (std::size_t i = 0; i < count; ++i) {
-    if (i > 0) {
-      line += '\t';
-    }
-    if (auto it = cells.find(i); it != cells.end()) {
-      line += it->second;
-    }
+    line += (i > 0 ? "\t" : "") + (cells.contains(i) ? cells.at(i) : "");
   }
   return line + "\n";
 }
@@ -50,24 +47,9 @@ std::string pattern_of(const std::string& cell, const std::string& platform)
   return reader.get_instance_info()->at("I").at(0).pattern;
 }
 
-class KenmoorFile : public testing::Test
-{
-protected:
-  void SetUp() override
-  {
-    m_dir = fs::temp_directory_path() /
-            ("kenmoor_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(m_dir);
-    fs::create_directories(m_dir);
-  }
-  void TearDown() override { fs::remove_all(m_dir); }
-
-  fs::path m_dir;
-};
-
 } // namespace
 
-TEST(Kenmoor, RecordTakesCellsInKeyOrder)
+TEST(Kenmoor, RecordTakesCellsInKeyOrderAndClipsArgDetails)
 {
   Kenmoor reader;
   reader.parse(k_header + row({{1, "func"}, {3, "Functional_T"}, {5, "dccat"}, {6, "Typ"}, {7, "accat"},
@@ -81,15 +63,12 @@ TEST(Kenmoor, RecordTakesCellsInKeyOrder)
                              "'TimeSet': 'ts1', 'AC Category': 'accat', 'AC Selector': 'Max', "
                              "'PinLevel': 'lv1', 'Pattern': '', 'ArgList': 'A,B,C', "
                              "'ArgDetails': ['a', '', 'c']}");
-}
 
-TEST(Kenmoor, ArgDetailsAreClippedAtRowEnd)
-{
-  Kenmoor reader;
-  reader.parse(k_header + row({{1, "a"}}, 16) + row({{1, "b"}, {14, "x,y,z"}, {15, "1"}}, 17) +
+  Kenmoor clipped;
+  clipped.parse(k_header + row({{1, "a"}}, 16) + row({{1, "b"}, {14, "x,y,z"}, {15, "1"}}, 17) +
                  row({{1, "c"}, {14, "x"}}, 15),
                {});
-  const auto& table = *reader.get_instance_info();
+  const auto& table = *clipped.get_instance_info();
   EXPECT_EQ(table.at("A").at(0).arg_details, std::vector<std::string>{"\n"});
   EXPECT_EQ(table.at("B").at(0).arg_details, (std::vector<std::string>{"1", "\n"}));
   EXPECT_EQ(table.at("C").at(0).arg_list, "x\n");
@@ -171,17 +150,20 @@ TEST(Kenmoor, SearchExpressionAndReachFollowPlatform)
   }
 }
 
-TEST_F(KenmoorFile, ReadsCrLfFileUnderBlankEscapedName)
+TEST(Kenmoor, ReadsCrLfFileUnderBlankEscapedName)
 {
-  std::ofstream(m_dir / "Inst A.txt", std::ios::binary)
+  const auto dir = fs::temp_directory_path() / ("kenmoor_test_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "Inst A.txt", std::ios::binary)
     << "h0\r\nh1\r\nh2\r\nh3\r\n\tfunc\t\tm\t\t\t\t\t\t\t\t\t\t\t\tp.PATX\r\n";
   Kenmoor reader;
-  reader.read_test_instance((m_dir / "Inst%20A.txt").string(), {});
+  reader.read_test_instance((dir / "Inst%20A.txt").string(), {});
   const auto table = reader.get_instance_info();
   EXPECT_EQ(table->at("FUNC").at(0).pattern, "p.PATX");
   EXPECT_EQ(table->at("FUNC").at(0).arg_details, std::vector<std::string>{"p.PATX\n"});
-  EXPECT_THROW(reader.read_test_instance((m_dir / "Inst%20B.txt").string(), {}),
+  EXPECT_THROW(reader.read_test_instance((dir / "Inst%20B.txt").string(), {}),
                tarnwick::FileNotFoundError);
+  fs::remove_all(dir);
 }
 
 TEST(KenmoorRealData, ReadsGeneratedInstances)
