@@ -1,0 +1,755 @@
+#include "tarnwick/brimsel/parser.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "tarnwick/brimsel/naming_rules.hpp"
+#include "tarnwick/text/error.hpp"
+#include "tarnwick/text/printed.hpp"
+#include "tarnwick/text/regex.hpp"
+#include "tarnwick/text/unicode.hpp"
+
+namespace tarnwick::brimsel {
+
+namespace {
+
+using text::Regex;
+
+constexpr text::RegexOptions k_caseless{.caseless = true, .unicode = true};
+
+// Every fixed pattern of the parser, compiled once.
+struct Patterns
+{
+  Regex function_header{R"(^\s*(Public|Private|Friend)?\s*Function\s+)", k_caseless};
+  Regex sub_header{R"(^\s*(Public|Private|Friend)?\s*Sub\s+)", k_caseless};
+  Regex declaration_start{R"(^\s*(Public|Private|Global|Dim|Const)\s+)", k_caseless};
+  Regex const_declaration_start{R"(^\s*(Public|Private|Global)\s+Const\s+)", k_caseless};
+  Regex type_start{R"(^\s*(Public|Private)\s+Type\s+)", k_caseless};
+  Regex enum_start{R"(^\s*(Public|Private)\s+Enum\s+)", k_caseless};
+  Regex declaration{
+    R"(^\s*(Public|Private|Global|Dim|Const)\s+(?:(Const)\s+)?(?P<names>.+?)\s+As\s+(?:New\s+)?(?P<type>\w+)(?:\s*\([^)]*\))?\s*(?:=\s*.+)?$)",
+    k_caseless};
+  // The "As <type>" that one name of a declaration may carry for itself.
+  Regex own_type{R"(\s+As\s+(?:New\s+)?(\w+))", k_caseless};
+  Regex procedure{
+    R"(^\s*(Public|Private|Friend)?\s*(Function|Sub)\s+(?P<name>\w+)\s*(\((?P<params>.*)\))?)",
+    k_caseless};
+  Regex parameter{
+    R"(^(?:Optional\s+)?(?:(ByVal|ByRef)\s+)?(?:ParamArray\s+)?(?P<name>\w+)\s*(As\s+(?P<type>[\w\[\]]+))?)",
+    k_caseless};
+  Regex type_header{R"(^\s*(?P<scope>Public|Private)?\s*Type\s+(?P<name>\w+))", k_caseless};
+  Regex enum_header{R"(^\s*(?P<scope>Public|Private)?\s*Enum\s+(?P<name>\w+))", k_caseless};
+  Regex reference_header{R"(^\s*(Public|Private|Friend)?\s*(Function|Sub)\s+(?P<name>\w+))",
+                         k_caseless};
+  Regex type_or_enum_line{R"(^\s*(Public|Private)?\s*(Type|Enum)\s+)", k_caseless};
+};
+
+const Patterns& patterns()
+{
+  static const Patterns instance;
+  return instance;
+}
+
+// Hash set and map of texts that look up string_views without a copy.
+struct TextHash
+{
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const
+  {
+    return std::hash<std::string_view>{}(text);
+  }
+};
+using NameSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
+
+// Word characters of the Unicode-aware patterns (\w, \b): letters and digits of any script,
+// and "_".
+bool is_word_char(char32_t cp)
+{
+  if (cp < 0x80) {
+    return (cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z') || (cp >= '0' && cp <= '9') ||
+           cp == '_';
+  }
+  return text::is_word(cp);
+}
+
+// The code point at `pos` of `text` and its length in bytes; a byte that starts no valid
+// sequence counts as U+FFFD of length 1.
+std::pair<char32_t, std::size_t> decode_at(std::string_view text, std::size_t pos)
+{
+  const auto byte = static_cast<unsigned char>(text[pos]);
+  if (byte < 0x80) {
+    return {byte, 1};
+  }
+  std::size_t length = 0;
+  char32_t cp = 0;
+  if ((byte & 0xE0) == 0xC0) {
+    length = 2;
+    cp = byte & 0x1F;
+  } else if ((byte & 0xF0) == 0xE0) {
+    length = 3;
+    cp = byte & 0x0F;
+  } else if ((byte & 0xF8) == 0xF0) {
+    length = 4;
+    cp = byte & 0x07;
+  } else {
+    return {0xFFFD, 1};
+  }
+  if (pos + length > text.size()) {
+    return {0xFFFD, 1};
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    const auto next = static_cast<unsigned char>(text[pos + i]);
+    if ((next & 0xC0) != 0x80) {
+      return {0xFFFD, 1};
+    }
+    cp = (cp << 6) | (next & 0x3F);
+  }
+  return {cp, length};
+}
+
+// Calls `visit(word, is_identifier)` for every maximal run of word characters of `line`, left
+// to right. `is_identifier` tells whether the run is entirely [A-Za-z_][A-Za-z0-9_]*.
+template <class Visit>
+void for_each_word(std::string_view line, Visit visit)
+{
+  std::size_t pos = 0;
+  while (pos < line.size()) {
+    auto [cp, length] = decode_at(line, pos);
+    if (!is_word_char(cp)) {
+      pos += length;
+      continue;
+    }
+    const std::size_t start = pos;
+    bool identifier = !(cp >= '0' && cp <= '9') && cp < 0x80;
+    pos += length;
+    while (pos < line.size()) {
+      std::tie(cp, length) = decode_at(line, pos);
+      if (!is_word_char(cp)) {
+        break;
+      }
+      identifier = identifier && cp < 0x80;
+      pos += length;
+    }
+    visit(line.substr(start, pos - start), identifier);
+  }
+}
+
+bool starts_with_end_of_procedure(std::string_view stripped)
+{
+  return stripped.starts_with("End Function") || stripped.starts_with("End Sub");
+}
+
+// The path of `name` inside `directory`, joined the way the platform joins paths: no
+// separator is added after a folder text that ends with one.
+std::string join_path(const std::string& directory, const std::string& name)
+{
+  if (directory.empty() || directory.back() == '/') {
+    return directory + name;
+  }
+  return directory + "/" + name;
+}
+
+// Appends every ".bas" file of `directory` (listing order), then walks its subfolders in
+// listing order. Symbolic links to folders are not followed; a folder that cannot be listed is
+// skipped.
+void find_source_files(const std::string& directory, std::vector<std::string>& found)
+{
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::directory_iterator it(fs::path(directory), error);
+  if (error) {
+    return;
+  }
+  std::vector<std::string> subfolders;
+  for (const fs::directory_iterator end; it != end; it.increment(error)) {
+    if (error) {
+      break;
+    }
+    const std::string name = it->path().filename().string();
+    std::error_code entry_error;
+    if (it->is_directory(entry_error)) {
+      if (!it->is_symlink(entry_error)) {
+        subfolders.push_back(name);
+      }
+    } else if (text::lower(name).ends_with(".bas")) {
+      found.push_back(join_path(directory, name));
+    }
+  }
+  for (const std::string& subfolder : subfolders) {
+    find_source_files(join_path(directory, subfolder), found);
+  }
+}
+
+std::string os_error_text(int error_number, const std::string& path)
+{
+  return "[Errno " + std::to_string(error_number) + "] " + std::strerror(error_number) + ": " +
+         text::quoted(path);
+}
+
+// Reads a source file: invalid UTF-8 dropped, every line end made LF and kept on its line.
+// Only regular files are read.
+SourceLines read_source_lines(const std::string& path)
+{
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    throw Error(os_error_text(errno, path));
+  }
+  struct Closer
+  {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat status{};
+  if (::fstat(fd, &status) != 0) {
+    throw Error(os_error_text(errno, path));
+  }
+  if (!S_ISREG(status.st_mode)) {
+    throw Error("Not a regular file: " + text::quoted(path));
+  }
+  std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(status.st_size));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    if (count < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      throw Error(os_error_text(errno, path));
+    }
+    if (count == 0) {
+      break;
+    }
+    bytes.append(buffer, static_cast<std::size_t>(count));
+  }
+  const std::string decoded = text::drop_invalid_utf8(bytes);
+  SourceLines lines;
+  std::string current;
+  for (std::size_t i = 0; i < decoded.size(); ++i) {
+    const char c = decoded[i];
+    if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < decoded.size() && decoded[i + 1] == '\n') {
+        ++i;
+      }
+      current += '\n';
+      lines.push_back(std::move(current));
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  if (!current.empty()) {
+    lines.push_back(std::move(current));
+  }
+  return lines;
+}
+
+// `text` cut at every "," outside parentheses; each part stripped.
+std::vector<std::string> split_outside_parentheses(std::string_view text, bool drop_empty)
+{
+  std::vector<std::string> parts;
+  int depth = 0;
+  std::size_t start = 0;
+  auto finish = [&](std::size_t end) {
+    std::string part = text::strip(text.substr(start, end - start));
+    if (!(drop_empty && part.empty())) {
+      parts.push_back(std::move(part));
+    }
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '(') {
+      ++depth;
+    } else if (text[i] == ')') {
+      --depth;
+    } else if (text[i] == ',' && depth == 0) {
+      finish(i);
+      start = i + 1;
+    }
+  }
+  finish(text.size());
+  return parts;
+}
+
+FunctionType function_type_of(std::string_view name)
+{
+  if (name.ends_with("_VBT")) {
+    return FunctionType::VBT;
+  }
+  if (name.ends_with("_DSP")) {
+    return FunctionType::DSP;
+  }
+  if (name.ends_with("_IP")) {
+    return FunctionType::IP;
+  }
+  return FunctionType::OTHER;
+}
+
+// Records the references of one file's lines (`lines` as stored).
+void collect_references_in_file(
+  const std::string& file_path, const SourceLines& lines, const NameSet& all_variables,
+  const NameSet& function_names,
+  text::OrderedMap<std::string, std::vector<VariableReference>>& variable_references)
+{
+  std::optional<std::string> current_function;
+  int line_num = 0;
+  for (const std::string& line : lines) {
+    ++line_num;
+    const std::string stripped = text::strip(line);
+    if (VBAParser::is_function_definition(stripped)) {
+      if (auto match = patterns().reference_header.match_at_start(stripped)) {
+        current_function = match->group("name");
+      }
+      continue;
+    }
+    if (starts_with_end_of_procedure(stripped)) {
+      current_function.reset();
+      continue;
+    }
+    if (VBAParser::is_variable_declaration(stripped) || stripped.starts_with("Type ") ||
+        stripped.starts_with("Enum ")) {
+      continue;
+    }
+    for_each_word(line, [&](std::string_view word, bool identifier) {
+      if (!identifier || VBAParser::vba_keywords.contains(word) || function_names.contains(word) ||
+          !all_variables.contains(word)) {
+        return;
+      }
+      std::string key(word);
+      auto it = variable_references.find(key);
+      if (it == variable_references.end()) {
+        it = variable_references.try_emplace(key).first;
+      }
+      it.value().push_back(VariableReference{.var_name = std::move(key),
+                                             .file_path = file_path,
+                                             .line_number = line_num,
+                                             .function_name = current_function,
+                                             .context = stripped});
+    });
+  }
+}
+
+} // namespace
+
+std::string strip_trailing_comment(std::string_view line)
+{
+  bool in_string = false;
+  std::size_t end = line.size();
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') {
+      in_string = !in_string;
+    } else if (line[i] == '\'' && !in_string) {
+      end = i;
+      break;
+    }
+  }
+  return text::rstrip(line.substr(0, end));
+}
+
+const std::set<std::string, std::less<>> VBAParser::vba_keywords = {
+  "If",     "Then",     "Else",  "ElseIf",   "End",     "Select",     "Case",     "For",
+  "To",     "Next",     "While", "Wend",     "Do",      "Loop",       "Until",    "Exit",
+  "Goto",   "On",       "Error", "Resume",   "With",    "Function",   "Sub",      "Property",
+  "Get",    "Let",      "Set",   "Public",   "Private", "Friend",     "Global",   "Dim",
+  "Const",  "As",       "ByVal", "ByRef",    "Optional", "ParamArray", "Type",     "Enum",
+  "Nothing", "True",    "False", "Me"};
+
+VBAParser::VBAParser() = default;
+
+void VBAParser::parse_files(const std::string& directory_path)
+{
+  std::vector<std::string> paths;
+  find_source_files(directory_path, paths);
+  std::cout << "找到 " << paths.size() << " 个 .bas 文件\n";
+
+  for (const std::string& path : paths) {
+    try {
+      SourceLines lines = read_source_lines(path);
+      auto it = files.insert_or_assign(path, std::move(lines)).first;
+      parse_file(path, it->second);
+    } catch (const std::exception& error) {
+      std::cout << "解析文件 " << path << " 时出错: " << error.what() << "\n";
+    }
+  }
+
+  collect_variable_references();
+  check_function_parameters();
+  std::cout << "解析完成：" << global_variables.size() << " 个全局变量，" << functions.size()
+            << " 个函数\n";
+}
+
+void VBAParser::parse_file(const std::string& file_path, const SourceLines& lines)
+{
+  std::optional<FunctionInfo> open;
+  auto close = [&](int end_line) {
+    open->end_line = end_line;
+    functions.insert_or_assign(file_path + ":" + open->name, std::move(*open));
+    open.reset();
+  };
+  const Patterns& p = patterns();
+
+  int line_num = 0;
+  for (const std::string& line : lines) {
+    ++line_num;
+    const std::string stripped = text::strip(line);
+    if (is_function_definition(stripped)) {
+      if (open) {
+        close(line_num - 1);
+      }
+      open = parse_function_definition(stripped, file_path, line_num);
+      continue;
+    }
+    if (!open) {
+      if (stripped.starts_with("Type ") || p.type_start.match_at_start(stripped)) {
+        parse_type_definition(stripped, lines, line_num, file_path);
+      } else if (stripped.starts_with("Enum ") || p.enum_start.match_at_start(stripped)) {
+        parse_enum_definition(stripped, lines, line_num, file_path);
+      } else if (is_variable_declaration(stripped)) {
+        parse_variable_declaration(stripped, file_path, line_num, std::nullopt);
+      }
+    } else if (is_variable_declaration(stripped)) {
+      parse_variable_declaration(stripped, file_path, line_num, open->name);
+    } else if (starts_with_end_of_procedure(stripped)) {
+      close(line_num);
+    }
+  }
+  if (open) {
+    close(static_cast<int>(lines.size()));
+  }
+}
+
+bool VBAParser::is_function_definition(std::string_view line)
+{
+  const Patterns& p = patterns();
+  return p.function_header.match_at_start(line) || p.sub_header.match_at_start(line);
+}
+
+bool VBAParser::is_variable_declaration(std::string_view line)
+{
+  const std::string declaration = strip_trailing_comment(line);
+  if (is_function_definition(declaration)) {
+    return false;
+  }
+  const Patterns& p = patterns();
+  return p.declaration_start.match_at_start(declaration) ||
+         p.const_declaration_start.match_at_start(declaration);
+}
+
+void VBAParser::parse_variable_declaration(std::string_view line, const std::string& file_path,
+                                           int line_num,
+                                           const std::optional<std::string>& function_name)
+{
+  try {
+    const std::string declaration = strip_trailing_comment(line);
+    const auto match = patterns().declaration.match_at_start(declaration);
+    if (!match) {
+      return;
+    }
+    const std::string keyword = text::lower(match->str(1));
+    const bool local = function_name && !function_name->empty();
+    VariableScope scope = VariableScope::MODULE_PRIVATE;
+    if (local) {
+      scope = VariableScope::LOCAL;
+    } else if (keyword == "public" || keyword == "global") {
+      scope = VariableScope::GLOBAL;
+    }
+    const VariableType line_type = parse_variable_type(*match->group("type"));
+    const bool is_const = match->matched(2) || keyword == "const";
+
+    for (const std::string& part : split_outside_parentheses(*match->group("names"), false)) {
+      // A name may carry its own "As <type>"; the bounds after a name only mark an array.
+      std::string_view head = part;
+      VariableType var_type = line_type;
+      if (const auto own = patterns().own_type.search(part)) {
+        head = std::string_view(part).substr(0, own->start());
+        var_type = parse_variable_type(own->str(1));
+      }
+      const std::size_t bracket = head.find('(');
+      VariableInfo info{.name = text::strip(head.substr(0, bracket)),
+                        .scope = scope,
+                        .var_type = var_type,
+                        .is_array = bracket != std::string_view::npos,
+                        .file_path = file_path,
+                        .line_number = line_num,
+                        .function_name = function_name,
+                        .is_const = is_const};
+      info.original_name = info.name;
+
+      NameCheck check = VBTNamingRules::get_correct_variable_name(info);
+      if (check.issue && !check.issue->empty()) {
+        info.correct_name = std::move(check.correct_name);
+        info.issue_description = std::move(check.issue);
+      }
+
+      if (scope == VariableScope::GLOBAL) {
+        global_variables.push_back(std::move(info));
+      } else if (local) {
+        local_variables[file_path + ":" + *function_name].push_back(std::move(info));
+      } else {
+        module_variables[file_path].push_back(std::move(info));
+      }
+    }
+  } catch (const std::exception& error) {
+    std::cout << "解析变量声明时出错 (行 " << line_num << "): " << line << " - " << error.what()
+              << "\n";
+  }
+}
+
+VariableType VBAParser::parse_variable_type(std::string_view type_str)
+{
+  static const std::unordered_map<std::string, VariableType> k_types = {
+    {"integer", VariableType::INTEGER},
+    {"long", VariableType::LONG},
+    {"single", VariableType::SINGLE},
+    {"double", VariableType::DOUBLE},
+    {"string", VariableType::STRING},
+    {"boolean", VariableType::BOOLEAN},
+    {"variant", VariableType::VARIANT},
+    {"sitelong", VariableType::SITELONG},
+    {"sitedouble", VariableType::SITEDOUBLE},
+    {"siteboolean", VariableType::SITEBOOLEAN},
+    {"dspwave", VariableType::DSPWAVE},
+    {"pindata", VariableType::PINDATA},
+    {"pinlistdata", VariableType::PINLISTDATA},
+    {"pinlist", VariableType::PINLIST},
+    {"pattern", VariableType::PATTERN},
+    {"csl", VariableType::CSL},
+  };
+  const auto it = k_types.find(text::lower(type_str));
+  return it == k_types.end() ? VariableType::VARIANT : it->second;
+}
+
+FunctionInfo VBAParser::parse_function_definition(std::string_view line,
+                                                  const std::string& file_path, int line_num)
+{
+  FunctionInfo info{.func_type = FunctionType::OTHER,
+                    .file_path = file_path,
+                    .start_line = line_num,
+                    .end_line = 0};
+  const auto match = patterns().procedure.match_at_start(line);
+  if (!match) {
+    info.name = "unknown";
+    info.original_name = "unknown";
+    return info;
+  }
+  info.name = match->str(3);
+  info.original_name = info.name;
+  info.func_type = function_type_of(info.name);
+
+  // The parameter list runs from the "(" after the name to the ")" that closes it.
+  if (match->matched(4)) {
+    const std::size_t open = match->start(4);
+    int depth = 0;
+    for (std::size_t i = open; i < line.size(); ++i) {
+      if (line[i] == '(') {
+        ++depth;
+      } else if (line[i] == ')' && --depth == 0) {
+        info.parameters = parse_function_parameters(line.substr(open + 1, i - open - 1));
+        break;
+      }
+    }
+  }
+  return info;
+}
+
+std::vector<FunctionParameter> VBAParser::parse_function_parameters(std::string_view params_str)
+{
+  std::vector<FunctionParameter> parameters;
+  if (text::strip(params_str).empty()) {
+    return parameters;
+  }
+  for (const std::string& segment : split_outside_parentheses(params_str, true)) {
+    const auto match = patterns().parameter.match_at_start(segment);
+    if (!match) {
+      continue;
+    }
+    parameters.push_back(FunctionParameter{.name = *match->group("name"),
+                                           .type = match->group("type").value_or("Variant"),
+                                           .byval_byref = match->str(1)});
+  }
+  return parameters;
+}
+
+void VBAParser::parse_type_definition(std::string_view line, const SourceLines& /*all_lines*/,
+                                      int line_num, const std::string& file_path)
+{
+  parse_header_block(line, line_num, file_path, false);
+}
+
+void VBAParser::parse_enum_definition(std::string_view line, const SourceLines& /*all_lines*/,
+                                      int line_num, const std::string& file_path)
+{
+  parse_header_block(line, line_num, file_path, true);
+}
+
+void VBAParser::parse_header_block(std::string_view line, int line_num,
+                                   const std::string& file_path, bool is_enum)
+{
+  const Patterns& p = patterns();
+  const auto match = (is_enum ? p.enum_header : p.type_header).match_at_start(line);
+  if (!match) {
+    return;
+  }
+  const std::string name = *match->group("name");
+  const auto scope = match->group("scope");
+  TypeInfo info{.name = name,
+                .original_name = name,
+                .info_type = is_enum ? "Enum" : "Type",
+                .file_path = file_path,
+                .line_number = line_num,
+                .scope = scope && text::lower(*scope) == "private" ? "private" : "public"};
+  const std::string prefix = is_enum ? "enum_" : "type_";
+  if (!name.starts_with(prefix)) {
+    info.correct_name = prefix + name;
+    info.issue_description = is_enum ? "Enum定义应以 'enum_' 为前缀" : "Type定义应以 'type_' 为前缀";
+  }
+  (is_enum ? enums : types).insert_or_assign(file_path + ":" + name, std::move(info));
+}
+
+void VBAParser::check_function_parameters()
+{
+  for (auto it = functions.begin(); it != functions.end(); ++it) {
+    FunctionInfo& function = it.value();
+    for (const FunctionParameter& parameter : function.parameters) {
+      const NameCheck check = VBTNamingRules::check_function_parameter(
+        parameter.name, parameter.type, parameter.byval_byref, function.func_type);
+      if (!check.issue || check.issue->empty()) {
+        continue;
+      }
+      std::string text = "参数 '" + parameter.name + "': " + *check.issue;
+      if (check.correct_name != parameter.name) {
+        text += " (建议改为: '" + check.correct_name + "')";
+      }
+      function.issues.push_back(std::move(text));
+    }
+  }
+}
+
+void VBAParser::collect_variable_references()
+{
+  std::cout << "正在收集变量引用信息...\n";
+
+  NameSet all_variables;
+  auto add = [&](const VariableList& list) {
+    for (const VariableInfo& info : list) {
+      all_variables.insert(info.original_name);
+      all_variables.insert(info.name);
+    }
+  };
+  add(global_variables);
+  for (const auto& [path, list] : module_variables) {
+    add(list);
+  }
+  for (const auto& [key, list] : local_variables) {
+    add(list);
+  }
+  NameSet function_names;
+  for (const auto& [key, function] : functions) {
+    function_names.insert(function.name);
+    function_names.insert(function.original_name);
+  }
+
+  for (const auto& [path, lines] : files) {
+    collect_references_in_file(path, lines, all_variables, function_names, variable_references);
+  }
+  collect_type_enum_references();
+
+  std::cout << "收集到 " << variable_references.size() << " 个变量的引用信息\n";
+}
+
+void VBAParser::collect_type_enum_references()
+{
+  // Name -> the record that receives its counts (a later block of the same name wins, an Enum
+  // beats a Type) and the last line counted, so that a line counts once per name.
+  struct Target
+  {
+    TypeInfo* record = nullptr;
+    std::size_t counted_line = 0;
+  };
+  std::unordered_map<std::string, Target, TextHash, std::equal_to<>> all_types;
+  for (auto* table : {&types, &enums}) {
+    for (auto it = table->begin(); it != table->end(); ++it) {
+      TypeInfo& record = it.value();
+      all_types[record.name].record = &record;
+      all_types[record.original_name].record = &record;
+    }
+  }
+  if (all_types.empty()) {
+    return;
+  }
+
+  const Regex& header = patterns().type_or_enum_line;
+  std::size_t line_stamp = 0;
+  for (const auto& [path, lines] : files) {
+    for (const std::string& line : lines) {
+      ++line_stamp;
+      if (header.match_at_start(line)) {
+        continue;
+      }
+      for_each_word(line, [&](std::string_view word, bool /*identifier*/) {
+        const auto it = all_types.find(word);
+        if (it == all_types.end() || it->second.counted_line == line_stamp) {
+          return;
+        }
+        it->second.counted_line = line_stamp;
+        ++it->second.record->reference_count;
+        it->second.record->referenced_files.insert(path);
+      });
+    }
+  }
+}
+
+const std::vector<VariableReference>&
+VBAParser::get_variable_references(const std::string& var_name) const
+{
+  static const std::vector<VariableReference> k_none;
+  const auto it = variable_references.find(var_name);
+  return it == variable_references.end() ? k_none : it->second;
+}
+
+AllIssues VBAParser::get_all_variable_issues() const
+{
+  AllIssues issues;
+  auto has_issue = [](const auto& record) {
+    return record.issue_description && !record.issue_description->empty();
+  };
+  for (const VariableInfo& info : global_variables) {
+    if (has_issue(info)) {
+      issues.global_variables.push_back(&info);
+    }
+  }
+  for (const auto& [path, list] : module_variables) {
+    for (const VariableInfo& info : list) {
+      if (has_issue(info)) {
+        issues.module_variables.push_back(&info);
+      }
+    }
+  }
+  for (const auto& [key, list] : local_variables) {
+    for (const VariableInfo& info : list) {
+      if (has_issue(info)) {
+        issues.local_variables.push_back(&info);
+      }
+    }
+  }
+  for (const auto& [key, info] : types) {
+    if (has_issue(info)) {
+      issues.type_definitions.push_back(&info);
+    }
+  }
+  for (const auto& [key, info] : enums) {
+    if (has_issue(info)) {
+      issues.enum_definitions.push_back(&info);
+    }
+  }
+  return issues;
+}
+
+} // namespace tarnwick::brimsel
