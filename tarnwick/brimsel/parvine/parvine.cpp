@@ -1,0 +1,414 @@
+#include "tarnwick/brimsel/parvine/parvine.hpp"
+
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+#include <set>
+#include <system_error>
+#include <type_traits>
+
+#include "tarnwick/text/error.hpp"
+#include "tarnwick/text/number.hpp"
+#include "tarnwick/text/regex.hpp"
+#include "tarnwick/text/unicode.hpp"
+#include "tarnwick/xlsx/writer.hpp"
+
+namespace tarnwick::parvine {
+
+namespace {
+
+using brimsel::FunctionInfo;
+using brimsel::TypeInfo;
+using brimsel::VariableInfo;
+using brimsel::VariableReference;
+
+// Procedures longer than this many lines are listed for a manual look.
+constexpr int k_max_function_lines = 60;
+
+enum class Fit
+{
+  no,
+  yes,
+};
+
+void print_line(const std::string& line)
+{
+  std::cout << line << std::endl;
+}
+
+std::string or_empty(const std::optional<std::string>& text)
+{
+  return text.value_or(std::string());
+}
+
+std::string yes_no(bool flag)
+{
+  return flag ? "是" : "否";
+}
+
+// First character upper-case, the rest lower-case: "public" -> "Public".
+std::string capitalized(std::string_view text)
+{
+  const std::u32string code_points = text::to_u32(text);
+  if (code_points.empty()) {
+    return {};
+  }
+  return text::upper(text::to_utf8(code_points.substr(0, 1)))
+         + text::lower(text::to_utf8(code_points.substr(1)));
+}
+
+// Writes `table` as sheet `name` unless it has no rows; fits the widths when asked.
+void write_sheet(xlsx::Workbook& writer, std::string_view name, const Table& table, Fit fit)
+{
+  if (table.rows.empty()) {
+    return;
+  }
+  xlsx::Worksheet& sheet = write_table_sheet(writer, name, table);
+  if (fit == Fit::yes) {
+    fit_column_widths(sheet, table);
+  }
+}
+
+// Opens the workbook at `path`, lets `write` fill it and closes it. When anything fails the
+// file is removed, so no half-written report stays behind, and the failure passes on.
+template <class Write>
+void write_workbook(const std::string& path, Write&& write)
+{
+  xlsx::Workbook writer(path);
+  try {
+    write(writer);
+    writer.close();
+  } catch (...) {
+    if (!writer.closed()) {
+      try {
+        writer.close();
+      } catch (...) {
+        // The first failure is the one to report.
+      }
+    }
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+    throw;
+  }
+}
+
+std::int64_t reference_count(const VariableInfo& variable,
+                             const std::vector<VariableReference>& refs)
+{
+  const bool own_procedure_only = variable.scope == brimsel::VariableScope::LOCAL
+                                  && variable.function_name.has_value()
+                                  && !variable.function_name->empty();
+  if (!own_procedure_only) {
+    return static_cast<std::int64_t>(refs.size());
+  }
+  std::int64_t count = 0;
+  for (const auto& ref : refs) {
+    if (ref.function_name == variable.function_name) {
+      ++count;
+    }
+  }
+  return count;
+}
+
+std::int64_t file_count(const std::vector<VariableReference>& refs)
+{
+  std::set<std::string_view> files;
+  for (const auto& ref : refs) {
+    files.insert(ref.file_path);
+  }
+  return static_cast<std::int64_t>(files.size());
+}
+
+template <class List>
+std::int64_t total_size(const text::OrderedMap<std::string, List>& lists)
+{
+  std::int64_t total = 0;
+  for (const auto& [key, list] : lists) {
+    total += static_cast<std::int64_t>(list.size());
+  }
+  return total;
+}
+
+} // namespace
+
+Parvine::Parvine() : Parvine([] { return std::chrono::system_clock::now(); }) {}
+
+Parvine::Parvine(Clock clock) : m_clock(std::move(clock)) {}
+
+std::string report_file_path(const std::string& output_dir, std::string_view prefix,
+                             std::chrono::system_clock::time_point time)
+{
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+  std::tm local{};
+  if (localtime_r(&seconds, &local) == nullptr) {
+    throw Error("cannot convert the report time to local time");
+  }
+  char stamp[32];
+  const std::size_t size = std::strftime(stamp, sizeof stamp, "%Y%m%d_%H%M%S", &local);
+  std::string file_name(prefix);
+  file_name.append(stamp, size).append(".xlsx");
+  return (std::filesystem::path(output_dir) / file_name).string();
+}
+
+std::string Parvine::stamped_path(const std::string& output_dir, std::string_view prefix) const
+{
+  return report_file_path(output_dir, prefix, m_clock());
+}
+
+std::string Parvine::generate_dry_run_report(const brimsel::ProgressCallback& update_progressbar,
+                                             const brimsel::VBAParser& parser,
+                                             const std::string& output_dir) const
+{
+  const std::string path = stamped_path(output_dir, "Brimsel_Report_");
+  print_line("正在生成dry-run报告: " + path);
+  const brimsel::AllIssues all_issues = parser.get_all_variable_issues();
+  update_progressbar(10);
+
+  write_workbook(path, [&](xlsx::Workbook& writer) {
+    const References& references = parser.variable_references;
+    write_sheet(writer, "Global Variables",
+                variable_issue_rows(all_issues.global_variables, references), Fit::yes);
+    update_progressbar(20);
+    write_sheet(writer, "Module Variables",
+                variable_issue_rows(all_issues.module_variables, references), Fit::yes);
+    update_progressbar(30);
+    write_sheet(writer, "Local Variables",
+                variable_issue_rows(all_issues.local_variables, references), Fit::yes);
+    update_progressbar(40);
+    write_sheet(writer, "Type Definitions", type_issue_rows(all_issues.type_definitions),
+                Fit::yes);
+    update_progressbar(50);
+    write_sheet(writer, "Enum Definitions", type_issue_rows(all_issues.enum_definitions),
+                Fit::yes);
+    update_progressbar(60);
+    write_sheet(writer, "Function Parameters", function_issue_rows(parser.functions), Fit::yes);
+    update_progressbar(70);
+    write_sheet(writer, "Summary", summary_rows(all_issues, parser), Fit::no);
+    update_progressbar(80);
+    write_sheet(writer, "Manual Check Required", manual_check_rows(parser), Fit::yes);
+    update_progressbar(90);
+  });
+
+  print_line("Dry-run报告已生成: " + path);
+  return path;
+}
+
+std::string Parvine::generate_refactor_report(const brimsel::ChangesMade& changes_made,
+                                              const std::string& output_dir) const
+{
+  const std::string path = stamped_path(output_dir, "VBT_Refactor_Report_");
+  print_line("正在生成重构报告: " + path);
+  write_workbook(path, [&](xlsx::Workbook& writer) {
+    write_sheet(writer, "Refactor Changes", refactor_change_rows(changes_made), Fit::no);
+    write_sheet(writer, "Refactor Summary", refactor_summary_rows(changes_made), Fit::no);
+  });
+  print_line("重构报告已生成: " + path);
+  return path;
+}
+
+Table variable_issue_rows(const std::vector<const VariableInfo*>& variables,
+                          const References& references)
+{
+  Table table{{"变量名", "建议名称", "问题描述", "作用域", "类型", "是否数组", "文件路径", "行号",
+               "所在函数", "引用次数", "涉及文件数", "是否常量"},
+              {}};
+  static const std::vector<VariableReference> no_references;
+  for (const VariableInfo* variable : variables) {
+    const auto found = references.find(variable->original_name);
+    const auto& refs = found != references.end() ? found->second : no_references;
+    table.rows.push_back({
+      variable->name,
+      or_empty(variable->correct_name),
+      or_empty(variable->issue_description),
+      std::string(brimsel::to_string(variable->scope)),
+      std::string(brimsel::to_string(variable->var_type)),
+      yes_no(variable->is_array),
+      variable->file_path,
+      std::int64_t{variable->line_number},
+      or_empty(variable->function_name),
+      reference_count(*variable, refs),
+      file_count(refs),
+      yes_no(variable->is_const),
+    });
+  }
+  return table;
+}
+
+Table type_issue_rows(const std::vector<const TypeInfo*>& types)
+{
+  Table table{{"名称", "建议名称", "问题描述", "类型", "作用域", "引用次数", "涉及文件数",
+               "文件路径", "行号"},
+              {}};
+  for (const TypeInfo* type : types) {
+    table.rows.push_back({
+      type->name,
+      or_empty(type->correct_name),
+      or_empty(type->issue_description),
+      type->info_type,
+      capitalized(type->scope),
+      std::int64_t{type->reference_count},
+      static_cast<std::int64_t>(type->referenced_files.size()),
+      type->file_path,
+      std::int64_t{type->line_number},
+    });
+  }
+  return table;
+}
+
+Table function_issue_rows(const Functions& functions)
+{
+  static const text::Regex name_pattern(R"(参数\s+'([^']+)':)", {.unicode = true});
+  static const text::Regex suggestion_pattern(R"(建议改为:\s*'([^']*)')", {.unicode = true});
+  static constexpr std::string_view suggestion_start = " (建议改为:";
+
+  Table table{{"参数名", "建议名称", "问题描述", "函数名", "函数类型", "类型", "文件路径", "行号",
+               "所在函数"},
+              {}};
+  for (const auto& [key, function] : functions) {
+    for (const std::string& issue : function.issues) {
+      if (issue.find("参数") == std::string::npos) {
+        continue;
+      }
+      const auto name = name_pattern.search(issue);
+      const auto suggestion = suggestion_pattern.search(issue);
+      const std::size_t cut = issue.find(suggestion_start);
+      table.rows.push_back({
+        name ? name->str(1) : std::string("Unknown"),
+        suggestion ? suggestion->str(1) : std::string(),
+        issue.substr(0, cut),
+        function.name,
+        std::string(brimsel::to_string(function.func_type)),
+        std::string("函数参数"),
+        function.file_path,
+        std::int64_t{function.start_line},
+        function.name,
+      });
+    }
+  }
+  return table;
+}
+
+Table summary_rows(const brimsel::AllIssues& all_issues, const brimsel::VBAParser& parser)
+{
+  const auto size = [](const auto& list) { return static_cast<std::int64_t>(list.size()); };
+  const std::int64_t globals = size(all_issues.global_variables);
+  const std::int64_t modules = size(all_issues.module_variables);
+  const std::int64_t locals = size(all_issues.local_variables);
+  const std::int64_t types = size(all_issues.type_definitions);
+  const std::int64_t enums = size(all_issues.enum_definitions);
+  return Table{{"检查项目", "发现问题数", "总数量"},
+               {
+                 {std::string("全局变量"), globals, size(parser.global_variables)},
+                 {std::string("模块变量"), modules, total_size(parser.module_variables)},
+                 {std::string("局部变量"), locals, total_size(parser.local_variables)},
+                 {std::string("Type定义"), types, size(parser.types)},
+                 {std::string("Enum定义"), enums, size(parser.enums)},
+                 {std::string("总计"), globals + modules + locals + types + enums,
+                  std::string("N/A")},
+               }};
+}
+
+Table manual_check_rows(const brimsel::VBAParser& parser)
+{
+  Table table{{"检查类型", "文件路径", "行号", "问题描述", "建议操作"}, {}};
+
+  for (const VariableInfo& variable : parser.global_variables) {
+    if (variable.var_type == brimsel::VariableType::VARIANT && !variable.is_const
+        && variable.name != "site") {
+      table.rows.push_back({
+        std::string("变量类型判断"),
+        variable.file_path,
+        std::int64_t{variable.line_number},
+        "变量 '" + variable.name + "' 为Variant类型，请确认是否为正确类型",
+        std::string("确认变量类型，如有需要请手动更改变量声明"),
+      });
+    }
+  }
+
+  std::set<std::string_view> seen_names;
+  for (const VariableInfo& variable : parser.global_variables) {
+    if (!seen_names.insert(variable.name).second) {
+      table.rows.push_back({
+        std::string("变量名冲突"),
+        variable.file_path,
+        std::int64_t{variable.line_number},
+        "变量名 '" + variable.name + "' 可能与其他变量冲突",
+        std::string("检查是否存在命名冲突，考虑重命名"),
+      });
+    }
+  }
+
+  for (const auto& [key, function] : parser.functions) {
+    const std::int64_t line_count =
+      std::int64_t{function.end_line} - std::int64_t{function.start_line} + 1;
+    if (line_count > k_max_function_lines) {
+      table.rows.push_back({
+        std::string("函数长度"),
+        function.file_path,
+        std::int64_t{function.start_line},
+        "函数 '" + function.name + "' 长度为 " + text::format_int(line_count) + " 行，超过建议的"
+          + text::format_int(k_max_function_lines) + "行",
+        std::string("考虑将函数分解为更小的函数"),
+      });
+    }
+  }
+  return table;
+}
+
+Table refactor_change_rows(const brimsel::ChangesMade& changes_made)
+{
+  Table table{{"修改类型", "文件路径", "行号", "原名称", "新名称", "修改描述", "修改时间"}, {}};
+  for (const auto& [change_type, changes] : changes_made) {
+    for (const brimsel::RenameChange& change : changes) {
+      table.rows.push_back({
+        change_type,
+        change.file_path,
+        std::int64_t{change.line_number},
+        change.original_name,
+        change.new_name,
+        change.description,
+        change.timestamp,
+      });
+    }
+  }
+  return table;
+}
+
+Table refactor_summary_rows(const brimsel::ChangesMade& changes_made)
+{
+  Table table{{"修改类型", "修改数量"}, {}};
+  std::int64_t total_changes = 0;
+  for (const auto& [change_type, changes] : changes_made) {
+    const auto count = static_cast<std::int64_t>(changes.size());
+    total_changes += count;
+    table.rows.push_back({change_type, count});
+  }
+  table.rows.push_back({std::string("总计"), total_changes});
+  return table;
+}
+
+} // namespace tarnwick::parvine
+
+extern "C" {
+
+void tarnwick_parvine_generate_dry_run_report(
+  const tarnwick::brimsel::ProgressCallback& update_progressbar,
+  const tarnwick::brimsel::VBAParser& parser, const std::string& output_dir, std::string& path)
+{
+  path = tarnwick::parvine::Parvine().generate_dry_run_report(update_progressbar, parser,
+                                                              output_dir);
+}
+
+void tarnwick_parvine_generate_refactor_report(const tarnwick::brimsel::ChangesMade& changes_made,
+                                               const std::string& output_dir, std::string& path)
+{
+  path = tarnwick::parvine::Parvine().generate_refactor_report(changes_made, output_dir);
+}
+}
+
+// The loader calls the entry points through these types; a signature that drifts apart fails
+// to compile here.
+static_assert(std::is_same_v<decltype(&tarnwick_parvine_generate_dry_run_report),
+                             tarnwick::brimsel::DryRunReportEntry>);
+static_assert(std::is_same_v<decltype(&tarnwick_parvine_generate_refactor_report),
+                             tarnwick::brimsel::RefactorReportEntry>);

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tarnwick/brimsel/changes.hpp"
+#include "tarnwick/brimsel/parser.hpp"
+#include "tarnwick/brimsel/parvine/export.hpp"
+#include "tarnwick/brimsel/parvine/table.hpp"
+#include "tarnwick/brimsel/records.hpp"
+#include "tarnwick/brimsel/report_loader.hpp"
+#include "tarnwick/text/ordered_map.hpp"
+
+namespace tarnwick::xlsx {
+class Workbook;
+}
+
+namespace tarnwick::parvine {
+
+// Variable name as written -> its references (the parser's `variable_references`).
+using References =
+  text::OrderedMap<std::string, std::vector<brimsel::VariableReference>>;
+// Key -> procedure (the parser's `functions`).
+using Functions = text::OrderedMap<std::string, brimsel::FunctionInfo>;
+
+// Source of the local time that stamps report file names.
+using Clock = std::function<std::chrono::system_clock::time_point()>;
+
+// Writer of the VBT report workbooks. Every call builds its own workbook from its arguments.
+class TARNWICK_PARVINE_EXPORT Parvine
+{
+public:
+  // Stamps file names with the current time.
+  Parvine();
+  // Stamps file names with the time `clock` gives.
+  explicit Parvine(Clock clock);
+
+  // Writes the dry-run report of `parser` (after parse_files) to `output_dir` joined with
+  // "Brimsel_Report_<stamp>.xlsx": the issue sheets that have rows, "Summary", and the manual
+  // checks when there are any. Prints "正在生成dry-run报告: <path>" first and
+  // "Dry-run报告已生成: <path>" last; calls `update_progressbar` with 10, 20, ..., 90. Returns the
+  // path. Throws tarnwick::Error when the workbook cannot be written (a missing or unwritable
+  // folder shows when it is closed) and passes on what the sink throws; after a failure no
+  // workbook of that name is left.
+  std::string generate_dry_run_report(const brimsel::ProgressCallback& update_progressbar,
+                                      const brimsel::VBAParser& parser,
+                                      const std::string& output_dir = ".") const;
+
+  // Writes the refactor report of `changes_made` to `output_dir` joined with
+  // "VBT_Refactor_Report_<stamp>.xlsx": "Refactor Changes" when there are changes, then
+  // "Refactor Summary". Prints "正在生成重构报告: <path>" first and "重构报告已生成: <path>" last.
+  // Returns the path. Throws tarnwick::Error as generate_dry_run_report does.
+  std::string generate_refactor_report(const brimsel::ChangesMade& changes_made,
+                                       const std::string& output_dir = ".") const;
+
+private:
+  std::string stamped_path(const std::string& output_dir, std::string_view prefix) const;
+
+  Clock m_clock;
+};
+
+// `output_dir` joined with `prefix` + `time` in local time as "%Y%m%d_%H%M%S" + ".xlsx". An
+// empty folder gives the bare file name; a folder ending in "/" gets no second one.
+TARNWICK_PARVINE_EXPORT std::string
+report_file_path(const std::string& output_dir, std::string_view prefix,
+                 std::chrono::system_clock::time_point time);
+
+// Rows of a variable issue sheet: one per record of `variables`, twelve columns from "变量名" to
+// "是否常量", with the record's reference count (only references inside its own procedure for a
+// local variable of a named procedure) and the number of files among all its references.
+// `references` is only read.
+TARNWICK_PARVINE_EXPORT Table variable_issue_rows(
+  const std::vector<const brimsel::VariableInfo*>& variables, const References& references);
+
+// Rows of a Type or Enum issue sheet: one per record, nine columns from "名称" to "行号".
+TARNWICK_PARVINE_EXPORT Table
+type_issue_rows(const std::vector<const brimsel::TypeInfo*>& types);
+
+// Rows of the "Function Parameters" sheet: one per issue text that mentions "参数", with the
+// parameter name, suggestion and description taken from the text.
+TARNWICK_PARVINE_EXPORT Table function_issue_rows(const Functions& functions);
+
+// The six rows of the "Summary" sheet: issues found against names declared, per kind, and the
+// total row whose "总数量" is "N/A".
+TARNWICK_PARVINE_EXPORT Table summary_rows(const brimsel::AllIssues& all_issues,
+                                           const brimsel::VBAParser& parser);
+
+// Rows of the "Manual Check Required" sheet: Variant globals other than constants and "site",
+// then every repeated declaration of a global name, then procedures over 60 lines.
+TARNWICK_PARVINE_EXPORT Table manual_check_rows(const brimsel::VBAParser& parser);
+
+// Rows of the "Refactor Changes" sheet: one per change, types in map order.
+TARNWICK_PARVINE_EXPORT Table refactor_change_rows(const brimsel::ChangesMade& changes_made);
+
+// Rows of the "Refactor Summary" sheet: the count per change type, then "总计".
+TARNWICK_PARVINE_EXPORT Table refactor_summary_rows(const brimsel::ChangesMade& changes_made);
+
+} // namespace tarnwick::parvine
+
+extern "C" {
+
+// Entry points looked up by the report loader of the brimsel library (see
+// tarnwick/brimsel/report_loader.hpp): each writes its report with a new Parvine and stores the
+// path in `path`; failures pass as exceptions.
+TARNWICK_PARVINE_EXPORT void
+tarnwick_parvine_generate_dry_run_report(const tarnwick::brimsel::ProgressCallback& update_progressbar,
+                                         const tarnwick::brimsel::VBAParser& parser,
+                                         const std::string& output_dir, std::string& path);
+
+TARNWICK_PARVINE_EXPORT void
+tarnwick_parvine_generate_refactor_report(const tarnwick::brimsel::ChangesMade& changes_made,
+                                          const std::string& output_dir, std::string& path);
+}
