@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "tarnwick/text/sheet.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/lines.hpp"
 #include "tarnwick/text/number.hpp"
@@ -31,14 +32,6 @@ constexpr std::size_t k_first_data_row = 3;
 constexpr std::string_view k_undefined_item = "Error: Patset found item without pattern definition: ";
 constexpr std::string_view k_missing_pattern = "Error: pattern file does not exist";
 constexpr std::string_view k_listing_name = "/pattern_tset.txt";
-
-std::string replace_all(std::string s, std::string_view from, std::string_view to)
-{
-  for (std::size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) {
-    s.replace(at, from.size(), to);
-  }
-  return s;
-}
 
 std::string where(std::string_view source, std::size_t line)
 {
@@ -136,24 +129,17 @@ Dravel::Dravel()
 void Dravel::read_pattern_set(const std::string& pattern_set_path,
                               const std::string& /*pattern_file_path*/, std::string_view platform)
 {
-  std::error_code ec;
-  const auto path = fs::is_regular_file(pattern_set_path, ec)
-                      ? pattern_set_path
-                      : replace_all(pattern_set_path, "%20", " ");
+  const auto path = text::existing_or_unescaped(pattern_set_path);
   parse(text::read_text_file(path), platform, path);
 }
 
 void Dravel::parse(std::string_view text, std::string_view platform, std::string_view source)
 {
-  static const text::Regex ultraflex_version(R"(version=(\S+?):)", {.unicode = true});
-  static const text::Regex dff_version(R"(DFF (\d+(\.\d+)?))", {.unicode = true});
-
   const auto lines = text::split_lines(text);
   if (lines.empty()) {
     return;
   }
-  const auto& version_expression =
-    platform.find("UltraFLEX") != std::string_view::npos ? ultraflex_version : dff_version;
+  const auto& version_expression = text::sheet_version_regex(platform);
   const auto version = version_expression.search(lines[0]);
   if (!version) {
     throw Error(where(source, 0) + "no sheet version found (expected a match of " +

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "tarnwick/text/sheet.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/number.hpp"
 #include "tarnwick/text/printed.hpp"
@@ -27,14 +28,6 @@ constexpr std::size_t k_arg_list_cell = 14;
 // How much of a row the pattern-file search looks at.
 constexpr std::size_t k_ultraflex_search_cells = 144;
 constexpr std::size_t k_other_search_cells = 93;
-
-std::string replace_all(std::string s, std::string_view from, std::string_view to)
-{
-  for (std::size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) {
-    s.replace(at, from.size(), to);
-  }
-  return s;
-}
 
 std::string join(const std::vector<std::string>& items, std::string_view separator)
 {
@@ -97,10 +90,7 @@ Kenmoor::Kenmoor() : m_test_instance_dict(std::make_shared<TestInstanceDict>()) 
 void Kenmoor::read_test_instance(const std::string& test_instance_path,
                                  const PatternSetDict& pattern_set_dict, std::string_view platform)
 {
-  std::error_code ec;
-  const auto path = fs::exists(test_instance_path, ec)
-                      ? test_instance_path
-                      : replace_all(test_instance_path, "%20", " ");
+  const auto path = text::existing_or_unescaped(test_instance_path);
   parse(text::read_text_file(path), pattern_set_dict, platform, path);
 }
 
@@ -109,7 +99,7 @@ void Kenmoor::parse(std::string_view text, const PatternSetDict& pattern_set_dic
 {
   const auto& expression = platform == "UltraFLEXplus" ? patx_expression() : pat_expression();
   const std::size_t search_cells =
-    platform.find("UltraFLEX") != std::string_view::npos ? k_ultraflex_search_cells
+    text::is_ultraflex(platform) ? k_ultraflex_search_cells
                                                          : k_other_search_cells;
   const auto lines = text::split_lines(text);
   for (std::size_t i = k_header_rows; i < lines.size(); ++i) {

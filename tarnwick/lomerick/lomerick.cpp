@@ -5,6 +5,7 @@
 #include <iostream>
 #include <system_error>
 
+#include "tarnwick/text/sheet.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/number.hpp"
 #include "tarnwick/text/printed.hpp"
@@ -26,11 +27,6 @@ constexpr std::array<std::string_view, 4> k_test_opcodes = {"Test", "Test-defer-
 constexpr std::size_t k_ultraflex_cells = 20;
 constexpr std::size_t k_other_cells = 15;
 
-bool is_ultraflex(std::string_view platform)
-{
-  return platform.find("UltraFLEX") != std::string_view::npos;
-}
-
 std::string join_cells(const text::Row& row)
 {
   std::string line;
@@ -41,24 +37,6 @@ std::string join_cells(const text::Row& row)
     line += row[i];
   }
   return line;
-}
-
-std::string replace_all(std::string s, std::string_view from, std::string_view to)
-{
-  for (std::size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) {
-    s.replace(at, from.size(), to);
-  }
-  return s;
-}
-
-// Where a sheet is: the path as given, else with every "%20" written as a blank.
-std::string settle_path(const std::string& path)
-{
-  std::error_code ec;
-  if (fs::exists(path, ec)) {
-    return path;
-  }
-  return replace_all(path, "%20", " ");
 }
 
 // Identity of a flow file for the cycle check: the same file reached under two spellings of
@@ -118,7 +96,7 @@ std::string printed(const FlowContent& content)
 
 FlowContent get_flow_content(const text::Row& flow_table_line, std::string_view platform)
 {
-  const bool ultraflex = is_ultraflex(platform);
+  const bool ultraflex = text::is_ultraflex(platform);
   try {
     need_cells(flow_table_line, 8);
     FlowContent content;
@@ -144,7 +122,7 @@ Lomerick::Lomerick() : m_test_suite_list(std::make_shared<TestSuiteList>()) {}
 
 void Lomerick::read_flow_table(const std::string& flow_path, std::string_view platform)
 {
-  read_settled(settle_path(flow_path), platform);
+  read_settled(text::existing_or_unescaped(flow_path), platform);
 }
 
 void Lomerick::read_settled(const std::string& flow_path, std::string_view platform)

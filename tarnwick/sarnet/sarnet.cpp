@@ -4,6 +4,7 @@
 #include <string>
 #include <system_error>
 
+#include "tarnwick/text/sheet.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/regex.hpp"
 #include "tarnwick/text/unicode.hpp"
@@ -23,41 +24,13 @@ std::string where(std::string_view source, std::size_t row)
   return out + "row " + std::to_string(row);
 }
 
-// The version mark of row 0: UltraFLEX exports (also UltraFLEXplus) write "version=x.y:",
-// the older ones "DFF x.y".
-const text::Regex& version_regex(std::string_view platform)
-{
-  static const text::Regex ultraflex(R"(version=(\S+?):)", {.unicode = true});
-  static const text::Regex dff(R"(DFF (\d+(\.\d+)?))", {.unicode = true});
-  return platform.find("UltraFLEX") != std::string_view::npos ? ultraflex : dff;
-}
-
-// The flow walk may hand over a sheet path with its blanks written as "%20"; such a path is
-// turned back only when nothing exists under it as written.
-std::string existing_or_unescaped(const std::string& path)
-{
-  std::error_code ec;
-  if (std::filesystem::exists(path, ec)) {
-    return path;
-  }
-  std::string out;
-  std::size_t from = 0;
-  for (std::size_t at = path.find("%20"); at != std::string::npos;
-       from = at + 3, at = path.find("%20", from)) {
-    out.append(path, from, at - from);
-    out += ' ';
-  }
-  out.append(path, from);
-  return out;
-}
-
 } // namespace
 
 Sarnet::Sarnet() : m_spec_dict(std::make_shared<SpecDict>()) {}
 
 void Sarnet::read_spec(const std::string& spec_path, const std::string& platform)
 {
-  const std::string path = existing_or_unescaped(spec_path);
+  const std::string path = text::existing_or_unescaped(spec_path);
   parse(text::read_text_file(path), platform, path);
 }
 
@@ -68,7 +41,7 @@ void Sarnet::parse(std::string_view text, std::string_view platform, std::string
   for (std::size_t row = 0; row < lines.size(); ++row) {
     const std::string& line = lines[row];
     if (row == 0) {
-      const text::Regex& regex = version_regex(platform);
+      const text::Regex& regex = text::sheet_version_regex(platform);
       const auto match = regex.search(line);
       if (!match) {
         throw Error(where(source, row) + ": no version mark \"" + regex.pattern()

@@ -1,0 +1,45 @@
+#include "tarnwick/text/sheet.hpp"
+
+#include <filesystem>
+#include <system_error>
+
+namespace tarnwick::text {
+
+bool is_ultraflex(std::string_view platform)
+{
+  return platform.find("UltraFLEX") != std::string_view::npos;
+}
+
+std::string replace_all(std::string_view text, std::string_view from, std::string_view to)
+{
+  if (from.empty()) {
+    return std::string(text);
+  }
+  std::string out;
+  std::size_t begin = 0;
+  for (std::size_t at = text.find(from); at != std::string_view::npos;
+       begin = at + from.size(), at = text.find(from, begin)) {
+    out.append(text, begin, at - begin);
+    out.append(to);
+  }
+  out.append(text.substr(begin));
+  return out;
+}
+
+std::string existing_or_unescaped(const std::string& path)
+{
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec)) {
+    return path;
+  }
+  return replace_all(path, "%20", " ");
+}
+
+const Regex& sheet_version_regex(std::string_view platform)
+{
+  static const Regex ultraflex(R"(version=(\S+?):)", {.unicode = true});
+  static const Regex dff(R"(DFF (\d+(\.\d+)?))", {.unicode = true});
+  return is_ultraflex(platform) ? ultraflex : dff;
+}
+
+} // namespace tarnwick::text

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "tarnwick/text/export.hpp"
+#include "tarnwick/text/regex.hpp"
+
+namespace tarnwick::text {
+
+// True when the platform text names an UltraFLEX tester ("UltraFLEX", "UltraFLEXplus", ...).
+TARNWICK_TEXT_EXPORT bool is_ultraflex(std::string_view platform);
+
+// Every occurrence of `from` in `text` replaced by `to`, left to right.
+TARNWICK_TEXT_EXPORT std::string replace_all(std::string_view text, std::string_view from,
+                                             std::string_view to);
+
+// A sheet path that the flow walk may hand over with its blanks written as "%20": `path` as
+// given when something exists there, else with every "%20" turned back into a blank.
+TARNWICK_TEXT_EXPORT std::string existing_or_unescaped(const std::string& path);
+
+// The pattern that finds a sheet's version in its row 0: "version=(\S+?):" on UltraFLEX
+// platforms, "DFF (\d+(\.\d+)?)" on the others. Group 1 is the version.
+TARNWICK_TEXT_EXPORT const Regex& sheet_version_regex(std::string_view platform);
+
+} // namespace tarnwick::text

@@ -1,0 +1,54 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "tarnwick/text/sheet.hpp"
+
+namespace fs = std::filesystem;
+using namespace tarnwick::text;
+
+namespace {
+
+TEST(SheetPath, KeepsAPathThatExistsEvenWithEscapes)
+{
+  const fs::path dir =
+    fs::temp_directory_path() / ("tarnwick-sheet-" + std::to_string(std::random_device{}()));
+  fs::create_directories(dir);
+  const std::string escaped = (dir / "Flow%20Main.txt").string();
+  const std::string plain = (dir / "Flow Main.txt").string();
+
+  // Nothing there: every "%20" becomes a blank, the folder part included.
+  EXPECT_EQ(existing_or_unescaped(escaped), plain);
+  EXPECT_EQ(existing_or_unescaped("/no%20such/a%20b%20.txt"), "/no such/a b .txt");
+
+  // A file whose own name holds "%20" is taken as written.
+  std::ofstream(escaped) << "x";
+  EXPECT_EQ(existing_or_unescaped(escaped), escaped);
+  fs::remove_all(dir);
+}
+
+TEST(SheetPath, ReplaceAllIsLiteralAndLeftToRight)
+{
+  EXPECT_EQ(replace_all("%20%20%2", "%20", " "), "  %2");
+  EXPECT_EQ(replace_all("aaa", "aa", "b"), "ba");
+  EXPECT_EQ(replace_all("abc", "", "x"), "abc");
+}
+
+TEST(SheetVersion, ChoosesThePatternByPlatform)
+{
+  const char* row0 = "DTPatternSetSheet,version=2.3:platform=Jaguar:toprow=-1\tPattern Sets\n";
+  auto m = sheet_version_regex("UltraFLEXplus").search(row0);
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->str(1), "2.3"); // lazy: stops at the first ":"
+
+  EXPECT_FALSE(sheet_version_regex("J750").search(row0));
+  auto dff = sheet_version_regex("J750").search("DFF 1.1\tPattern Sets\n");
+  ASSERT_TRUE(dff);
+  EXPECT_EQ(dff->str(1), "1.1");
+  EXPECT_TRUE(is_ultraflex("UltraFLEX"));
+  EXPECT_FALSE(is_ultraflex("ultraflex"));
+}
+
+} // namespace
