@@ -83,8 +83,11 @@ void ParseTIM::parse(std::string_view text, std::string_view platform, std::stri
   const std::vector<std::string> lines = text::split_lines(text);
   for (std::size_t row = 0; row < lines.size(); ++row) {
     const std::string& line = lines[row];
-    // A bare line end ends the sheet anywhere, a blank line only among the data rows.
-    if ((row >= k_ultraflex_first_row && is_blank_line(line)) || line == "\n") {
+    // A bare line end ends the sheet from the first data row on, a blank line from row 7 on.
+    // Exports leave header rows empty (row 1 of every UltraFLEX export is), so an empty header
+    // row must not end the read before the first time set.
+    if ((row >= k_ultraflex_first_row && is_blank_line(line))
+        || (line == "\n" && row >= first_row)) {
       return;
     }
     if (layout == Layout::none || row < first_row) {

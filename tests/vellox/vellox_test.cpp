@@ -92,8 +92,12 @@ TEST(ParseTIM, StopRules)
 {
   const std::string row = "\tts\t1\tCK\t2\tclock\t\n";
   const std::string late = "\tlate\t1\tCK\t2\tclock\t\n";
-  // A bare line end stops the read anywhere, also among the header rows.
-  EXPECT_EQ(periods_of(header(3) + "\n\t\n\t\n\t\n" + row, "UltraFLEX"), Pairs{});
+  // A bare line end among the header rows is an empty header row; among the data rows it
+  // ends the sheet.
+  EXPECT_EQ(periods_of(header(3) + "\n\t\n\t\n\t\n" + row, "UltraFLEX"), (Pairs{{"TS", "1"}}));
+  EXPECT_EQ(periods_of("\n\n\n\n\n\n\n" + row, "UltraFLEX"), (Pairs{{"TS", "1"}}));
+  EXPECT_EQ(periods_of(header(7) + row + "\n" + late, "UltraFLEX"), (Pairs{{"TS", "1"}}));
+  EXPECT_EQ(periods_of(header(6) + row + "\n" + late, "J750"), (Pairs{{"TS", "1"}}));
   // A line of white space stops it only from row 7 on.
   EXPECT_EQ(periods_of(header(6) + "\t\t\t\n" + row, "UltraFLEX"), (Pairs{{"TS", "1"}}));
   EXPECT_EQ(periods_of(header(7) + row + "\t \t\n" + late, "UltraFLEX"), (Pairs{{"TS", "1"}}));
@@ -151,7 +155,7 @@ TEST(ParseTIM, ReadsCrLfIntoTablesThatOutliveTheReader)
   fs::remove_all(dir);
 }
 
-TEST(ParseTIM, SampleExportEndsAtItsEmptyRowOne)
+TEST(ParseTIM, SampleExportReadsPastItsEmptyRowOne)
 {
   const fs::path path =
       fs::path(TARNWICK_SOURCE_DIR) / "../shared/realdata/generated-ultraflex/func_tsb.txt";
@@ -160,6 +164,6 @@ TEST(ParseTIM, SampleExportEndsAtItsEmptyRowOne)
   }
   ParseTIM reader;
   reader.read_timing(path.string(), "UltraFLEX");
-  EXPECT_TRUE(reader.get_timing_info()->empty());
-  EXPECT_TRUE(reader.get_clk_info()->empty());
+  EXPECT_FALSE(reader.get_timing_info()->empty());
+  EXPECT_EQ(reader.get_clk_info()->size(), reader.get_timing_info()->size());
 }
