@@ -1,0 +1,851 @@
+#include "tarnwick/brimsel/refactorer.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <limits>
+#include <map>
+#include <optional>
+#include <set>
+#include <utility>
+
+#include "tarnwick/text/error.hpp"
+#include "tarnwick/text/number.hpp"
+#include "tarnwick/text/printed.hpp"
+#include "tarnwick/text/regex.hpp"
+#include "tarnwick/text/unicode.hpp"
+#include "tarnwick/xlsx/reader.hpp"
+
+namespace tarnwick::brimsel {
+
+namespace {
+
+using LineNumber = decltype(RenameChange::line_number);
+
+// ---------------------------------------------------------------------------------------------
+// Files
+
+std::string os_error_text(int error_number, const std::string& path)
+{
+  return "[Errno " + std::to_string(error_number) + "] " + std::strerror(error_number) + ": " +
+         text::quoted(path);
+}
+
+[[noreturn]] void throw_os_error(const std::string& path)
+{
+  throw Error(os_error_text(errno, path));
+}
+
+class FileDescriptor
+{
+public:
+  explicit FileDescriptor(int fd) : m_fd(fd) {}
+  ~FileDescriptor()
+  {
+    if (m_fd >= 0) {
+      ::close(m_fd);
+    }
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  int get() const { return m_fd; }
+
+  // Closes now, reporting a failed close (the last chance to see a deferred write error).
+  void close(const std::string& path)
+  {
+    const int fd = std::exchange(m_fd, -1);
+    if (::close(fd) != 0) {
+      throw_os_error(path);
+    }
+  }
+
+private:
+  int m_fd;
+};
+
+// A file this process created and removes again unless the work that needed it succeeded.
+class RemoveUnlessKept
+{
+public:
+  explicit RemoveUnlessKept(std::string path) : m_path(std::move(path)) {}
+  ~RemoveUnlessKept()
+  {
+    if (!m_kept) {
+      ::unlink(m_path.c_str());
+    }
+  }
+  RemoveUnlessKept(const RemoveUnlessKept&) = delete;
+  RemoveUnlessKept& operator=(const RemoveUnlessKept&) = delete;
+
+  void keep() { m_kept = true; }
+
+private:
+  std::string m_path;
+  bool m_kept = false;
+};
+
+struct FileContent
+{
+  std::string bytes;
+  struct stat status{};
+};
+
+// The bytes of the regular file at `path` (a symbolic link is followed) and its status.
+FileContent read_file(const std::string& path)
+{
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0) {
+    throw_os_error(path);
+  }
+  FileContent content;
+  if (::fstat(fd.get(), &content.status) != 0) {
+    throw_os_error(path);
+  }
+  if (!S_ISREG(content.status.st_mode)) {
+    throw Error("Not a regular file: " + text::quoted(path));
+  }
+  content.bytes.reserve(static_cast<std::size_t>(content.status.st_size));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
+    if (count < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      throw_os_error(path);
+    }
+    if (count == 0) {
+      break;
+    }
+    content.bytes.append(buffer, static_cast<std::size_t>(count));
+  }
+  return content;
+}
+
+void write_all(int fd, std::string_view bytes, const std::string& path)
+{
+  while (!bytes.empty()) {
+    const ssize_t count = ::write(fd, bytes.data(), bytes.size());
+    if (count < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      throw_os_error(path);
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(count));
+  }
+}
+
+// Writes `bytes` to a new file beside `path`: `path` + ".backup_" + `stamp`, or with "_1",
+// "_2", ... after the stamp when that name is taken. Never replaces an existing file. Returns
+// the name used.
+std::string write_backup(const std::string& path, const std::string& stamp,
+                         std::string_view bytes, mode_t mode)
+{
+  const std::string base = path + ".backup_" + stamp;
+  for (unsigned number = 0; number < 100000; ++number) {
+    std::string backup_path = number == 0 ? base : base + "_" + std::to_string(number);
+    FileDescriptor fd(
+      ::open(backup_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777));
+    if (fd.get() < 0) {
+      if (errno == EEXIST) {
+        continue;
+      }
+      throw_os_error(backup_path);
+    }
+    RemoveUnlessKept remove(backup_path);
+    write_all(fd.get(), bytes, backup_path);
+    if (::fsync(fd.get()) != 0) {
+      throw_os_error(backup_path);
+    }
+    fd.close(backup_path);
+    remove.keep();
+    return backup_path;
+  }
+  throw Error("No free backup name: " + text::quoted(base));
+}
+
+// Replaces the content of the file at `path` (the target when `path` is a symbolic link) with
+// `bytes`: a temporary file in the same folder is written, synced and renamed over it, so the
+// file holds either its old or its new content. Keeps the mode and, where allowed, the owner.
+// On failure the temporary file is removed and the file is unchanged.
+void replace_file(const std::string& path, std::string_view bytes, const struct stat& original)
+{
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) {
+    throw_os_error(path);
+  }
+  const std::string target(resolved);
+  std::free(resolved);
+
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == 0 ? "/" : target.substr(0, slash);
+  std::string temp_path =
+    target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".tmpXXXXXX";
+  FileDescriptor fd(::mkostemp(temp_path.data(), O_CLOEXEC));
+  if (fd.get() < 0) {
+    throw_os_error(temp_path);
+  }
+  RemoveUnlessKept remove(temp_path);
+  // Ownership is kept where the process may set it; a file of another user that this user may
+  // write becomes this user's, as any editor's save would make it.
+  if (::fchown(fd.get(), original.st_uid, original.st_gid) != 0) {
+    // Not permitted: the file keeps its content and mode under this user's ownership.
+  }
+  if (::fchmod(fd.get(), original.st_mode & 07777) != 0) {
+    throw_os_error(temp_path);
+  }
+  write_all(fd.get(), bytes, temp_path);
+  if (::fsync(fd.get()) != 0) {
+    throw_os_error(temp_path);
+  }
+  fd.close(temp_path);
+  if (::rename(temp_path.c_str(), target.c_str()) != 0) {
+    throw_os_error(target);
+  }
+  remove.keep();
+  // The new content is in place; syncing the folder only hastens the rename to the disk.
+  FileDescriptor folder_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder_fd.get() >= 0) {
+    ::fsync(folder_fd.get());
+  }
+}
+
+// Lines of `bytes` as the parser stores them (every CR LF, CR or LF made one LF and kept on its
+// line) and, beside them, each line's original line end ("" for a last line without one).
+struct SplitLines
+{
+  SourceLines lines;
+  std::vector<std::string> ends;
+};
+
+SplitLines split_keeping_ends(std::string_view bytes)
+{
+  SplitLines split;
+  std::string current;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (c != '\r' && c != '\n') {
+      current += c;
+      continue;
+    }
+    std::string end(1, c);
+    if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+      end += '\n';
+      ++i;
+    }
+    current += '\n';
+    split.lines.push_back(std::move(current));
+    split.ends.push_back(std::move(end));
+    current.clear();
+  }
+  if (!current.empty()) {
+    split.lines.push_back(std::move(current));
+    split.ends.emplace_back();
+  }
+  return split;
+}
+
+// `lines` joined, each line's LF replaced by the original line end at the same index.
+std::string join_with_ends(const SourceLines& lines, const std::vector<std::string>& ends)
+{
+  std::string joined;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::string_view line = lines[i];
+    if (line.ends_with('\n')) {
+      line.remove_suffix(1);
+      joined += line;
+      joined += i < ends.size() && !ends[i].empty() ? ends[i] : "\n";
+    } else {
+      joined += line;
+    }
+  }
+  return joined;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Words
+
+// The code point of the UTF-8 sequence that starts at `text[pos]`.
+char32_t code_point_at(std::string_view text, std::size_t pos)
+{
+  const auto lead = static_cast<unsigned char>(text[pos]);
+  std::size_t length = 1;
+  char32_t cp = lead;
+  if (lead >= 0xF0) {
+    length = 4;
+    cp = lead & 0x07;
+  } else if (lead >= 0xE0) {
+    length = 3;
+    cp = lead & 0x0F;
+  } else if (lead >= 0xC0) {
+    length = 2;
+    cp = lead & 0x1F;
+  } else if (lead >= 0x80) {
+    return 0xFFFD;
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    if (pos + i >= text.size()) {
+      return 0xFFFD;
+    }
+    cp = (cp << 6) | (static_cast<unsigned char>(text[pos + i]) & 0x3F);
+  }
+  return cp;
+}
+
+bool word_after(std::string_view text, std::size_t pos)
+{
+  return pos < text.size() && text::is_word(code_point_at(text, pos));
+}
+
+bool word_before(std::string_view text, std::size_t pos)
+{
+  if (pos == 0) {
+    return false;
+  }
+  std::size_t start = pos - 1;
+  while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
+    --start;
+  }
+  return text::is_word(code_point_at(text, start));
+}
+
+bool is_boundary(std::string_view text, std::size_t pos)
+{
+  return word_before(text, pos) != word_after(text, pos);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Records
+
+bool qualifies(const std::string& name, const std::optional<std::string>& correct_name)
+{
+  return correct_name && !correct_name->empty() && *correct_name != name;
+}
+
+struct ReportSheet
+{
+  const char* name;
+  const char* change_type;
+  const char* failure_text;
+  const char* kind; // "全局变量", ...
+  bool names_function;
+};
+
+constexpr ReportSheet k_report_sheets[] = {
+  {"Global Variables", "global_variable", "读取全局变量工作表失败: ", "全局变量", false},
+  {"Module Variables", "module_variable", "读取模块变量工作表失败: ", "模块变量", false},
+  {"Local Variables", "local_variable", "读取局部变量工作表失败: ", "局部变量", true},
+};
+
+// The cell as a text: a text cell's text, a number as stored, TRUE/FALSE, an error value.
+const std::string& cell_text(const xlsx::Cell& cell)
+{
+  return cell.text;
+}
+
+bool is_confirmed(const xlsx::Cell& cell)
+{
+  return (cell.kind == xlsx::CellKind::boolean && cell.boolean) ||
+         (cell.kind == xlsx::CellKind::number && cell.number == 1.0);
+}
+
+// The "行号" cell as a line number: a number loses its fraction, a text of decimal digits
+// (blanks around allowed) gives its value. Throws tarnwick::Error for anything else and for a
+// value that is not finite or does not fit. `row` is the sheet row, counted from 1.
+LineNumber line_number_of(const xlsx::Cell& cell, std::size_t row)
+{
+  const std::string where = "第 " + std::to_string(row) + " 行的行号";
+  constexpr auto lowest = static_cast<double>(std::numeric_limits<LineNumber>::min());
+  // One past the greatest value; exact as a double for 32- and 64-bit integers.
+  constexpr double beyond = -lowest;
+  switch (cell.kind) {
+  case xlsx::CellKind::number: {
+    if (!std::isfinite(cell.number)) {
+      throw Error(where + "不是有限的数: " + cell.text);
+    }
+    const double whole = std::trunc(cell.number);
+    if (whole < lowest || whole >= beyond) {
+      throw Error(where + "超出范围: " + cell.text);
+    }
+    return static_cast<LineNumber>(whole);
+  }
+  case xlsx::CellKind::text: {
+    const std::string stripped = text::strip(cell.text);
+    if (stripped.empty() || stripped.find_first_not_of("0123456789") != std::string::npos) {
+      throw Error(where + "不是整数: " + text::quoted(cell.text));
+    }
+    const std::optional<std::int64_t> value = text::parse_int(stripped);
+    if (!value || *value > std::numeric_limits<LineNumber>::max()) {
+      throw Error(where + "超出范围: " + text::quoted(cell.text));
+    }
+    return static_cast<LineNumber>(*value);
+  }
+  case xlsx::CellKind::empty:
+    throw Error(where + "为空");
+  case xlsx::CellKind::boolean:
+  case xlsx::CellKind::error:
+    break;
+  }
+  throw Error(where + "不是整数: " + cell.text);
+}
+
+// Column of the first header exactly `header` in the header row, if any.
+std::optional<std::size_t> find_column(const xlsx::Sheet& sheet, std::string_view header)
+{
+  for (const auto& [column, cell] : sheet.row_cells(0)) {
+    if (cell_text(cell) == header) {
+      return column;
+    }
+  }
+  return std::nullopt;
+}
+
+// The leftmost header holding "应用", or "apply" in any case.
+std::optional<std::size_t> find_confirmation_column(const xlsx::Sheet& sheet)
+{
+  for (const auto& [column, cell] : sheet.row_cells(0)) {
+    const std::string& header = cell_text(cell);
+    if (header.find("应用") != std::string::npos ||
+        text::lower(header).find("apply") != std::string::npos) {
+      return column;
+    }
+  }
+  return std::nullopt;
+}
+
+const std::string& text_in(const xlsx::Sheet& sheet, std::size_t row,
+                           std::optional<std::size_t> column)
+{
+  static const std::string empty;
+  return column ? cell_text(sheet.cell(row, *column)) : empty;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+std::string replace_whole_word(std::string_view text, std::string_view old_name,
+                               std::string_view new_name)
+{
+  if (old_name.empty()) {
+    return std::string(text);
+  }
+  std::string result;
+  std::size_t copied = 0;
+  std::size_t pos = text.find(old_name);
+  while (pos != std::string_view::npos) {
+    const std::size_t end = pos + old_name.size();
+    if (is_boundary(text, pos) && is_boundary(text, end)) {
+      result.append(text.substr(copied, pos - copied));
+      result.append(new_name);
+      copied = end;
+      pos = text.find(old_name, end);
+    } else {
+      pos = text.find(old_name, pos + 1);
+    }
+  }
+  result.append(text.substr(copied));
+  return result;
+}
+
+bool is_valid_rename(std::string_view old_name, std::string_view new_name)
+{
+  if (old_name.empty() || old_name.find_first_of("\r\n") != std::string_view::npos ||
+      !text::is_valid_utf8(old_name)) {
+    return false;
+  }
+  const auto ascii_letter = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+  };
+  if (new_name.empty() || !ascii_letter(new_name.front())) {
+    return false;
+  }
+  for (const char c : new_name) {
+    if (!ascii_letter(c) && !(c >= '0' && c <= '9') && c != '_') {
+      return false;
+    }
+  }
+  return true;
+}
+
+struct VBTRefactorer::FileGroup
+{
+  std::string path;    // the parsed file's key, or the record's path when there is none
+  bool parsed = false; // whether `path` is a file of the parse
+  std::vector<RenameChange> changes;
+};
+
+struct VBTRefactorer::Grouping
+{
+  std::vector<FileGroup> groups;          // in order of each file's first record
+  std::vector<std::size_t> group_of_record; // per record of changes_made, in its order
+};
+
+VBTRefactorer::VBTRefactorer(const VBAParser& parser, RefactorClock clock)
+  : m_parser(parser),
+    m_clock(clock ? std::move(clock)
+                  : RefactorClock([] { return std::chrono::system_clock::now(); }))
+{
+}
+
+const std::vector<RenameChange>& VBTRefactorer::changes_of(std::string_view change_type) const
+{
+  static const std::vector<RenameChange> none;
+  const auto found = m_changes_made.find(std::string(change_type));
+  return found == m_changes_made.end() ? none : found->second;
+}
+
+std::string VBTRefactorer::local_time(const char* format) const
+{
+  const std::time_t time = std::chrono::system_clock::to_time_t(m_clock());
+  std::tm local{};
+  ::localtime_r(&time, &local);
+  char buffer[64];
+  const std::size_t size = std::strftime(buffer, sizeof buffer, format, &local);
+  return std::string(buffer, size);
+}
+
+bool VBTRefactorer::add_change(const std::string& change_type, RenameChange change_info)
+{
+  if (!is_valid_rename(change_info.original_name, change_info.new_name)) {
+    std::cout << "跳过无效的重命名: " << text::quoted(change_info.original_name) << " -> "
+              << text::quoted(change_info.new_name) << " (" << change_info.file_path << ")\n";
+    return false;
+  }
+  m_changes_made[change_type].push_back(std::move(change_info));
+  return true;
+}
+
+bool VBTRefactorer::is_variable_declaration(std::string_view line)
+{
+  static const text::Regex declaration(R"(^\s*(Public|Private|Global|Dim|Const)\s+)",
+                                       {.caseless = true, .unicode = true});
+  static const text::Regex constant(R"(^\s*(Public|Private|Global)\s+Const\s+)",
+                                    {.caseless = true, .unicode = true});
+  return declaration.match_at_start(line) || constant.match_at_start(line);
+}
+
+bool VBTRefactorer::is_function_definition(std::string_view line)
+{
+  return VBAParser::is_function_definition(line);
+}
+
+void VBTRefactorer::apply_variable_references_to_file(SourceLines& lines,
+                                                      const NameMapping& var_name_mapping,
+                                                      const std::string& file_path) const
+{
+  std::set<std::string, std::less<>> function_names;
+  for (const auto& [key, function] : m_parser.functions) {
+    if (function.file_path == file_path) {
+      function_names.insert(function.name);
+      function_names.insert(function.original_name);
+    }
+  }
+  for (std::string& line : lines) {
+    const std::string stripped = text::strip(line);
+    if (is_function_definition(stripped) || is_variable_declaration(stripped) ||
+        stripped.starts_with("Type ") || stripped.starts_with("Enum ") ||
+        stripped.starts_with("End Function") || stripped.starts_with("End Sub")) {
+      continue;
+    }
+    std::string renamed = line;
+    for (const auto& [old_name, new_name] : var_name_mapping) {
+      if (renamed.find(old_name) == std::string::npos ||
+          VBAParser::vba_keywords.contains(old_name) || function_names.contains(old_name)) {
+        continue;
+      }
+      renamed = replace_whole_word(renamed, old_name, new_name);
+    }
+    if (renamed != line) {
+      line = std::move(renamed);
+    }
+  }
+}
+
+bool VBTRefactorer::apply_changes_to_file(const std::string& file_path,
+                                          const std::vector<RenameChange>& changes)
+{
+  const SourceLines& parsed = m_parser.files.at(file_path);
+
+  // The file as it is now: valid UTF-8 and still what the parse read, or it is left alone.
+  FileContent current;
+  SplitLines split;
+  try {
+    current = read_file(file_path);
+    if (!text::is_valid_utf8(current.bytes)) {
+      throw Error("Not valid UTF-8 text: " + text::quoted(file_path));
+    }
+    split = split_keeping_ends(current.bytes);
+  } catch (const std::exception& error) {
+    std::cout << "备份文件失败 " << file_path << ": " << error.what() << '\n';
+    return false;
+  }
+  if (split.lines != parsed) {
+    std::cout << "文件在解析后已被修改，跳过 " << file_path << '\n';
+    return false;
+  }
+
+  try {
+    const std::string backup_path =
+      write_backup(file_path, local_time("%Y%m%d_%H%M%S"), current.bytes, current.status.st_mode);
+    std::cout << "已备份文件: " << backup_path << '\n';
+  } catch (const std::exception& error) {
+    std::cout << "备份文件失败 " << file_path << ": " << error.what() << '\n';
+    return false;
+  }
+
+  SourceLines lines = parsed;
+  NameMapping var_name_mapping;
+  for (const RenameChange& change : changes) {
+    var_name_mapping.insert_or_assign(change.original_name, change.new_name);
+  }
+  apply_variable_references_to_file(lines, var_name_mapping, file_path);
+  for (const RenameChange& change : changes) {
+    if (change.line_number >= 1 &&
+        static_cast<std::uint64_t>(change.line_number) <= lines.size()) {
+      std::string& line = lines[static_cast<std::size_t>(change.line_number - 1)];
+      line = replace_whole_word(line, change.original_name, change.new_name);
+    }
+  }
+
+  try {
+    replace_file(file_path, join_with_ends(lines, split.ends), current.status);
+  } catch (const std::exception& error) {
+    std::cout << "写入文件失败 " << file_path << ": " << error.what() << '\n';
+    return false;
+  }
+  std::cout << "已修改文件: " << file_path << '\n'
+            << "  - 更新了 " << var_name_mapping.size() << " 个变量名的所有引用\n";
+  return true;
+}
+
+VBTRefactorer::Grouping VBTRefactorer::group_by_file() const
+{
+  // A path that is not a key of the parse may still name a parsed file (another spelling of
+  // the folder, a link): matched by device and inode.
+  std::optional<std::map<std::pair<dev_t, ino_t>, std::string>> identities;
+  const auto parsed_key = [&](const std::string& path) -> std::optional<std::string> {
+    if (m_parser.files.contains(path)) {
+      return path;
+    }
+    struct stat status{};
+    if (::stat(path.c_str(), &status) != 0) {
+      return std::nullopt;
+    }
+    if (!identities) {
+      identities.emplace();
+      for (const auto& [key, lines] : m_parser.files) {
+        struct stat key_status{};
+        if (::stat(key.c_str(), &key_status) == 0) {
+          identities->try_emplace({key_status.st_dev, key_status.st_ino}, key);
+        }
+      }
+    }
+    const auto found = identities->find({status.st_dev, status.st_ino});
+    return found == identities->end() ? std::nullopt : std::optional(found->second);
+  };
+
+  Grouping grouping;
+  std::map<std::string, std::size_t> group_of;
+  for (const auto& [type, changes] : m_changes_made) {
+    for (const RenameChange& change : changes) {
+      const std::optional<std::string> key = parsed_key(change.file_path);
+      const std::string& path = key ? *key : change.file_path;
+      const auto [found, added] = group_of.try_emplace(path, grouping.groups.size());
+      if (added) {
+        grouping.groups.push_back({path, key.has_value(), {}});
+      }
+      grouping.groups[found->second].changes.push_back(change);
+      grouping.group_of_record.push_back(found->second);
+    }
+  }
+  return grouping;
+}
+
+bool VBTRefactorer::apply_all_changes()
+{
+  m_applied_changes.clear();
+  const Grouping grouping = group_by_file();
+  std::vector<bool> rewritten(grouping.groups.size(), false);
+  for (std::size_t i = 0; i < grouping.groups.size(); ++i) {
+    const FileGroup& group = grouping.groups[i];
+    if (!group.parsed) {
+      std::cout << "跳过未解析的文件: " << group.path << '\n';
+    } else {
+      rewritten[i] = apply_changes_to_file(group.path, group.changes);
+    }
+  }
+  std::size_t record = 0;
+  for (const auto& [type, changes] : m_changes_made) {
+    for (const RenameChange& change : changes) {
+      if (rewritten[grouping.group_of_record[record++]]) {
+        m_applied_changes[type].push_back(change);
+      }
+    }
+  }
+  return !m_applied_changes.empty();
+}
+
+void VBTRefactorer::refactor_all_issues()
+{
+  std::cout << "开始自动重构...\n";
+  refactor_global_variables();
+  refactor_module_variables();
+  refactor_local_variables();
+  refactor_type_definitions();
+  refactor_enum_definitions();
+  apply_all_changes();
+  std::cout << "自动重构完成！\n";
+}
+
+void VBTRefactorer::refactor_global_variables()
+{
+  for (const VariableInfo& variable : m_parser.global_variables) {
+    if (qualifies(variable.name, variable.correct_name)) {
+      add_change("global_variable",
+                 {variable.file_path, variable.line_number, variable.name, *variable.correct_name,
+                  "全局变量 '" + variable.name + "' 重命名为 '" + *variable.correct_name + "'",
+                  local_time("%Y-%m-%d %H:%M:%S")});
+    }
+  }
+}
+
+void VBTRefactorer::refactor_module_variables()
+{
+  for (const auto& [file_path, variables] : m_parser.module_variables) {
+    for (const VariableInfo& variable : variables) {
+      if (qualifies(variable.name, variable.correct_name)) {
+        add_change("module_variable",
+                   {variable.file_path, variable.line_number, variable.name,
+                    *variable.correct_name,
+                    "模块变量 '" + variable.name + "' 重命名为 '" + *variable.correct_name + "'",
+                    local_time("%Y-%m-%d %H:%M:%S")});
+      }
+    }
+  }
+}
+
+void VBTRefactorer::refactor_local_variables()
+{
+  for (const auto& [key, variables] : m_parser.local_variables) {
+    for (const VariableInfo& variable : variables) {
+      if (qualifies(variable.name, variable.correct_name)) {
+        add_change("local_variable",
+                   {variable.file_path, variable.line_number, variable.name,
+                    *variable.correct_name,
+                    "局部变量 '" + variable.name + "' 在函数 '" +
+                      variable.function_name.value_or("") + "' 中重命名为 '" +
+                      *variable.correct_name + "'",
+                    local_time("%Y-%m-%d %H:%M:%S")});
+      }
+    }
+  }
+}
+
+void VBTRefactorer::refactor_type_definitions()
+{
+  for (const auto& [key, type] : m_parser.types) {
+    if (qualifies(type.name, type.correct_name)) {
+      add_change("type_definition",
+                 {type.file_path, type.line_number, type.name, *type.correct_name,
+                  "Type定义 '" + type.name + "' 重命名为 '" + *type.correct_name + "'",
+                  local_time("%Y-%m-%d %H:%M:%S")});
+    }
+  }
+}
+
+void VBTRefactorer::refactor_enum_definitions()
+{
+  for (const auto& [key, type] : m_parser.enums) {
+    if (qualifies(type.name, type.correct_name)) {
+      add_change("enum_definition",
+                 {type.file_path, type.line_number, type.name, *type.correct_name,
+                  "Enum定义 '" + type.name + "' 重命名为 '" + *type.correct_name + "'",
+                  local_time("%Y-%m-%d %H:%M:%S")});
+    }
+  }
+}
+
+bool VBTRefactorer::apply_changes_from_excel(const std::string& excel_path)
+{
+  if constexpr (!k_spreadsheet_available) {
+    std::cout << "错误: tarnwick_xlsx未安装，无法读取Excel文件\n";
+    return false;
+  }
+  try {
+    std::cout << "正在读取Excel报告: " << excel_path << '\n';
+    std::vector<std::string> all_changes;
+    for (const ReportSheet& spec : k_report_sheets) {
+      try {
+        const xlsx::Sheet sheet = xlsx::Reader(excel_path).read_sheet(spec.name);
+        if (sheet.row_count() < 2) {
+          continue;
+        }
+        const std::optional<std::size_t> confirmation = find_confirmation_column(sheet);
+        if (!confirmation) {
+          continue;
+        }
+        const std::optional<std::size_t> name_column = find_column(sheet, "变量名");
+        const std::optional<std::size_t> new_name_column = find_column(sheet, "建议名称");
+        const std::optional<std::size_t> path_column = find_column(sheet, "文件路径");
+        const std::optional<std::size_t> line_column = find_column(sheet, "行号");
+        const std::optional<std::size_t> function_column = find_column(sheet, "所在函数");
+        for (std::size_t row = 1; row < sheet.row_count(); ++row) {
+          if (!is_confirmed(sheet.cell(row, *confirmation))) {
+            continue;
+          }
+          const std::string& old_name = text_in(sheet, row, name_column);
+          const std::string& new_name = text_in(sheet, row, new_name_column);
+          if (old_name.empty() || new_name.empty()) {
+            continue;
+          }
+          RenameChange change;
+          change.file_path = text_in(sheet, row, path_column);
+          change.line_number = line_column ? line_number_of(sheet.cell(row, *line_column), row + 1)
+                                           : 0;
+          change.original_name = old_name;
+          change.new_name = new_name;
+          change.description = std::string(spec.kind) + " '" + old_name + "' ";
+          if (spec.names_function) {
+            change.description +=
+              "在函数 '" + text_in(sheet, row, function_column) + "' 中";
+          }
+          change.description += "重命名为 '" + new_name + "'";
+          change.timestamp = local_time("%Y-%m-%d %H:%M:%S");
+          if (add_change(spec.change_type, std::move(change))) {
+            all_changes.push_back(std::string(spec.kind) + ": " + old_name + " -> " + new_name);
+          }
+        }
+      } catch (const std::exception& error) {
+        std::cout << spec.failure_text << error.what() << '\n';
+      }
+    }
+
+    if (all_changes.empty()) {
+      std::cout << "未找到任何确认的修改\n";
+      return false;
+    }
+    std::cout << "从Excel中读取到 " << all_changes.size() << " 个确认的修改:\n";
+    for (std::size_t i = 0; i < all_changes.size() && i < 10; ++i) {
+      std::cout << "  - " << all_changes[i] << '\n';
+    }
+    if (all_changes.size() > 10) {
+      std::cout << "  ... 以及另外 " << all_changes.size() - 10 << " 个修改\n";
+    }
+    return apply_all_changes();
+  } catch (const std::exception& error) {
+    std::cout << "读取Excel文件失败: " << error.what() << '\n';
+    return false;
+  }
+}
+
+} // namespace tarnwick::brimsel

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tarnwick/brimsel/changes.hpp"
+#include "tarnwick/brimsel/export.hpp"
+#include "tarnwick/brimsel/parser.hpp"
+#include "tarnwick/text/ordered_map.hpp"
+
+namespace tarnwick::brimsel {
+
+// Source of the local time that stamps change records and backup names.
+using RefactorClock = std::function<std::chrono::system_clock::time_point()>;
+
+// Old name -> new name of one file's renames, in order of each old name's first record.
+using NameMapping = text::OrderedMap<std::string, std::string>;
+
+// `text` with every whole-word occurrence of `old_name` replaced by `new_name`, left to right
+// without overlap. Both ends of an occurrence must lie on a word boundary: between a word
+// character (a letter or digit of any script, or "_") and a non-word character or the end of
+// the text. Names are compared literally and case-sensitively; `new_name` is inserted as is.
+// An empty `old_name` replaces nothing.
+TARNWICK_BRIMSEL_EXPORT std::string replace_whole_word(std::string_view text,
+                                                       std::string_view old_name,
+                                                       std::string_view new_name);
+
+// Whether a rename can be applied: `old_name` is non-empty UTF-8 without a line break and
+// `new_name` is an identifier ([A-Za-z][A-Za-z0-9_]*).
+TARNWICK_BRIMSEL_EXPORT bool is_valid_rename(std::string_view old_name,
+                                             std::string_view new_name);
+
+// Renames variables, Types and Enums in the sources a VBAParser has read. Renames are recorded
+// first (`add_change`), then applied file by file (`apply_all_changes`): each affected file is
+// checked against the text the parse read, backed up byte for byte beside itself and replaced
+// atomically by the renamed text, keeping every line's own line end. Reports through lines on
+// standard output; never changes the parser.
+class TARNWICK_BRIMSEL_EXPORT VBTRefactorer
+{
+public:
+  // Refactorer over `parser`, whose parse_files has run; `parser` must outlive it. Change
+  // stamps and backup names take the time from `clock` (default: the system clock).
+  explicit VBTRefactorer(const VBAParser& parser, RefactorClock clock = {});
+
+  const VBAParser& parser() const { return m_parser; }
+
+  // Change type ("global_variable", ...) -> its records, in recording order.
+  const ChangesMade& changes_made() const { return m_changes_made; }
+
+  // The records of `change_type`; an empty list when there are none (nothing is created).
+  const std::vector<RenameChange>& changes_of(std::string_view change_type) const;
+
+  // The records of the last apply step whose files were rewritten, types in the order of
+  // `changes_made`; a type none of whose files was rewritten is left out. This is what the
+  // refactor report lists.
+  const ChangesMade& applied_changes() const { return m_applied_changes; }
+
+  // Records every variable, Type and Enum whose suggested name differs from its name, then
+  // applies all records. Prints "开始自动重构..." first and "自动重构完成！" last.
+  void refactor_all_issues();
+
+  // Reads the rows confirmed in the edited dry-run report at `excel_path` (sheets "Global
+  // Variables", "Module Variables", "Local Variables"), records and lists them, and applies all
+  // records. Returns true when at least one source file was rewritten; every failure is
+  // reported as a console line and gives false.
+  bool apply_changes_from_excel(const std::string& excel_path);
+
+  // Appends `change_info` to the records of `change_type`. A rename that is_valid_rename
+  // refuses is not recorded: prints one line naming it and returns false.
+  bool add_change(const std::string& change_type, RenameChange change_info);
+
+  // Applies every record, grouped by file in order of first appearance. A record path that is
+  // not a file of the parse (nor the same file under another name) is skipped with a line.
+  // Fills applied_changes(); returns true when at least one file was rewritten.
+  bool apply_all_changes();
+
+  // The refactorer's line tests on a stripped line: a line that starts with Public, Private,
+  // Global, Dim or Const and white space (procedure headers included), and a Function or Sub
+  // header as the parser tells it.
+  static bool is_variable_declaration(std::string_view line);
+  static bool is_function_definition(std::string_view line);
+
+  // The reference pass over the lines of `file_path`: on every line that is no header,
+  // declaration, Type or Enum line and no "End Function"/"End Sub", renames each old name of
+  // `var_name_mapping` in turn, unless it is a VBA keyword or a procedure name of that file.
+  void apply_variable_references_to_file(SourceLines& lines, const NameMapping& var_name_mapping,
+                                         const std::string& file_path) const;
+
+private:
+  struct FileGroup;
+  struct Grouping;
+
+  bool apply_changes_to_file(const std::string& file_path,
+                             const std::vector<RenameChange>& changes);
+  Grouping group_by_file() const;
+  std::string local_time(const char* format) const;
+
+  void refactor_global_variables();
+  void refactor_module_variables();
+  void refactor_local_variables();
+  void refactor_type_definitions();
+  void refactor_enum_definitions();
+
+  const VBAParser& m_parser;
+  RefactorClock m_clock;
+  ChangesMade m_changes_made;
+  ChangesMade m_applied_changes;
+};
+
+} // namespace tarnwick::brimsel

@@ -1,0 +1,238 @@
+#include <signal.h>
+#include <sys/resource.h>
+
+#include "refactorer_test_util.hpp"
+
+namespace tarnwick::brimsel::testing {
+namespace {
+
+RenameChange change(const std::string& file, int line, const std::string& from,
+                    const std::string& to)
+{
+  return {file, line, from, to, "", ""};
+}
+
+TEST(ReplaceWholeWord, MatchesLiteralWholeWordsOfAnyScript)
+{
+  EXPECT_EQ(replace_whole_word("计total = total + total_max + mytotal + Total", "total", "x"),
+            "计total = x + total_max + mytotal + Total");
+  EXPECT_EQ(replace_whole_word("t(1), t.Value, o.t ' t \"t\" té t", "t", "u"),
+            "u(1), u.Value, o.u ' u \"u\" té u");
+  // The name is no pattern: "(" and ")" mean themselves, and a name that ends in ")" needs a
+  // word character after it.
+  EXPECT_EQ(replace_whole_word("arr3 arr(3)x arr(3) ", "arr(3)", "y"), "arr3 yx arr(3) ");
+  // The new name is no replacement template.
+  EXPECT_EQ(replace_whole_word("a = b", "b", "$&\\1"), "a = $&\\1");
+  EXPECT_EQ(replace_whole_word("aa aa aaa", "aa", "b"), "b b aaa");
+  EXPECT_EQ(replace_whole_word("a b", "", "x"), "a b");
+}
+
+using RefactorerTest = RefactorTest;
+
+TEST_F(RefactorerTest, RefusesRenamesThatCannotBeAppliedSafely)
+{
+  VBAParser parser;
+  VBTRefactorer refactorer(parser);
+  const std::string out = captured([&] {
+    EXPECT_FALSE(refactorer.add_change("global_variable", change("a.bas", 1, "", "x")));
+    EXPECT_FALSE(refactorer.add_change("global_variable", change("a.bas", 1, "x", "1x")));
+    EXPECT_FALSE(refactorer.add_change("global_variable", change("a.bas", 1, "x", "a\nb")));
+    EXPECT_FALSE(refactorer.add_change("global_variable", change("a.bas", 1, "x", "")));
+    EXPECT_TRUE(refactorer.add_change("local_variable", change("a.bas", 1, "x", "i_X")));
+  });
+  EXPECT_EQ(out, "跳过无效的重命名: '' -> 'x' (a.bas)\n"
+                 "跳过无效的重命名: 'x' -> '1x' (a.bas)\n"
+                 "跳过无效的重命名: 'x' -> 'a\\nb' (a.bas)\n"
+                 "跳过无效的重命名: 'x' -> '' (a.bas)\n");
+  EXPECT_TRUE(refactorer.changes_of("global_variable").empty());
+  EXPECT_EQ(refactorer.changes_made().size(), 1U);
+  EXPECT_EQ(refactorer.changes_of("local_variable").size(), 1U);
+}
+
+TEST_F(RefactorerTest, RewritesKeepingLineEndsAndBackupIsByteExact)
+{
+  const std::string original = "\xEF\xBB\xBF"
+                               "Attribute VB_Name = \"Mod\"\r\n"
+                               "Public p1 As Long\r\n"
+                               "Public p2 As Long\r\n"
+                               "Sub Work()\r\n"
+                               "    p1 = p2 + 1 ' p1 here\r"
+                               "    total = 计p1 + p1x + Me\n"
+                               "End Sub\r\n"
+                               "x = p1 + Work";
+  const std::string file = write("src/a.bas", original);
+  VBAParser parser;
+  parse(parser, path("src"));
+  VBTRefactorer refactorer(parser, fixed_clock());
+  captured([&] {
+    refactorer.add_change("global_variable", change(file, 2, "p1", "p2"));
+    refactorer.add_change("global_variable", change(file, 3, "p2", "p3"));
+    refactorer.add_change("global_variable", change(file, 4, "Work", "DoWork"));
+    refactorer.add_change("global_variable", change(file, 99, "Me", "You"));
+  });
+
+  bool rewritten = false;
+  const std::string out = captured([&] { rewritten = refactorer.apply_all_changes(); });
+  ASSERT_TRUE(rewritten);
+  // Renames chain in their order; each record's own line gets its own new name; a procedure
+  // name of the file and a keyword stay elsewhere.
+  EXPECT_EQ(read(file), "\xEF\xBB\xBF"
+                        "Attribute VB_Name = \"Mod\"\r\n"
+                        "Public p2 As Long\r\n"
+                        "Public p3 As Long\r\n"
+                        "Sub DoWork()\r\n"
+                        "    p3 = p3 + 1 ' p3 here\r"
+                        "    total = 计p1 + p1x + Me\n"
+                        "End Sub\r\n"
+                        "x = p3 + Work");
+  const std::vector<std::string> names = entries(path("src"));
+  ASSERT_EQ(names.size(), 2U);
+  const std::string backup = path("src/" + names[1]);
+  EXPECT_EQ(read(backup), original);
+  EXPECT_EQ(out, "已备份文件: " + backup + "\n已修改文件: " + file +
+                   "\n  - 更新了 4 个变量名的所有引用\n");
+  EXPECT_EQ(refactorer.applied_changes(), refactorer.changes_made());
+}
+
+TEST_F(RefactorerTest, NeverOverwritesBackupsNorFilesChangedAfterTheParse)
+{
+  const std::string original = "Dim cnt As Long\ncnt = 1\n";
+  const std::string file = write("a.bas", original);
+  VBAParser first_parse;
+  parse(first_parse, m_dir);
+  VBTRefactorer first(first_parse, fixed_clock());
+  captured([&] {
+    first.add_change("module_variable", change(file, 1, "cnt", "m_Cnt"));
+    ASSERT_TRUE(first.apply_all_changes());
+  });
+  const std::string renamed = "Dim m_Cnt As Long\nm_Cnt = 1\n";
+  ASSERT_EQ(read(file), renamed);
+
+  // The file on disk is no longer what the first parse read.
+  std::string out = captured([&] { EXPECT_FALSE(first.apply_all_changes()); });
+  EXPECT_EQ(out, "文件在解析后已被修改，跳过 " + file + "\n");
+  EXPECT_TRUE(first.applied_changes().empty());
+
+  // A second run in the same second gets a backup of its own.
+  VBAParser second_parse;
+  parse(second_parse, m_dir);
+  VBTRefactorer second(second_parse, fixed_clock());
+  out = captured([&] {
+    second.add_change("module_variable", change(file, 1, "m_Cnt", "m_CntLng"));
+    EXPECT_TRUE(second.apply_all_changes());
+  });
+  const std::vector<std::string> names = entries(m_dir);
+  ASSERT_EQ(names.size(), 3U);
+  EXPECT_EQ(names[2], names[1] + "_1");
+  EXPECT_EQ(read(path(names[1])), original);
+  EXPECT_EQ(read(path(names[2])), renamed);
+  EXPECT_EQ(read(file), "Dim m_CntLng As Long\nm_CntLng = 1\n");
+  EXPECT_EQ(out.substr(0, out.find('\n')), "已备份文件: " + path(names[2]));
+}
+
+TEST_F(RefactorerTest, MatchesOtherSpellingsOfParsedFilesAndSkipsTheRest)
+{
+  const std::string file = write("src/a.bas", "Dim cnt As Long\r\ncnt = 2\r\n");
+  const std::string notes = write("src/notes.txt", "cnt\n");
+  VBAParser parser;
+  parse(parser, path("src"));
+  VBTRefactorer refactorer(parser, fixed_clock());
+  const std::string other_spelling = m_dir + "/./src/a.bas";
+  const std::string missing = path("gone/b.bas");
+  bool rewritten = false;
+  const std::string out = captured([&] {
+    refactorer.add_change("module_variable", change(missing, 1, "x", "m_X"));
+    refactorer.add_change("module_variable", change(other_spelling, 1, "cnt", "m_Cnt"));
+    refactorer.add_change("local_variable", change(notes, 1, "cnt", "i_Cnt"));
+    rewritten = refactorer.apply_all_changes();
+  });
+  EXPECT_TRUE(rewritten);
+  EXPECT_EQ(read(file), "Dim m_Cnt As Long\r\nm_Cnt = 2\r\n");
+  EXPECT_EQ(read(notes), "cnt\n");
+  EXPECT_TRUE(out.starts_with("跳过未解析的文件: " + missing + "\n已备份文件: " + file));
+  EXPECT_TRUE(out.ends_with("已修改文件: " + file + "\n  - 更新了 1 个变量名的所有引用\n" +
+                            "跳过未解析的文件: " + notes + "\n"));
+  // Only the record of the rewritten file counts as applied.
+  ASSERT_EQ(refactorer.applied_changes().size(), 1U);
+  ASSERT_EQ(refactorer.applied_changes().at("module_variable").size(), 1U);
+  EXPECT_EQ(refactorer.applied_changes().at("module_variable")[0].file_path, other_spelling);
+
+  VBTRefactorer unmatched(parser);
+  captured([&] {
+    unmatched.add_change("module_variable", change(missing, 1, "x", "m_X"));
+    EXPECT_FALSE(unmatched.apply_all_changes());
+  });
+}
+
+TEST_F(RefactorerTest, FailedWriteLeavesTheSourceIntact)
+{
+  const std::string original = "Dim a As Long\na = 1\n";
+  const std::string file = write("a.bas", original);
+  VBAParser parser;
+  parse(parser, m_dir);
+  VBTRefactorer refactorer(parser);
+  captured([&] { refactorer.add_change("module_variable", change(file, 1, "a", "m_ALong")); });
+
+  // The disk "fills up" after as many bytes as the source holds: the backup fits, the longer
+  // new text does not.
+  rlimit old_limit{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  rlimit limit = old_limit;
+  limit.rlim_cur = original.size() + 4;
+  const auto old_handler = ::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  bool rewritten = true;
+  const std::string out = captured([&] { rewritten = refactorer.apply_all_changes(); });
+  ::setrlimit(RLIMIT_FSIZE, &old_limit);
+  ::signal(SIGXFSZ, old_handler);
+
+  EXPECT_FALSE(rewritten);
+  EXPECT_EQ(read(file), original);
+  const std::vector<std::string> names = entries(m_dir);
+  ASSERT_EQ(names.size(), 2U) << "the temporary file is removed";
+  EXPECT_EQ(read(path(names[1])), original);
+  const std::string failure =
+    "写入文件失败 " + file + ": [Errno 27] File too large: '" + m_dir + "/.a.bas.tmp";
+  EXPECT_NE(out.find("\n" + failure), std::string::npos) << out;
+  EXPECT_TRUE(refactorer.applied_changes().empty());
+}
+
+TEST_F(RefactorerTest, InvalidUtf8SourceIsNotRewritten)
+{
+  const std::string original = "Dim a As Long ' caf\xE9\na = 1\n";
+  const std::string file = write("a.bas", original);
+  VBAParser parser;
+  parse(parser, m_dir);
+  VBTRefactorer refactorer(parser);
+  const std::string out = captured([&] {
+    refactorer.add_change("module_variable", change(file, 1, "a", "m_A"));
+    EXPECT_FALSE(refactorer.apply_all_changes());
+  });
+  EXPECT_EQ(out, "备份文件失败 " + file + ": Not valid UTF-8 text: '" + file + "'\n");
+  EXPECT_EQ(read(file), original);
+  EXPECT_EQ(entries(m_dir).size(), 1U);
+}
+
+TEST_F(RefactorerTest, ReplacesTheTargetOfALinkAndKeepsItsMode)
+{
+  const std::string target = write("real/a.bas", "Dim a As Long\n");
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_directories(path("src"));
+  const std::string link = path("src/a.bas");
+  fs::create_symlink("../real/a.bas", link);
+  VBAParser parser;
+  parser.files.insert({link, {"Dim a As Long\n"}});
+  VBTRefactorer refactorer(parser);
+  captured([&] {
+    refactorer.add_change("module_variable", change(link, 1, "a", "m_A"));
+    EXPECT_TRUE(refactorer.apply_all_changes());
+  });
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(read(target), "Dim m_A As Long\n");
+  EXPECT_EQ(fs::status(target).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(entries(path("real")), std::vector<std::string>{"a.bas"});
+}
+
+} // namespace
+} // namespace tarnwick::brimsel::testing

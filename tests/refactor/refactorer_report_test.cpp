@@ -1,0 +1,178 @@
+#include "tarnwick/xlsx/writer.hpp"
+
+#include "refactorer_test_util.hpp"
+
+namespace tarnwick::brimsel::testing {
+namespace {
+
+using ReportReadBackTest = RefactorTest;
+
+// Lines of `text` without their LF.
+std::vector<std::string> lines_of(const std::string& text)
+{
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// Saves a workbook the way a spreadsheet program does after a person's edit: `script` is Python
+// that fills the openpyxl workbook `wb` (its default sheet already removed), `P` is the source
+// path; byte pairs added to PATCH are replaced in the saved parts (values openpyxl can't write).
+void save_edited_report(const std::string& report, const std::string& source,
+                        const std::string& script)
+{
+  const std::string program = "import openpyxl, sys\n"
+                              "wb = openpyxl.Workbook()\n"
+                              "wb.remove(wb.active)\n"
+                              "P = sys.argv[2]\n"
+                              "PATCH = []\n" +
+                              script +
+                              "wb.save(sys.argv[1])\n"
+                              "import zipfile\n"
+                              "with zipfile.ZipFile(sys.argv[1]) as z:\n"
+                              "    parts = [(i, z.read(i)) for i in z.infolist()]\n"
+                              "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                              "    for info, data in parts:\n"
+                              "        for old, new in PATCH:\n"
+                              "            data = data.replace(old, new)\n"
+                              "        z.writestr(info, data)\n";
+  const std::string program_path = report + ".py";
+  std::ofstream(program_path) << program;
+  const std::string command =
+    "/usr/bin/python3 '" + program_path + "' '" + report + "' '" + source + "'";
+  ASSERT_EQ(std::system(command.c_str()), 0) << program;
+}
+
+TEST_F(ReportReadBackTest, AppliesOnlyRowsConfirmedByTrueOrOne)
+{
+  const std::string source = write("src/a.bas", "Public cnt As Long\r\n"
+                                                "Public tot As Long\r\n"
+                                                "Public foo As Long\r\n"
+                                                "Sub Work()\r\n"
+                                                "    Dim loc As Long\r\n"
+                                                "    loc = cnt + tot + foo\r\n"
+                                                "End Sub\r\n");
+  const std::string report = path("report.xlsx");
+  save_edited_report(report, source, R"(
+g = wb.create_sheet("Global Variables")
+g.append(["变量名", "建议名称", "是否应用", "文件路径", "行号", "Apply"])
+g.append(["cnt", "g_Cnt", True, P, 1, False])
+g.append(["tot", "g_Tot", 1, P, 2.9, None])
+g.append(["foo", "g_Foo", "TRUE", P, 3, True])
+g.append(["foo", "g_Foo", False, P, 3, True])
+g.append(["foo", None, True, P, 3])
+g.append(["foo", "1foo", True, P, 3])
+g.append(["foo", "g_Foo", True, P, 4242.5])
+PATCH.append((b"<v>4242.5</v>", b"<v>inf</v>"))
+g.append(["foo", "g_Foo", True, P, 3])
+l = wb.create_sheet("Local Variables")
+l.append(["应用", "变量名", "建议名称", "文件路径", "行号", "所在函数"])
+l.append([1, "loc", "i_Loc", P, "5", "Work"])
+l.append([True, "loc", "i_Loc", P, 1e20, "Work"])
+l.append([True, "loc", "i_Loc", P, 5, "Work"])
+)");
+  VBAParser parser;
+  parse(parser, path("src"));
+  VBTRefactorer refactorer(parser, fixed_clock());
+  bool applied = false;
+  const std::vector<std::string> out =
+    lines_of(captured([&] { applied = refactorer.apply_changes_from_excel(report); }));
+
+  ASSERT_TRUE(applied);
+  ASSERT_EQ(out.size(), 12U);
+  EXPECT_EQ(out[0], "正在读取Excel报告: " + report);
+  EXPECT_EQ(out[1], "跳过无效的重命名: 'foo' -> '1foo' (" + source + ")");
+  EXPECT_EQ(out[2], "读取全局变量工作表失败: 第 8 行的行号不是有限的数: inf");
+  EXPECT_TRUE(out[3].starts_with("读取模块变量工作表失败: ")) << out[3];
+  EXPECT_TRUE(out[4].starts_with("读取局部变量工作表失败: 第 3 行的行号超出范围: ")) << out[4];
+  EXPECT_EQ(out[5], "从Excel中读取到 3 个确认的修改:");
+  EXPECT_EQ(out[6], "  - 全局变量: cnt -> g_Cnt");
+  EXPECT_EQ(out[7], "  - 全局变量: tot -> g_Tot");
+  EXPECT_EQ(out[8], "  - 局部变量: loc -> i_Loc");
+  EXPECT_EQ(out[10], "已修改文件: " + source);
+  EXPECT_EQ(out[11], "  - 更新了 3 个变量名的所有引用");
+
+  EXPECT_EQ(read(source), "Public g_Cnt As Long\r\n"
+                          "Public g_Tot As Long\r\n"
+                          "Public foo As Long\r\n"
+                          "Sub Work()\r\n"
+                          "    Dim i_Loc As Long\r\n"
+                          "    i_Loc = g_Cnt + g_Tot + foo\r\n"
+                          "End Sub\r\n");
+  const std::vector<RenameChange>& globals = refactorer.changes_of("global_variable");
+  ASSERT_EQ(globals.size(), 2U);
+  EXPECT_EQ(globals[1], (RenameChange{source, 2, "tot", "g_Tot", "全局变量 'tot' 重命名为 'g_Tot'",
+                                      globals[0].timestamp}));
+  EXPECT_EQ(globals[0].timestamp.size(), 19U);
+  ASSERT_EQ(refactorer.changes_of("local_variable").size(), 1U);
+  EXPECT_EQ(refactorer.changes_of("local_variable")[0].description,
+            "局部变量 'loc' 在函数 'Work' 中重命名为 'i_Loc'");
+}
+
+TEST_F(ReportReadBackTest, NothingConfirmedOrNoWorkbookGivesFalse)
+{
+  const std::string source = write("src/a.bas", "Public cnt As Long\n");
+  VBAParser parser;
+  parse(parser, path("src"));
+
+  // The dry-run report as written: no confirmation column.
+  const std::string report = path("report.xlsx");
+  {
+    xlsx::Workbook workbook(report);
+    xlsx::Worksheet& sheet = workbook.add_worksheet("Global Variables");
+    sheet.write_row(0, 0, std::vector<std::string>{"变量名", "建议名称", "文件路径"});
+    sheet.write_row(1, 0, std::vector<std::string>{"cnt", "g_Cnt", source});
+    workbook.add_worksheet("Module Variables").write_string(0, 0, "应用");
+    workbook.add_worksheet("Local Variables");
+    workbook.close();
+  }
+  VBTRefactorer refactorer(parser);
+  std::string out = captured([&] { EXPECT_FALSE(refactorer.apply_changes_from_excel(report)); });
+  EXPECT_EQ(out, "正在读取Excel报告: " + report + "\n未找到任何确认的修改\n");
+
+  // A folder is no workbook: every sheet fails.
+  const std::vector<std::string> lines =
+    lines_of(captured([&] { EXPECT_FALSE(refactorer.apply_changes_from_excel(m_dir)); }));
+  ASSERT_EQ(lines.size(), 5U);
+  EXPECT_TRUE(lines[1].starts_with("读取全局变量工作表失败: "));
+  EXPECT_TRUE(lines[2].starts_with("读取模块变量工作表失败: "));
+  EXPECT_TRUE(lines[3].starts_with("读取局部变量工作表失败: "));
+  EXPECT_EQ(lines[4], "未找到任何确认的修改");
+  EXPECT_EQ(read(source), "Public cnt As Long\n");
+  EXPECT_TRUE(refactorer.changes_made().empty());
+}
+
+TEST_F(ReportReadBackTest, RefactorAllIssuesAppliesEverySuggestion)
+{
+  const std::string source = write("a.bas", "Public cnt As Long\n"
+                                            "Sub Work()\n"
+                                            "    Dim total As Long\n"
+                                            "    total = cnt\n"
+                                            "End Sub\n");
+  VBAParser parser;
+  parse(parser, m_dir);
+  ASSERT_EQ(parser.global_variables.size(), 1U);
+  const std::string global = parser.global_variables[0].correct_name.value_or("cnt");
+  const std::string local =
+    parser.local_variables.begin()->second[0].correct_name.value_or("total");
+  ASSERT_NE(global, "cnt");
+  ASSERT_NE(local, "total");
+
+  VBTRefactorer refactorer(parser);
+  const std::string out = captured([&] { refactorer.refactor_all_issues(); });
+  EXPECT_TRUE(out.starts_with("开始自动重构...\n已备份文件: "));
+  EXPECT_TRUE(out.ends_with("  - 更新了 2 个变量名的所有引用\n自动重构完成！\n"));
+  EXPECT_EQ(read(source), "Public " + global + " As Long\nSub Work()\n    Dim " + local +
+                            " As Long\n    " + local + " = " + global + "\nEnd Sub\n");
+  std::vector<std::string> types;
+  for (const auto& [type, changes] : refactorer.changes_made()) {
+    types.push_back(type);
+  }
+  EXPECT_EQ(types, (std::vector<std::string>{"global_variable", "local_variable"}));
+}
+
+} // namespace
+} // namespace tarnwick::brimsel::testing
