@@ -41,18 +41,6 @@ std::string join(const std::vector<std::string>& items, std::string_view separat
   return joined;
 }
 
-std::string short_row_message(std::size_t need, std::size_t have)
-{
-  return "row has " + text::format_int(static_cast<std::int64_t>(have)) +
-         " cells, needs at least " + text::format_int(static_cast<std::int64_t>(need));
-}
-
-void need_cells(const text::Row& row, std::size_t need)
-{
-  if (row.size() < need) {
-    throw Error(short_row_message(need, row.size()));
-  }
-}
 
 const text::Regex& patx_expression()
 {
@@ -105,14 +93,14 @@ void Kenmoor::parse(std::string_view text, const PatternSetDict& pattern_set_dic
   for (std::size_t i = k_header_rows; i < lines.size(); ++i) {
     try {
       const auto cells = text::split_cells(lines[i]);
-      need_cells(cells, 2);
+      text::need_cells(cells, 2);
       if (cells[1].empty()) {
         return;
       }
       auto& records = (*m_test_instance_dict)[text::upper(cells[1])];
       std::string pattern_info;
       if (!pattern_set_dict.empty()) {
-        need_cells(cells, k_set_cells_end);
+        text::need_cells(cells, k_set_cells_end);
         for (std::size_t c = k_first_set_cell; c < k_set_cells_end; ++c) {
           const auto set = pattern_set_dict.find(text::upper(cells[c]));
           if (set == pattern_set_dict.end()) {
@@ -141,7 +129,7 @@ void Kenmoor::parse(std::string_view text, const PatternSetDict& pattern_set_dic
 void Kenmoor::find_pat_path(const text::Regex& pat_pattern, std::string_view test_instance_line,
                             const text::Row& line_list)
 {
-  need_cells(line_list, 2);
+  text::need_cells(line_list, 2);
   auto record = get_instance_content(line_list, join(pat_pattern.find_all(test_instance_line), ","));
   (*m_test_instance_dict)[text::upper(line_list[1])].push_back(std::move(record));
 }
@@ -149,7 +137,7 @@ void Kenmoor::find_pat_path(const text::Regex& pat_pattern, std::string_view tes
 InstanceContent Kenmoor::get_instance_content(const text::Row& line_list,
                                               std::string pattern_info) const
 {
-  need_cells(line_list, k_arg_list_cell + 1);
+  text::need_cells(line_list, k_arg_list_cell + 1);
   const auto& arg_list = line_list[k_arg_list_cell];
   const auto items = static_cast<std::size_t>(std::count(arg_list.begin(), arg_list.end(), ',')) + 1;
   const auto first = line_list.begin() + static_cast<std::ptrdiff_t>(k_arg_list_cell + 1);

@@ -63,18 +63,6 @@ std::string sub_flow_path(const std::string& flow_path, const std::string& name)
   return folder + "/" + name + ".txt";
 }
 
-std::string short_row_message(std::size_t need, std::size_t have)
-{
-  return "row has " + text::format_int(static_cast<std::int64_t>(have)) +
-         " cells, needs at least " + text::format_int(static_cast<std::int64_t>(need));
-}
-
-void need_cells(const text::Row& row, std::size_t need)
-{
-  if (row.size() < need) {
-    throw Error(short_row_message(need, row.size()));
-  }
-}
 
 } // namespace
 
@@ -98,12 +86,12 @@ FlowContent get_flow_content(const text::Row& flow_table_line, std::string_view 
 {
   const bool ultraflex = text::is_ultraflex(platform);
   try {
-    need_cells(flow_table_line, 8);
+    text::need_cells(flow_table_line, 8);
     FlowContent content;
     content.opcode = flow_table_line[6];
     content.parameter = text::upper(flow_table_line[7]);
     if (flow_table_line.size() > 8) {
-      need_cells(flow_table_line, ultraflex ? k_ultraflex_cells : k_other_cells);
+      text::need_cells(flow_table_line, ultraflex ? k_ultraflex_cells : k_other_cells);
       content.test_number = flow_table_line[9];
       content.hard_bin = flow_table_line[ultraflex ? 16 : 11];
       content.sort_bin = flow_table_line[ultraflex ? 18 : 13];
@@ -157,7 +145,7 @@ void Lomerick::parse(std::string_view text, std::string_view platform, const std
   };
   const auto need = [&where](const text::Row& row, std::size_t i, std::size_t count) {
     if (row.size() < count) {
-      throw Error(where(i) + short_row_message(count, row.size()));
+      throw Error(where(i) + text::short_row_message(count, row.size()));
     }
   };
   const auto record_of = [&where, platform](const text::Row& row, std::size_t i) {

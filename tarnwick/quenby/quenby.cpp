@@ -6,6 +6,7 @@
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/lines.hpp"
 #include "tarnwick/text/regex.hpp"
+#include "tarnwick/text/sheet.hpp"
 #include "tarnwick/text/unicode.hpp"
 
 namespace tarnwick::quenby {
@@ -15,23 +16,12 @@ namespace {
 // Rows 0 to 2 are headers.
 constexpr std::size_t k_first_data_row = 3;
 
-// "<source>, row <n>" for error messages.
-std::string where(std::string_view source, std::size_t row)
-{
-  std::string out;
-  if (!source.empty()) {
-    out.append(source);
-    out += ", ";
-  }
-  return out + "row " + std::to_string(row);
-}
-
 // Cell `index` of row `row`, or an error naming file, row and cell.
 const std::string& cell(const text::Row& cells, std::size_t index, std::string_view source,
                         std::size_t row)
 {
   if (index >= cells.size()) {
-    throw Error(where(source, row) + ": no cell " + std::to_string(index) + " (the row has "
+    throw Error(text::row_location(source, row) + ": no cell " + std::to_string(index) + " (the row has "
                 + std::to_string(cells.size()) + " cells)");
   }
   return cells[index];
@@ -74,7 +64,7 @@ void ParsePinLevel::parse(std::string_view text, std::string_view source)
     }
     const auto match = value_regex.search(cell(cells, 4, source, row));
     if (!match) {
-      throw Error(where(source, row) + ": no value in cell 4");
+      throw Error(text::row_location(source, row) + ": no value in cell 4");
     }
     (*table)[text::upper(pin)] = text::upper(match->str(1));
   }

@@ -13,17 +13,6 @@ namespace tarnwick::sarnet {
 
 namespace {
 
-// "<source>, row <n>" for error messages.
-std::string where(std::string_view source, std::size_t row)
-{
-  std::string out;
-  if (!source.empty()) {
-    out.append(source);
-    out += ", ";
-  }
-  return out + "row " + std::to_string(row);
-}
-
 } // namespace
 
 Sarnet::Sarnet() : m_spec_dict(std::make_shared<SpecDict>()) {}
@@ -44,7 +33,7 @@ void Sarnet::parse(std::string_view text, std::string_view platform, std::string
       const text::Regex& regex = text::sheet_version_regex(platform);
       const auto match = regex.search(line);
       if (!match) {
-        throw Error(where(source, row) + ": no version mark \"" + regex.pattern()
+        throw Error(text::row_location(source, row) + ": no version mark \"" + regex.pattern()
                     + "\" for the platform \"" + std::string(platform) + "\"");
       }
       m_spec_version = match->str(1);
@@ -60,7 +49,7 @@ void Sarnet::parse(std::string_view text, std::string_view platform, std::string
     } else if (row == 3) {
       const text::Row cells = text::split_cells(line);
       if (cells.size() > key_list.size()) {
-        throw Error(where(source, row) + ": the header row has " + std::to_string(cells.size())
+        throw Error(text::row_location(source, row) + ": the header row has " + std::to_string(cells.size())
                     + " cells, the row above only " + std::to_string(key_list.size()));
       }
       for (std::size_t i = 0; i < cells.size(); ++i) {
@@ -69,7 +58,7 @@ void Sarnet::parse(std::string_view text, std::string_view platform, std::string
     } else if (row >= 4) {
       const text::Row cells = text::split_cells(line);
       if (cells.size() < 2 || cells.size() < key_list.size()) {
-        throw Error(where(source, row) + ": the row has " + std::to_string(cells.size())
+        throw Error(text::row_location(source, row) + ": the row has " + std::to_string(cells.size())
                     + " cells, the header " + std::to_string(key_list.size()));
       }
       (*m_spec_dict)[text::upper(cells[1])] = get_spec_info(cells, key_list);

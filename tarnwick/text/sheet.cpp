@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "tarnwick/text/error.hpp"
+
 namespace tarnwick::text {
 
 bool is_ultraflex(std::string_view platform)
@@ -24,6 +26,28 @@ std::string replace_all(std::string_view text, std::string_view from, std::strin
   }
   out.append(text.substr(begin));
   return out;
+}
+
+std::string row_location(std::string_view source, std::size_t row)
+{
+  std::string out;
+  if (!source.empty()) {
+    out.append(source);
+    out += ", ";
+  }
+  return out + "row " + std::to_string(row);
+}
+
+std::string short_row_message(std::size_t need, std::size_t have)
+{
+  return "row has " + std::to_string(have) + " cells, needs at least " + std::to_string(need);
+}
+
+void need_cells(const std::vector<std::string>& row, std::size_t need)
+{
+  if (row.size() < need) {
+    throw Error(short_row_message(need, row.size()));
+  }
 }
 
 std::string existing_or_unescaped(const std::string& path)

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tarnwick/text/export.hpp"
 #include "tarnwick/text/regex.hpp"
@@ -14,6 +15,15 @@ TARNWICK_TEXT_EXPORT bool is_ultraflex(std::string_view platform);
 // Every occurrence of `from` in `text` replaced by `to`, left to right.
 TARNWICK_TEXT_EXPORT std::string replace_all(std::string_view text, std::string_view from,
                                              std::string_view to);
+
+// "<source>, row <n>" for error messages; "row <n>" when `source` is empty.
+TARNWICK_TEXT_EXPORT std::string row_location(std::string_view source, std::size_t row);
+
+// "row has <have> cells, needs at least <need>".
+TARNWICK_TEXT_EXPORT std::string short_row_message(std::size_t need, std::size_t have);
+
+// Throws tarnwick::Error with short_row_message when `row` has fewer than `need` cells.
+TARNWICK_TEXT_EXPORT void need_cells(const std::vector<std::string>& row, std::size_t need);
 
 // A sheet path that the flow walk may hand over with its blanks written as "%20": `path` as
 // given when something exists there, else with every "%20" turned back into a blank.

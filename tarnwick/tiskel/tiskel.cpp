@@ -15,17 +15,6 @@ namespace tarnwick::tiskel {
 
 namespace {
 
-// "<source>, row <n>" for error messages.
-std::string where(std::string_view source, std::size_t row)
-{
-  std::string out;
-  if (!source.empty()) {
-    out.append(source);
-    out += ", ";
-  }
-  return out + "row " + std::to_string(row);
-}
-
 // Version 2.0 exports put the first symbol in row 3, right under the header
 // "Symbol, Job, Value, Comment"; older ones leave row 3 to a header of their own.
 bool is_data_row_3(const text::Row& cells)
@@ -55,7 +44,7 @@ void ParseGlobalSpec::parse(std::string_view text, std::string_view platform,
     if (row == 0) {
       const text::Regex& regex = text::sheet_version_regex(platform);
       if (!regex.search(lines[row])) {
-        throw Error(where(source, row) + ": no version mark \"" + regex.pattern()
+        throw Error(text::row_location(source, row) + ": no version mark \"" + regex.pattern()
                     + "\" for the platform \"" + std::string(platform) + "\"");
       }
     } else if (row == 3) {
@@ -66,7 +55,7 @@ void ParseGlobalSpec::parse(std::string_view text, std::string_view platform,
     } else if (row >= 4) {
       const text::Row cells = text::split_cells(lines[row]);
       if (cells.size() < 4) {
-        throw Error(where(source, row) + ": the row has " + std::to_string(cells.size())
+        throw Error(text::row_location(source, row) + ": the row has " + std::to_string(cells.size())
                     + " cells, a global spec needs 4");
       }
       table[text::upper(cells[1])] = text::upper(cells[3]);

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <random>
 
+#include "tarnwick/text/error.hpp"
 #include "tarnwick/text/sheet.hpp"
 
 namespace fs = std::filesystem;
@@ -34,6 +35,19 @@ TEST(SheetPath, ReplaceAllIsLiteralAndLeftToRight)
   EXPECT_EQ(replace_all("%20%20%2", "%20", " "), "  %2");
   EXPECT_EQ(replace_all("aaa", "aa", "b"), "ba");
   EXPECT_EQ(replace_all("abc", "", "x"), "abc");
+}
+
+TEST(SheetRows, ShortRowsAndLocations)
+{
+  EXPECT_EQ(row_location("Flow.txt", 7), "Flow.txt, row 7");
+  EXPECT_EQ(row_location("", 7), "row 7");
+  EXPECT_NO_THROW(need_cells({"a", "b"}, 2));
+  try {
+    need_cells({"a", "b"}, 3);
+    FAIL() << "a short row passed";
+  } catch (const tarnwick::Error& error) {
+    EXPECT_STREQ(error.what(), "row has 2 cells, needs at least 3");
+  }
 }
 
 TEST(SheetVersion, ChoosesThePatternByPlatform)
