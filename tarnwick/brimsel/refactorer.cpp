@@ -1,19 +1,18 @@
 #include "tarnwick/brimsel/refactorer.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <iostream>
 #include <limits>
 #include <map>
 #include <optional>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 #include "tarnwick/text/error.hpp"
@@ -28,14 +27,15 @@ namespace tarnwick::brimsel {
 namespace {
 
 using LineNumber = decltype(RenameChange::line_number);
+using StatBuffer = struct stat;
 
 // ---------------------------------------------------------------------------------------------
 // Files
 
 std::string os_error_text(int error_number, const std::string& path)
 {
-  return "[Errno " + std::to_string(error_number) + "] " + std::strerror(error_number) + ": " +
-         text::quoted(path);
+  return "[Errno " + std::to_string(error_number) + "] " + std::strerror(error_number) + ": "
+         + text::quoted(path);
 }
 
 [[noreturn]] void throw_os_error(const std::string& path)
@@ -95,7 +95,7 @@ private:
 struct FileContent
 {
   std::string bytes;
-  struct stat status{};
+  StatBuffer status{};
 };
 
 // The bytes of the regular file at `path` (a symbolic link is followed) and its status.
@@ -147,14 +147,14 @@ void write_all(int fd, std::string_view bytes, const std::string& path)
 // Writes `bytes` to a new file beside `path`: `path` + ".backup_" + `stamp`, or with "_1",
 // "_2", ... after the stamp when that name is taken. Never replaces an existing file. Returns
 // the name used.
-std::string write_backup(const std::string& path, const std::string& stamp,
-                         std::string_view bytes, mode_t mode)
+std::string write_backup(const std::string& path, const std::string& stamp, std::string_view bytes,
+                         mode_t mode)
 {
   const std::string base = path + ".backup_" + stamp;
   for (unsigned number = 0; number < 100000; ++number) {
     std::string backup_path = number == 0 ? base : base + "_" + std::to_string(number);
     FileDescriptor fd(
-      ::open(backup_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777));
+        ::open(backup_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777));
     if (fd.get() < 0) {
       if (errno == EEXIST) {
         continue;
@@ -177,7 +177,7 @@ std::string write_backup(const std::string& path, const std::string& stamp,
 // `bytes`: a temporary file in the same folder is written, synced and renamed over it, so the
 // file holds either its old or its new content. Keeps the mode and, where allowed, the owner.
 // On failure the temporary file is removed and the file is unchanged.
-void replace_file(const std::string& path, std::string_view bytes, const struct stat& original)
+void replace_file(const std::string& path, std::string_view bytes, const StatBuffer& original)
 {
   char* resolved = ::realpath(path.c_str(), nullptr);
   if (resolved == nullptr) {
@@ -189,7 +189,7 @@ void replace_file(const std::string& path, std::string_view bytes, const struct 
   const std::size_t slash = target.rfind('/');
   const std::string folder = slash == 0 ? "/" : target.substr(0, slash);
   std::string temp_path =
-    target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".tmpXXXXXX";
+      target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".tmpXXXXXX";
   FileDescriptor fd(::mkostemp(temp_path.data(), O_CLOEXEC));
   if (fd.get() < 0) {
     throw_os_error(temp_path);
@@ -341,9 +341,9 @@ struct ReportSheet
 };
 
 constexpr ReportSheet k_report_sheets[] = {
-  {"Global Variables", "global_variable", "读取全局变量工作表失败: ", "全局变量", false},
-  {"Module Variables", "module_variable", "读取模块变量工作表失败: ", "模块变量", false},
-  {"Local Variables", "local_variable", "读取局部变量工作表失败: ", "局部变量", true},
+    {"Global Variables", "global_variable", "读取全局变量工作表失败: ", "全局变量", false},
+    {"Module Variables", "module_variable", "读取模块变量工作表失败: ", "模块变量", false},
+    {"Local Variables", "local_variable", "读取局部变量工作表失败: ", "局部变量", true},
 };
 
 // The cell as a text: a text cell's text, a number as stored, TRUE/FALSE, an error value.
@@ -354,8 +354,8 @@ const std::string& cell_text(const xlsx::Cell& cell)
 
 bool is_confirmed(const xlsx::Cell& cell)
 {
-  return (cell.kind == xlsx::CellKind::boolean && cell.boolean) ||
-         (cell.kind == xlsx::CellKind::number && cell.number == 1.0);
+  return (cell.kind == xlsx::CellKind::boolean && cell.boolean)
+         || (cell.kind == xlsx::CellKind::number && cell.number == 1.0);
 }
 
 // The "行号" cell as a line number: a number loses its fraction, a text of decimal digits
@@ -414,8 +414,8 @@ std::optional<std::size_t> find_confirmation_column(const xlsx::Sheet& sheet)
 {
   for (const auto& [column, cell] : sheet.row_cells(0)) {
     const std::string& header = cell_text(cell);
-    if (header.find("应用") != std::string::npos ||
-        text::lower(header).find("apply") != std::string::npos) {
+    if (header.find("应用") != std::string::npos
+        || text::lower(header).find("apply") != std::string::npos) {
       return column;
     }
   }
@@ -459,13 +459,11 @@ std::string replace_whole_word(std::string_view text, std::string_view old_name,
 
 bool is_valid_rename(std::string_view old_name, std::string_view new_name)
 {
-  if (old_name.empty() || old_name.find_first_of("\r\n") != std::string_view::npos ||
-      !text::is_valid_utf8(old_name)) {
+  if (old_name.empty() || old_name.find_first_of("\r\n") != std::string_view::npos
+      || !text::is_valid_utf8(old_name)) {
     return false;
   }
-  const auto ascii_letter = [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-  };
+  const auto ascii_letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
   if (new_name.empty() || !ascii_letter(new_name.front())) {
     return false;
   }
@@ -486,16 +484,15 @@ struct VBTRefactorer::FileGroup
 
 struct VBTRefactorer::Grouping
 {
-  std::vector<FileGroup> groups;          // in order of each file's first record
+  std::vector<FileGroup> groups;            // in order of each file's first record
   std::vector<std::size_t> group_of_record; // per record of changes_made, in its order
 };
 
 VBTRefactorer::VBTRefactorer(const VBAParser& parser, RefactorClock clock)
-  : m_parser(parser),
-    m_clock(clock ? std::move(clock)
-                  : RefactorClock([] { return std::chrono::system_clock::now(); }))
-{
-}
+    : m_parser(parser),
+      m_clock(clock ? std::move(clock)
+                    : RefactorClock([] { return std::chrono::system_clock::now(); }))
+{}
 
 const std::vector<RenameChange>& VBTRefactorer::changes_of(std::string_view change_type) const
 {
@@ -552,15 +549,15 @@ void VBTRefactorer::apply_variable_references_to_file(SourceLines& lines,
   }
   for (std::string& line : lines) {
     const std::string stripped = text::strip(line);
-    if (is_function_definition(stripped) || is_variable_declaration(stripped) ||
-        stripped.starts_with("Type ") || stripped.starts_with("Enum ") ||
-        stripped.starts_with("End Function") || stripped.starts_with("End Sub")) {
+    if (is_function_definition(stripped) || is_variable_declaration(stripped)
+        || stripped.starts_with("Type ") || stripped.starts_with("Enum ")
+        || stripped.starts_with("End Function") || stripped.starts_with("End Sub")) {
       continue;
     }
     std::string renamed = line;
     for (const auto& [old_name, new_name] : var_name_mapping) {
-      if (renamed.find(old_name) == std::string::npos ||
-          VBAParser::vba_keywords.contains(old_name) || function_names.contains(old_name)) {
+      if (renamed.find(old_name) == std::string::npos || VBAParser::vba_keywords.contains(old_name)
+          || function_names.contains(old_name)) {
         continue;
       }
       renamed = replace_whole_word(renamed, old_name, new_name);
@@ -596,7 +593,7 @@ bool VBTRefactorer::apply_changes_to_file(const std::string& file_path,
 
   try {
     const std::string backup_path =
-      write_backup(file_path, local_time("%Y%m%d_%H%M%S"), current.bytes, current.status.st_mode);
+        write_backup(file_path, local_time("%Y%m%d_%H%M%S"), current.bytes, current.status.st_mode);
     std::cout << "已备份文件: " << backup_path << '\n';
   } catch (const std::exception& error) {
     std::cout << "备份文件失败 " << file_path << ": " << error.what() << '\n';
@@ -610,8 +607,7 @@ bool VBTRefactorer::apply_changes_to_file(const std::string& file_path,
   }
   apply_variable_references_to_file(lines, var_name_mapping, file_path);
   for (const RenameChange& change : changes) {
-    if (change.line_number >= 1 &&
-        static_cast<std::uint64_t>(change.line_number) <= lines.size()) {
+    if (change.line_number >= 1 && static_cast<std::uint64_t>(change.line_number) <= lines.size()) {
       std::string& line = lines[static_cast<std::size_t>(change.line_number - 1)];
       line = replace_whole_word(line, change.original_name, change.new_name);
     }
@@ -637,14 +633,14 @@ VBTRefactorer::Grouping VBTRefactorer::group_by_file() const
     if (m_parser.files.contains(path)) {
       return path;
     }
-    struct stat status{};
+    StatBuffer status{};
     if (::stat(path.c_str(), &status) != 0) {
       return std::nullopt;
     }
     if (!identities) {
       identities.emplace();
       for (const auto& [key, lines] : m_parser.files) {
-        struct stat key_status{};
+        StatBuffer key_status{};
         if (::stat(key.c_str(), &key_status) == 0) {
           identities->try_emplace({key_status.st_dev, key_status.st_ino}, key);
         }
@@ -725,8 +721,7 @@ void VBTRefactorer::refactor_module_variables()
     for (const VariableInfo& variable : variables) {
       if (qualifies(variable.name, variable.correct_name)) {
         add_change("module_variable",
-                   {variable.file_path, variable.line_number, variable.name,
-                    *variable.correct_name,
+                   {variable.file_path, variable.line_number, variable.name, *variable.correct_name,
                     "模块变量 '" + variable.name + "' 重命名为 '" + *variable.correct_name + "'",
                     local_time("%Y-%m-%d %H:%M:%S")});
       }
@@ -740,11 +735,10 @@ void VBTRefactorer::refactor_local_variables()
     for (const VariableInfo& variable : variables) {
       if (qualifies(variable.name, variable.correct_name)) {
         add_change("local_variable",
-                   {variable.file_path, variable.line_number, variable.name,
-                    *variable.correct_name,
-                    "局部变量 '" + variable.name + "' 在函数 '" +
-                      variable.function_name.value_or("") + "' 中重命名为 '" +
-                      *variable.correct_name + "'",
+                   {variable.file_path, variable.line_number, variable.name, *variable.correct_name,
+                    "局部变量 '" + variable.name + "' 在函数 '"
+                        + variable.function_name.value_or("") + "' 中重命名为 '"
+                        + *variable.correct_name + "'",
                     local_time("%Y-%m-%d %H:%M:%S")});
       }
     }
@@ -810,14 +804,13 @@ bool VBTRefactorer::apply_changes_from_excel(const std::string& excel_path)
           }
           RenameChange change;
           change.file_path = text_in(sheet, row, path_column);
-          change.line_number = line_column ? line_number_of(sheet.cell(row, *line_column), row + 1)
-                                           : 0;
+          change.line_number =
+              line_column ? line_number_of(sheet.cell(row, *line_column), row + 1) : 0;
           change.original_name = old_name;
           change.new_name = new_name;
           change.description = std::string(spec.kind) + " '" + old_name + "' ";
           if (spec.names_function) {
-            change.description +=
-              "在函数 '" + text_in(sheet, row, function_column) + "' 中";
+            change.description += "在函数 '" + text_in(sheet, row, function_column) + "' 中";
           }
           change.description += "重命名为 '" + new_name + "'";
           change.timestamp = local_time("%Y-%m-%d %H:%M:%S");

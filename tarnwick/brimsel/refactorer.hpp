@@ -24,14 +24,12 @@ using NameMapping = text::OrderedMap<std::string, std::string>;
 // character (a letter or digit of any script, or "_") and a non-word character or the end of
 // the text. Names are compared literally and case-sensitively; `new_name` is inserted as is.
 // An empty `old_name` replaces nothing.
-TARNWICK_BRIMSEL_EXPORT std::string replace_whole_word(std::string_view text,
-                                                       std::string_view old_name,
-                                                       std::string_view new_name);
+TARNWICK_BRIMSEL_EXPORT std::string
+replace_whole_word(std::string_view text, std::string_view old_name, std::string_view new_name);
 
 // Whether a rename can be applied: `old_name` is non-empty UTF-8 without a line break and
 // `new_name` is an identifier ([A-Za-z][A-Za-z0-9_]*).
-TARNWICK_BRIMSEL_EXPORT bool is_valid_rename(std::string_view old_name,
-                                             std::string_view new_name);
+TARNWICK_BRIMSEL_EXPORT bool is_valid_rename(std::string_view old_name, std::string_view new_name);
 
 // Renames variables, Types and Enums in the sources a VBAParser has read. Renames are recorded
 // first (`add_change`), then applied file by file (`apply_all_changes`): each affected file is

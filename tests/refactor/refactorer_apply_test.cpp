@@ -89,8 +89,8 @@ TEST_F(RefactorerTest, RewritesKeepingLineEndsAndBackupIsByteExact)
   ASSERT_EQ(names.size(), 2U);
   const std::string backup = path("src/" + names[1]);
   EXPECT_EQ(read(backup), original);
-  EXPECT_EQ(out, "已备份文件: " + backup + "\n已修改文件: " + file +
-                   "\n  - 更新了 4 个变量名的所有引用\n");
+  EXPECT_EQ(out, "已备份文件: " + backup + "\n已修改文件: " + file
+                     + "\n  - 更新了 4 个变量名的所有引用\n");
   EXPECT_EQ(refactorer.applied_changes(), refactorer.changes_made());
 }
 
@@ -150,8 +150,8 @@ TEST_F(RefactorerTest, MatchesOtherSpellingsOfParsedFilesAndSkipsTheRest)
   EXPECT_EQ(read(file), "Dim m_Cnt As Long\r\nm_Cnt = 2\r\n");
   EXPECT_EQ(read(notes), "cnt\n");
   EXPECT_TRUE(out.starts_with("跳过未解析的文件: " + missing + "\n已备份文件: " + file));
-  EXPECT_TRUE(out.ends_with("已修改文件: " + file + "\n  - 更新了 1 个变量名的所有引用\n" +
-                            "跳过未解析的文件: " + notes + "\n"));
+  EXPECT_TRUE(out.ends_with("已修改文件: " + file + "\n  - 更新了 1 个变量名的所有引用\n"
+                            + "跳过未解析的文件: " + notes + "\n"));
   // Only the record of the rewritten file counts as applied.
   ASSERT_EQ(refactorer.applied_changes().size(), 1U);
   ASSERT_EQ(refactorer.applied_changes().at("module_variable").size(), 1U);
@@ -192,7 +192,7 @@ TEST_F(RefactorerTest, FailedWriteLeavesTheSourceIntact)
   ASSERT_EQ(names.size(), 2U) << "the temporary file is removed";
   EXPECT_EQ(read(path(names[1])), original);
   const std::string failure =
-    "写入文件失败 " + file + ": [Errno 27] File too large: '" + m_dir + "/.a.bas.tmp";
+      "写入文件失败 " + file + ": [Errno 27] File too large: '" + m_dir + "/.a.bas.tmp";
   EXPECT_NE(out.find("\n" + failure), std::string::npos) << out;
   EXPECT_TRUE(refactorer.applied_changes().empty());
 }

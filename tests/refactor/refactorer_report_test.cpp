@@ -24,25 +24,26 @@ std::vector<std::string> lines_of(const std::string& text)
 void save_edited_report(const std::string& report, const std::string& source,
                         const std::string& script)
 {
-  const std::string program = "import openpyxl, sys\n"
-                              "wb = openpyxl.Workbook()\n"
-                              "wb.remove(wb.active)\n"
-                              "P = sys.argv[2]\n"
-                              "PATCH = []\n" +
-                              script +
-                              "wb.save(sys.argv[1])\n"
-                              "import zipfile\n"
-                              "with zipfile.ZipFile(sys.argv[1]) as z:\n"
-                              "    parts = [(i, z.read(i)) for i in z.infolist()]\n"
-                              "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
-                              "    for info, data in parts:\n"
-                              "        for old, new in PATCH:\n"
-                              "            data = data.replace(old, new)\n"
-                              "        z.writestr(info, data)\n";
+  const std::string program =
+      "import openpyxl, sys\n"
+      "wb = openpyxl.Workbook()\n"
+      "wb.remove(wb.active)\n"
+      "P = sys.argv[2]\n"
+      "PATCH = []\n"
+      + script
+      + "wb.save(sys.argv[1])\n"
+        "import zipfile\n"
+        "with zipfile.ZipFile(sys.argv[1]) as z:\n"
+        "    parts = [(i, z.read(i)) for i in z.infolist()]\n"
+        "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+        "    for info, data in parts:\n"
+        "        for old, new in PATCH:\n"
+        "            data = data.replace(old, new)\n"
+        "        z.writestr(info, data)\n";
   const std::string program_path = report + ".py";
   std::ofstream(program_path) << program;
   const std::string command =
-    "/usr/bin/python3 '" + program_path + "' '" + report + "' '" + source + "'";
+      "/usr/bin/python3 '" + program_path + "' '" + report + "' '" + source + "'";
   ASSERT_EQ(std::system(command.c_str()), 0) << program;
 }
 
@@ -79,7 +80,7 @@ l.append([True, "loc", "i_Loc", P, 5, "Work"])
   VBTRefactorer refactorer(parser, fixed_clock());
   bool applied = false;
   const std::vector<std::string> out =
-    lines_of(captured([&] { applied = refactorer.apply_changes_from_excel(report); }));
+      lines_of(captured([&] { applied = refactorer.apply_changes_from_excel(report); }));
 
   ASSERT_TRUE(applied);
   ASSERT_EQ(out.size(), 12U);
@@ -135,7 +136,7 @@ TEST_F(ReportReadBackTest, NothingConfirmedOrNoWorkbookGivesFalse)
 
   // A folder is no workbook: every sheet fails.
   const std::vector<std::string> lines =
-    lines_of(captured([&] { EXPECT_FALSE(refactorer.apply_changes_from_excel(m_dir)); }));
+      lines_of(captured([&] { EXPECT_FALSE(refactorer.apply_changes_from_excel(m_dir)); }));
   ASSERT_EQ(lines.size(), 5U);
   EXPECT_TRUE(lines[1].starts_with("读取全局变量工作表失败: "));
   EXPECT_TRUE(lines[2].starts_with("读取模块变量工作表失败: "));
@@ -157,7 +158,7 @@ TEST_F(ReportReadBackTest, RefactorAllIssuesAppliesEverySuggestion)
   ASSERT_EQ(parser.global_variables.size(), 1U);
   const std::string global = parser.global_variables[0].correct_name.value_or("cnt");
   const std::string local =
-    parser.local_variables.begin()->second[0].correct_name.value_or("total");
+      parser.local_variables.begin()->second[0].correct_name.value_or("total");
   ASSERT_NE(global, "cnt");
   ASSERT_NE(local, "total");
 
@@ -165,8 +166,8 @@ TEST_F(ReportReadBackTest, RefactorAllIssuesAppliesEverySuggestion)
   const std::string out = captured([&] { refactorer.refactor_all_issues(); });
   EXPECT_TRUE(out.starts_with("开始自动重构...\n已备份文件: "));
   EXPECT_TRUE(out.ends_with("  - 更新了 2 个变量名的所有引用\n自动重构完成！\n"));
-  EXPECT_EQ(read(source), "Public " + global + " As Long\nSub Work()\n    Dim " + local +
-                            " As Long\n    " + local + " = " + global + "\nEnd Sub\n");
+  EXPECT_EQ(read(source), "Public " + global + " As Long\nSub Work()\n    Dim " + local
+                              + " As Long\n    " + local + " = " + global + "\nEnd Sub\n");
   std::vector<std::string> types;
   for (const auto& [type, changes] : refactorer.changes_made()) {
     types.push_back(type);

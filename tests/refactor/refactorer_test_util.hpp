@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -11,8 +13,6 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "tarnwick/brimsel/parser.hpp"
 #include "tarnwick/brimsel/refactorer.hpp"
 
@@ -21,8 +21,7 @@ namespace tarnwick::brimsel::testing {
 namespace fs = std::filesystem;
 
 // Runs `body` and returns what it wrote to std::cout.
-template <class Body>
-std::string captured(Body body)
+template <class Body> std::string captured(Body body)
 {
   std::ostringstream out;
   std::streambuf* old = std::cout.rdbuf(out.rdbuf());
