@@ -35,6 +35,29 @@ public:
   {
     Olvent::add_vba_project_file(workbook, path);
   }
+
+  static void pattern_period_clk_process(Olvent& engine, int dps_count, int write_row_start,
+                                         const lomerick::FlowContent& flow_table_info,
+                                         const std::string& flow_table_directory)
+  {
+    engine.pattern_period_clk_process(dps_count, write_row_start, flow_table_info,
+                                      flow_table_directory);
+  }
+
+  static std::pair<std::vector<std::string>, std::vector<std::string>>
+  extract_per_clk(Olvent& engine, const std::string& pattern_name, const std::string& timing_name,
+                  const std::string& category_name, const std::string& selector_name)
+  {
+    return engine.extract_per_clk(pattern_name, timing_name, category_name, selector_name);
+  }
+
+  static int power_process_and_get_count(Olvent& engine, const std::string& flow_table_directory,
+                                         const lomerick::FlowContent& flow_table_info,
+                                         int flow_table_index)
+  {
+    return engine.power_process_and_get_count(flow_table_directory, flow_table_info,
+                                              flow_table_index);
+  }
 };
 
 } // namespace tarnwick::olvent
