@@ -61,7 +61,12 @@ std::string pascal_form(std::string_view text)
 
 std::string quoted_name(std::string_view name)
 {
-  return "'" + std::string(name) + "'";
+  std::string out;
+  out.reserve(name.size() + 2);
+  out += '\'';
+  out += name;
+  out += '\'';
+  return out;
 }
 
 bool is_reserved(std::string_view name)

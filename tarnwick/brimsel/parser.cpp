@@ -147,6 +147,50 @@ bool starts_with_end_of_procedure(std::string_view stripped)
   return stripped.starts_with("End Function") || stripped.starts_with("End Sub");
 }
 
+// Whether a pattern that begins with "^\s*" and then needs a letter of `letters` (either case)
+// can match `line`. A cheap, exact pre-test: it answers false only when the first character
+// after leading ASCII white space is ASCII and none of these letters. A non-ASCII character
+// (Unicode white space, or a letter that matches caselessly) leaves the answer to the pattern.
+bool may_start_with(std::string_view line, std::string_view letters)
+{
+  std::size_t i = 0;
+  while (i < line.size() && (line[i] == ' ' || (line[i] >= '\t' && line[i] <= '\r'))) {
+    ++i;
+  }
+  if (i == line.size()) {
+    return false;
+  }
+  const auto c = static_cast<unsigned char>(line[i]);
+  if (c >= 0x80) {
+    return true;
+  }
+  const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : static_cast<char>(c);
+  return letters.find(lower) != std::string_view::npos;
+}
+
+// `line` without leading and trailing white space: a view into `line` when its ends are ASCII,
+// else the stripped text kept in `buffer`.
+std::string_view strip_view(std::string_view line, std::string& buffer)
+{
+  auto is_ascii_space = [](char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= '\x1f');
+  };
+  std::size_t begin = 0;
+  std::size_t end = line.size();
+  while (begin < end && is_ascii_space(line[begin])) {
+    ++begin;
+  }
+  while (end > begin && is_ascii_space(line[end - 1])) {
+    --end;
+  }
+  if (begin < end && (static_cast<unsigned char>(line[begin]) >= 0x80 ||
+                      static_cast<unsigned char>(line[end - 1]) >= 0x80)) {
+    buffer = text::strip(line);
+    return buffer;
+  }
+  return line.substr(begin, end - begin);
+}
+
 // The path of `name` inside `directory`, joined the way the platform joins paths: no
 // separator is added after a folder text that ends with one.
 std::string join_path(const std::string& directory, const std::string& name)
@@ -299,10 +343,11 @@ void collect_references_in_file(
   text::OrderedMap<std::string, std::vector<VariableReference>>& variable_references)
 {
   std::optional<std::string> current_function;
+  std::string buffer;
   int line_num = 0;
   for (const std::string& line : lines) {
     ++line_num;
-    const std::string stripped = text::strip(line);
+    const std::string_view stripped = strip_view(line, buffer);
     if (VBAParser::is_function_definition(stripped)) {
       if (auto match = patterns().reference_header.match_at_start(stripped)) {
         current_function = match->group("name");
@@ -318,8 +363,8 @@ void collect_references_in_file(
       continue;
     }
     for_each_word(line, [&](std::string_view word, bool identifier) {
-      if (!identifier || VBAParser::vba_keywords.contains(word) || function_names.contains(word) ||
-          !all_variables.contains(word)) {
+      if (!identifier || !all_variables.contains(word) || VBAParser::vba_keywords.contains(word) ||
+          function_names.contains(word)) {
         return;
       }
       std::string key(word);
@@ -331,7 +376,7 @@ void collect_references_in_file(
                                              .file_path = file_path,
                                              .line_number = line_num,
                                              .function_name = current_function,
-                                             .context = stripped});
+                                             .context = std::string(stripped)});
     });
   }
 }
@@ -395,10 +440,11 @@ void VBAParser::parse_file(const std::string& file_path, const SourceLines& line
   };
   const Patterns& p = patterns();
 
+  std::string buffer;
   int line_num = 0;
   for (const std::string& line : lines) {
     ++line_num;
-    const std::string stripped = text::strip(line);
+    const std::string_view stripped = strip_view(line, buffer);
     if (is_function_definition(stripped)) {
       if (open) {
         close(line_num - 1);
@@ -407,9 +453,12 @@ void VBAParser::parse_file(const std::string& file_path, const SourceLines& line
       continue;
     }
     if (!open) {
-      if (stripped.starts_with("Type ") || p.type_start.match_at_start(stripped)) {
+      const bool public_or_private = may_start_with(stripped, "p");
+      if (stripped.starts_with("Type ") ||
+          (public_or_private && p.type_start.match_at_start(stripped))) {
         parse_type_definition(stripped, lines, line_num, file_path);
-      } else if (stripped.starts_with("Enum ") || p.enum_start.match_at_start(stripped)) {
+      } else if (stripped.starts_with("Enum ") ||
+                 (public_or_private && p.enum_start.match_at_start(stripped))) {
         parse_enum_definition(stripped, lines, line_num, file_path);
       } else if (is_variable_declaration(stripped)) {
         parse_variable_declaration(stripped, file_path, line_num, std::nullopt);
@@ -427,12 +476,18 @@ void VBAParser::parse_file(const std::string& file_path, const SourceLines& line
 
 bool VBAParser::is_function_definition(std::string_view line)
 {
+  if (!may_start_with(line, "pfs")) {
+    return false;
+  }
   const Patterns& p = patterns();
   return p.function_header.match_at_start(line) || p.sub_header.match_at_start(line);
 }
 
 bool VBAParser::is_variable_declaration(std::string_view line)
 {
+  if (!may_start_with(line, "pgdc")) {
+    return false;
+  }
   const std::string declaration = strip_trailing_comment(line);
   if (is_function_definition(declaration)) {
     return false;
@@ -690,7 +745,7 @@ void VBAParser::collect_type_enum_references()
   for (const auto& [path, lines] : files) {
     for (const std::string& line : lines) {
       ++line_stamp;
-      if (header.match_at_start(line)) {
+      if (may_start_with(line, "pte") && header.match_at_start(line)) {
         continue;
       }
       for_each_word(line, [&](std::string_view word, bool /*identifier*/) {
