@@ -1,0 +1,338 @@
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "support.hpp"
+#include "tarnwick/brimsel/cli.hpp"
+#include "tarnwick/text/lines.hpp"
+#include "tarnwick/text/unicode.hpp"
+
+namespace tarnwick::parvine {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+const fs::path k_build_dir = TARNWICK_BUILD_DIR;
+
+std::string quoted(const std::string& text)
+{
+  std::string result = "'";
+  for (const char c : text) {
+    result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  }
+  return result + "'";
+}
+
+struct Outcome
+{
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the built program with `args`, `input` on standard input and `environment`
+// ("NAME=value") in front.
+Outcome run_brimsel(const std::vector<std::string>& args, const std::string& input = "",
+                    const std::string& environment = "")
+{
+  TempDir io;
+  test::write_file(io.path() / "in", input);
+  std::string command = environment + " " + quoted((k_build_dir / "bin" / "brimsel").string());
+  for (const auto& arg : args) {
+    command += " " + quoted(arg);
+  }
+  command += " < " + quoted(io.path() / "in") + " > " + quoted(io.path() / "out") + " 2> "
+             + quoted(io.path() / "err");
+  const int status = std::system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::read_file(io.path() / "out"),
+          test::read_file(io.path() / "err")};
+}
+
+// A copy of the test sources, so that reports land in a temp folder.
+std::string copy_sources(const TempDir& dir)
+{
+  fs::copy(fs::path(TARNWICK_TEST_DATA_DIR) / "parvine" / "vbt", dir.path() / "vbt",
+           fs::copy_options::recursive);
+  return (dir.path() / "vbt").string();
+}
+
+// The parse summary of the test sources.
+const std::string k_counts = "解析完成！\n发现 5 个全局变量\n发现 3 个函数\n发现 1 个Type定义\n发现 1 个Enum定义\n";
+
+std::vector<fs::path> reports_in(const fs::path& folder)
+{
+  std::vector<fs::path> reports;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().extension() == ".xlsx") {
+      reports.push_back(entry.path());
+    }
+  }
+  return reports;
+}
+
+// A workbook as openpyxl reads it: sheet order; per sheet the set column widths and the cells
+// as "type:value" ("s" text, "n" number) by reference.
+struct ReadWorkbook
+{
+  std::vector<std::string> order;
+  std::map<std::string, std::map<std::string, double>> widths;
+  std::map<std::string, std::map<std::string, std::string>> cells;
+
+  std::string cell(const std::string& sheet, const std::string& ref) const
+  {
+    const auto& sheet_cells = cells.at(sheet);
+    const auto found = sheet_cells.find(ref);
+    return found == sheet_cells.end() ? "(none)" : found->second;
+  }
+};
+
+ReadWorkbook read_with_openpyxl(const fs::path& path)
+{
+  TempDir io;
+  const fs::path script = fs::path(TARNWICK_SOURCE_DIR) / "tests" / "parvine" / "dump_workbook.py";
+  const std::string command = "/usr/bin/python3 " + quoted(script) + " " + quoted(path) + " > "
+                              + quoted(io.path() / "dump");
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  ReadWorkbook book;
+  for (auto row : text::read_rows(io.path() / "dump")) {
+    row.back().pop_back(); // the LF
+    if (row[0] == "sheet") {
+      book.order.push_back(row[1]);
+      book.cells[row[1]];
+    } else if (row[0] == "width") {
+      book.widths[book.order.back()][row[1]] = std::stod(row[2]);
+    } else {
+      book.cells[book.order.back()][row[1]] = row[2] + ":" + row[3];
+    }
+  }
+  return book;
+}
+
+// Every used column of `sheet` has the width of its longest cell + 2, at most 50, as the file
+// stores it (the workbook library adds the padding of the default font).
+void expect_fitted(const ReadWorkbook& book, const std::string& sheet)
+{
+  std::map<std::string, std::size_t> longest;
+  for (const auto& [ref, cell] : book.cells.at(sheet)) {
+    const std::string column = ref.substr(0, ref.find_first_of("0123456789"));
+    longest[column] = std::max(longest[column], text::length(cell.substr(2)));
+  }
+  for (const auto& [column, length] : longest) {
+    const double width = std::min(static_cast<double>(length) + 2, 50.0);
+    ASSERT_TRUE(book.widths.contains(sheet)) << sheet;
+    const auto& widths = book.widths.at(sheet);
+    ASSERT_TRUE(widths.contains(column)) << sheet << " " << column;
+    EXPECT_DOUBLE_EQ(widths.at(column), std::floor((width * 7 + 5) / 7 * 256) / 256)
+      << sheet << " " << column;
+  }
+}
+
+TEST(CommandLine, StopsWithStatusOne)
+{
+  const Outcome usage = run_brimsel({});
+  EXPECT_EQ(usage.status, 1);
+  EXPECT_EQ(usage.out, "用法: brimsel <目录路径> [模式] [报告路径]\n模式:\n"
+                       "  dry-run  - 仅检查并生成报告 (默认)\n"
+                       "  refactor - 使用已有报告进行重构，不生成新报告\n报告路径:\n"
+                       "  在refactor模式下，指定dry-run模式生成的Excel报告路径\n");
+
+  TempDir dir;
+  const Outcome no_folder = run_brimsel({dir.path() / "nowhere", "dry-run"});
+  EXPECT_EQ(no_folder.status, 1);
+  EXPECT_EQ(no_folder.out, "错误：目录 '" + (dir.path() / "nowhere").string() + "' 不存在\n");
+
+  // Mode and report path are tested only after the parse and its counts.
+  const std::string folder = copy_sources(dir);
+  const Outcome invalid = run_brimsel({folder, "DRY-RUN"});
+  EXPECT_EQ(invalid.status, 1);
+  EXPECT_TRUE(invalid.out.ends_with(k_counts + "错误：无效的模式 'DRY-RUN'\n支持的模式:\n"
+                                    "  dry-run  - 仅检查并生成报告 (默认)\n"
+                                    "  refactor - 使用已有报告进行重构\n"
+                                    "用法: brimsel <目录路径> [模式] [报告路径]\n"))
+    << invalid.out;
+  const Outcome no_report = run_brimsel({folder, "refactor", ""});
+  EXPECT_EQ(no_report.status, 1);
+  EXPECT_TRUE(no_report.out.ends_with(k_counts + "错误：refactor模式需要指定报告路径\n"
+                                      "用法: brimsel <目录路径> refactor <报告路径>\n"));
+  const Outcome missing_report = run_brimsel({folder, "refactor", "none.xlsx"});
+  EXPECT_EQ(missing_report.status, 1);
+  EXPECT_TRUE(missing_report.out.ends_with("错误：指定的报告文件 'none.xlsx' 不存在\n"));
+  EXPECT_TRUE(reports_in(folder).empty());
+}
+
+TEST(CommandLine, RefactorModeAppliesTheRenamesConfirmedInTheReport)
+{
+  TempDir dir;
+  const std::string folder = copy_sources(dir);
+  ASSERT_EQ(run_brimsel({folder}).status, 0);
+  const std::string report = reports_in(folder).at(0).string();
+  const std::string prompt = "使用已有报告: " + report + "\n\n是否继续自动重构？(y/N): ";
+  for (const std::string answer : {"n\n", "yes\n", "\n"}) {
+    const Outcome run = run_brimsel({folder, "refactor", report}, answer);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.out.ends_with(prompt + "重构已取消\n")) << run.out;
+  }
+  const Outcome closed = run_brimsel({folder, "refactor", report}, "");
+  EXPECT_EQ(closed.status, 0);
+  EXPECT_TRUE(closed.out.ends_with(prompt + "生成报告时出错: EOF when reading a line\n"));
+  // The report as written confirms nothing.
+  const Outcome unconfirmed = run_brimsel({folder, "refactor", report}, "y\n");
+  EXPECT_TRUE(unconfirmed.out.ends_with("未找到任何确认的修改\n重构应用失败\n")) << unconfirmed.out;
+
+  // The user confirms the first global in a column of their own.
+  const std::string confirm =
+    "import openpyxl, sys\nbook = openpyxl.load_workbook(sys.argv[1])\n"
+    "sheet = book['Global Variables']\nsheet['M1'] = '应用'\nsheet['M2'] = True\n"
+    "book.save(sys.argv[1])\n";
+  ASSERT_EQ(std::system(("/usr/bin/python3 -c " + quoted(confirm) + " " + quoted(report)).c_str()), 0);
+  const Outcome applied = run_brimsel({folder, "refactor", report}, " Y \n");
+  EXPECT_EQ(applied.status, 0);
+  EXPECT_NE(applied.out.find("\n重构应用成功！\n正在生成重构报告: " + folder + "/VBT_Refactor_Report_"),
+            std::string::npos)
+    << applied.out;
+  EXPECT_NE(applied.out.find("\n✓ 重构报告已生成: " + folder + "/VBT_Refactor_Report_"),
+            std::string::npos);
+  EXPECT_NE(test::read_file(folder + "/Globals.bas").find("Public g_Counter_lng As Long"),
+            std::string::npos);
+  EXPECT_EQ(reports_in(folder).size(), 2U);
+}
+
+TEST(CommandLine, DryRunReportReadBackWithOpenpyxl)
+{
+  TempDir dir;
+  const std::string folder = copy_sources(dir);
+  const Outcome run = run_brimsel({folder, "dry-run", "ignored.xlsx"});
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(run.err, ""); // standard error is no terminal: no progress bar
+  const auto reports = reports_in(folder);
+  ASSERT_EQ(reports.size(), 1U);
+  const std::string report = reports[0].string();
+  EXPECT_TRUE(run.out.starts_with("开始处理目录: " + folder + "\n模式: dry-run\n"));
+  EXPECT_TRUE(run.out.ends_with(k_counts + "正在生成dry-run报告: " + report
+                                + "\nDry-run报告已生成: " + report + "\n\n✓ Dry-run报告已生成: "
+                                + report + "\n\n请查看报告并确认修改，然后使用refactor模式应用修改\n"))
+    << run.out;
+
+  const ReadWorkbook book = read_with_openpyxl(report);
+  EXPECT_EQ(book.order, (std::vector<std::string>{"Global Variables", "Module Variables",
+                                                  "Local Variables", "Type Definitions",
+                                                  "Enum Definitions", "Function Parameters",
+                                                  "Summary", "Manual Check Required"}));
+  for (const auto& sheet : book.order) {
+    if (sheet == "Summary") {
+      EXPECT_FALSE(book.widths.contains(sheet));
+    } else {
+      expect_fitted(book, sheet);
+    }
+  }
+  const std::string long_file = folder + "/模块/deeper/Long.bas";
+  const std::vector<std::array<std::string, 3>> expected{
+    {"Global Variables", "A1", "s:变量名"},
+    {"Global Variables", "L1", "s:是否常量"},
+    // The first counter, used three times in Flow.bas and once in Long.bas.
+    {"Global Variables", "A2", "s:counter"},
+    {"Global Variables", "G2", "s:" + folder + "/Globals.bas"},
+    {"Global Variables", "H2", "n:4"},
+    {"Global Variables", "I2", "(none)"},
+    {"Global Variables", "J2", "n:4"},
+    {"Global Variables", "K2", "n:2"},
+    {"Module Variables", "D2", "s:module_private"},
+    // Two locals named result, each counting the uses inside its own procedure.
+    {"Local Variables", "I2", "s:Measure_VBT"},
+    {"Local Variables", "J2", "n:2"},
+    {"Local Variables", "I4", "s:Helper"},
+    {"Local Variables", "J4", "n:1"},
+    {"Type Definitions", "E2", "s:Public"},
+    {"Type Definitions", "F2", "n:1"},
+    {"Function Parameters", "A2", "s:argCount"},
+    {"Function Parameters", "H2", "n:7"},
+    {"Summary", "C4", "n:4"},
+    {"Summary", "C7", "s:N/A"},
+    // The Variant global (not "site"), the second counter, the 61-line procedure.
+    {"Manual Check Required", "D2", "s:变量 'anything' 为Variant类型，请确认是否为正确类型"},
+    {"Manual Check Required", "B3", "s:" + long_file},
+    {"Manual Check Required", "C3", "n:2"},
+    {"Manual Check Required", "D4", "s:函数 'LongProc' 长度为 61 行，超过建议的60行"},
+    {"Manual Check Required", "A5", "(none)"},
+  };
+  for (const auto& [sheet, ref, value] : expected) {
+    EXPECT_EQ(book.cell(sheet, ref), value) << sheet << " " << ref;
+  }
+}
+
+TEST(CommandLine, ReportFailuresEndWithStatusZero)
+{
+  TempDir dir;
+  const std::string folder = copy_sources(dir);
+  // The libraries without the report library, found before the build's own.
+  const fs::path lib = dir.path() / "lib";
+  fs::create_directory(lib);
+  for (const auto& entry : fs::directory_iterator(k_build_dir / "lib")) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with("libtarnwick_") && !name.starts_with("libtarnwick_parvine")) {
+      fs::copy(entry.path(), lib / name, fs::copy_options::copy_symlinks);
+    }
+  }
+  const std::string environment = "LD_LIBRARY_PATH=" + quoted(lib);
+  const std::string import_failure = "无法导入Excel报告生成器: " + (lib / "libtarnwick_parvine.so").string();
+  const std::string install_line = "请安装所需依赖: scripts/install-deps\n";
+
+  const Outcome missing = run_brimsel({folder}, "", environment);
+  EXPECT_EQ(missing.status, 0);
+  EXPECT_TRUE(missing.out.ends_with(k_counts + import_failure
+                                    + ": cannot open shared object file: No such file or directory\n"
+                                    + install_line))
+    << missing.out;
+  // A library of that name without the entry points; the writer is obtained before the mode
+  // is looked at.
+  fs::copy(fs::canonical(lib / "libtarnwick_text.so"), lib / "libtarnwick_parvine.so");
+  const Outcome no_entry = run_brimsel({folder, "refactor"}, "", environment);
+  EXPECT_EQ(no_entry.status, 0);
+  EXPECT_TRUE(no_entry.out.ends_with(
+    import_failure + ": undefined symbol: tarnwick_parvine_generate_dry_run_report\n" + install_line))
+    << no_entry.out;
+  EXPECT_TRUE(reports_in(folder).empty());
+
+  // A plain file passes the existence check, but no report can be written beneath it.
+  const std::string file = folder + "/Globals.bas";
+  const Outcome unwritable = run_brimsel({file});
+  EXPECT_EQ(unwritable.status, 0);
+  EXPECT_NE(unwritable.out.find("正在生成dry-run报告: " + file + "/Brimsel_Report_"), std::string::npos);
+  EXPECT_NE(unwritable.out.find("\n生成报告时出错: "), std::string::npos) << unwritable.out;
+  EXPECT_EQ(unwritable.out.find("Dry-run报告已生成"), std::string::npos);
+}
+
+} // namespace
+} // namespace tarnwick::parvine
+
+namespace tarnwick::brimsel {
+namespace {
+
+TEST(ProgressBar, RedrawsInPlaceAndEndsItsLineAtTheLastStage)
+{
+  std::ostringstream out;
+  {
+    ProgressBar bar(out);
+    bar.update(10);
+    bar.update(45);
+    EXPECT_EQ(out.str(), "\r[###...........................] 11%\r[###############...............] 50%");
+    bar.update(90);
+    bar.finish();
+  }
+  EXPECT_TRUE(out.str().ends_with("\r[##############################] 100%\n"));
+  EXPECT_EQ(out.str().find('\n'), out.str().size() - 1);
+
+  // A bar left open by a failing report ends its line, so the message starts afresh.
+  std::ostringstream interrupted;
+  ProgressBar(interrupted).update(30);
+  EXPECT_EQ(interrupted.str(), "\r[##########....................] 33%\n");
+}
+
+} // namespace
+} // namespace tarnwick::brimsel

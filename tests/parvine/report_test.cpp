@@ -1,0 +1,137 @@
+#include <ctime>
+
+#include <gtest/gtest.h>
+
+#include "support.hpp"
+#include "tarnwick/brimsel/parvine/parvine.hpp"
+#include "tarnwick/text/error.hpp"
+#include "tarnwick/xlsx/reader.hpp"
+
+namespace tarnwick::parvine {
+namespace {
+
+using namespace brimsel;
+using test::CoutCapture;
+
+// 7 December 2026, 22:15:30 local time.
+std::chrono::system_clock::time_point report_time()
+{
+  std::tm local{};
+  local.tm_year = 2026 - 1900;
+  local.tm_mon = 11;
+  local.tm_mday = 7;
+  local.tm_hour = 22;
+  local.tm_min = 15;
+  local.tm_sec = 30;
+  local.tm_isdst = -1;
+  return std::chrono::system_clock::from_time_t(std::mktime(&local));
+}
+
+std::vector<std::string> sheet_names(const std::string& path)
+{
+  return xlsx::Reader(path).sheet_names();
+}
+
+class Report : public ::testing::Test
+{
+protected:
+  const Parvine writer{[] { return report_time(); }};
+  std::vector<int> progress;
+  ProgressCallback record_progress = [this](int value) { progress.push_back(value); };
+  test::TempDir dir;
+  const std::string folder = dir.path().string();
+  const std::string expected_path = folder + "/Brimsel_Report_20261207_221530.xlsx";
+};
+
+TEST(ReportFilePath, StampAndFolderJoin)
+{
+  const auto time = report_time();
+  EXPECT_EQ(report_file_path("", "Brimsel_Report_", time), "Brimsel_Report_20261207_221530.xlsx");
+  EXPECT_EQ(report_file_path(".", "X_", time), "./X_20261207_221530.xlsx");
+  EXPECT_EQ(report_file_path("out/", "X_", time), "out/X_20261207_221530.xlsx");
+  EXPECT_EQ(report_file_path("out", "X_", time), "out/X_20261207_221530.xlsx");
+}
+
+TEST_F(Report, EmptyParserGivesSummaryAloneAndNineProgressCalls)
+{
+  CoutCapture out;
+  const std::string path = writer.generate_dry_run_report(record_progress, VBAParser{}, folder);
+  EXPECT_EQ(path, expected_path);
+  EXPECT_EQ(out.text(), "正在生成dry-run报告: " + path + "\nDry-run报告已生成: " + path + "\n");
+  EXPECT_EQ(progress, (std::vector<int>{10, 20, 30, 40, 50, 60, 70, 80, 90}));
+  EXPECT_EQ(sheet_names(path), (std::vector<std::string>{"Summary"}));
+}
+
+TEST_F(Report, OnlySheetsWithRowsInTheirFixedOrder)
+{
+  VBAParser parser;
+  VariableInfo local{"total", "total", VariableScope::LOCAL, VariableType::LONG, false,
+                     "dir\xff/a.bas", 3};
+  local.issue_description = "局部变量应以i_开头";
+  parser.local_variables["k"] = {local};
+  parser.global_variables.push_back(
+    {"any", "any", VariableScope::GLOBAL, VariableType::VARIANT, false, "a.bas", 1});
+  parser.functions["a.bas:W"] =
+    FunctionInfo{"W", "W", FunctionType::OTHER, "a.bas", 2, 9, {}, {"参数 'v': 过短"}};
+
+  CoutCapture out;
+  const std::string path = writer.generate_dry_run_report(record_progress, parser, folder);
+  EXPECT_EQ(sheet_names(path), (std::vector<std::string>{"Local Variables", "Function Parameters",
+                                                         "Summary", "Manual Check Required"}));
+  // Path bytes that are no UTF-8 are repaired, so the workbook stays readable.
+  EXPECT_EQ(xlsx::Reader(path).read_sheet("Local Variables").cell(1, 6).text,
+            "dir\xef\xbf\xbd/a.bas");
+}
+
+TEST_F(Report, MissingOrFileFolderFailsAtCloseAndLeavesNothing)
+{
+  test::write_file(dir.path() / "plain", "not a folder");
+  for (const std::string& bad : {folder + "/missing", folder + "/plain"}) {
+    progress.clear();
+    CoutCapture out;
+    EXPECT_THROW(writer.generate_dry_run_report(record_progress, VBAParser{}, bad), Error);
+    EXPECT_EQ(out.text().find("Dry-run报告已生成"), std::string::npos);
+    EXPECT_EQ(progress.size(), 9U);
+    EXPECT_THROW(writer.generate_refactor_report(ChangesMade{}, bad), Error);
+    EXPECT_EQ(out.text().find("重构报告已生成"), std::string::npos);
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder + "/missing"));
+}
+
+TEST_F(Report, FailingProgressSinkStopsTheReportWithoutAWorkbook)
+{
+  struct Stop
+  {
+  };
+  for (const int failing : {10, 50, 90}) {
+    progress.clear();
+    const ProgressCallback sink = [&](int value) {
+      progress.push_back(value);
+      if (value == failing) {
+        throw Stop{};
+      }
+    };
+    CoutCapture out;
+    EXPECT_THROW(writer.generate_dry_run_report(sink, VBAParser{}, folder), Stop);
+    EXPECT_EQ(progress.back(), failing);
+    EXPECT_EQ(out.text(), "正在生成dry-run报告: " + expected_path + "\n");
+    EXPECT_FALSE(std::filesystem::exists(expected_path)) << failing;
+  }
+}
+
+TEST_F(Report, RefactorReportSheetsAndLines)
+{
+  CoutCapture out;
+  const std::string empty = writer.generate_refactor_report(ChangesMade{}, folder);
+  EXPECT_EQ(empty, folder + "/VBT_Refactor_Report_20261207_221530.xlsx");
+  EXPECT_EQ(out.text(), "正在生成重构报告: " + empty + "\n重构报告已生成: " + empty + "\n");
+  EXPECT_EQ(sheet_names(empty), (std::vector<std::string>{"Refactor Summary"}));
+
+  ChangesMade changes;
+  changes["global_variable"] = {{"a.bas", 3, "count", "g_Count_lng", "d", "2026-12-07 22:15:30"}};
+  EXPECT_EQ(sheet_names(writer.generate_refactor_report(changes, folder)),
+            (std::vector<std::string>{"Refactor Changes", "Refactor Summary"}));
+}
+
+} // namespace
+} // namespace tarnwick::parvine
