@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,7 @@ namespace tarnwick::brimsel {
 struct RenameChange
 {
   std::string file_path;     // source file, a key of the parser's `files` to be applied
-  int line_number = 0;       // declaration or header line of the renamed thing, from 1
+  std::int64_t line_number = 0; // declaration or header line of the renamed thing, from 1
   std::string original_name; // the name as written in the source
   std::string new_name;      // the name written in its place
   std::string description;   // text for people
