@@ -1,0 +1,138 @@
+// The power-pin level columns of the job sheet and the clamp values kept per instance.
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tarnwick/common/common.hpp"
+#include "tarnwick/olvent/columns.hpp"
+#include "tarnwick/olvent/evaluate.hpp"
+#include "tarnwick/olvent/olvent.hpp"
+#include "tarnwick/quenby/quenby.hpp"
+#include "tarnwick/text/error.hpp"
+#include "tarnwick/text/number.hpp"
+#include "tarnwick/text/ordered_map.hpp"
+#include "tarnwick/xlsx/reader.hpp"
+
+namespace tarnwick::olvent {
+
+namespace {
+
+// The rows of the power-order workbook `path` below its header row: (pin name, alias). Only the
+// first sheet is read, down to the first row that has no cell in column 0 or 1 of the sheet's
+// used range. Throws what the workbook reader throws.
+std::vector<std::pair<std::string, std::string>> read_power_order(const std::string& path)
+{
+  xlsx::Reader reader(path);
+  xlsx::Sheet sheet = reader.read_sheet(std::size_t{0});
+  std::vector<std::pair<std::string, std::string>> rows;
+  for (std::size_t row = 1; sheet.in_used_range(row, 0) && sheet.in_used_range(row, 1); ++row)
+    rows.emplace_back(sheet.cell(row, 0).text, sheet.cell(row, 1).text);
+  return rows;
+}
+
+} // namespace
+
+int Olvent::power_process_and_get_count(const std::string& flow_table_directory,
+                                        const lomerick::FlowContent& flow_table_info,
+                                        int flow_table_index)
+{
+  const std::string& test_suite_name = flow_table_info.parameter;
+  const kenmoor::TestInstanceDict& instances = columns::instance_table(test_instance_dict);
+  auto instance = instances.find(test_suite_name);
+  if (instance == instances.end()) {
+    std::string line = "Info: cannot found " + test_suite_name + " in Test Instance, please check.";
+    put_data_log(line);
+    columns::print_line(line);
+    return 0;
+  }
+
+  try {
+    if (work_sheet == nullptr)
+      throw Error("No job sheet to write the power pins of " + test_suite_name + " into");
+    xlsx::Worksheet& sheet = *work_sheet;
+    const sarnet::SpecDict& spec_dict = columns::spec_table(dc_spec_dict);
+    auto& clamps = power_pin_clamp_dict[test_suite_name];
+    clamps.clear();
+
+    int row_counter = flow_table_index;
+    for (const auto& record : instance->second) {
+      if (record.dc_category.empty()) {
+        ++row_counter;
+        continue;
+      }
+      const std::string category_name = columns::with_context(context_env, record.dc_category);
+      const std::string& selector_name = record.dc_selector;
+
+      quenby::ParsePinLevel reader;
+      reader.read_pin_level(columns::join_path(flow_table_directory, record.pin_level + ".txt"));
+      const quenby::PinLevelDict& pin_level_origin_dict = *reader.get_pin_level_info();
+      const quenby::PinLevelDict& pin_clamp_origin_dict = *reader.get_pin_clamp_info();
+
+      // The pins to show, in column order, and the header each one shows under.
+      text::OrderedMap<std::string, std::string> pin_level_dict;
+      text::OrderedMap<std::string, std::string> power_pin_alias_dict;
+      if (power_order_path.empty()) {
+        for (const auto& [pin, level] : pin_level_origin_dict) {
+          pin_level_dict.insert_or_assign(pin, level);
+          power_pin_alias_dict.insert_or_assign(pin, pin);
+        }
+      } else {
+        for (const auto& [pin, alias] : read_power_order(power_order_path)) {
+          power_pin_alias_dict.insert_or_assign(pin, alias.empty() ? pin : alias);
+          auto level = pin_level_origin_dict.find(pin);
+          if (level == pin_level_origin_dict.end()) {
+            put_data_log("Cannot find power pin name in pin level file!");
+            put_data_log("Power pin name is: " + pin);
+            continue;
+          }
+          pin_level_dict.insert_or_assign(pin, level->second);
+        }
+      }
+
+      // A level or clamp expression, substituted from the DC spec, evaluated and rounded to
+      // five places.
+      auto compute = [&](const std::string& expression) {
+        std::string substituted =
+            spec_calculation(expression, spec_dict, dc_spec_version, category_name, selector_name);
+        return text::round_half_even(evaluate_expression(common::format_str(substituted)), 5);
+      };
+
+      for (const auto& [pin, level] : pin_level_dict) {
+        const std::string& cur_power_pin = power_pin_alias_dict.at(pin);
+        auto clamp = pin_clamp_origin_dict.find(pin);
+        if (clamp == pin_clamp_origin_dict.end())
+          throw Error("Power pin " + pin + " has no clamp row in " + record.pin_level);
+
+        // A header keeps the column it got first for the rest of the job.
+        xlsx::Column dps_index;
+        auto known = std::find(power_list.begin(), power_list.end(), cur_power_pin);
+        if (known != power_list.end()) {
+          dps_index = print_inst_info_col_cnt + (known - power_list.begin());
+        } else {
+          power_list.push_back(cur_power_pin);
+          dps_index = print_inst_info_col_cnt + (power_list.size() - 1);
+          sheet.write_string(0, dps_index, cur_power_pin);
+          sheet.set_column(dps_index, dps_index, 15);
+        }
+
+        // A level that is or rounds to zero is shown orange.
+        double value = compute(level);
+        sheet.write_string(row_counter + 1, dps_index, text::format_float(value),
+                           value == 0.0 ? format_orange : xlsx::Format{});
+
+        clamps.insert_or_assign(pin, compute(clamp->second));
+      }
+      ++row_counter;
+    }
+  } catch (...) {
+    // The pattern columns go after every power column written so far, also when this row
+    // stopped half way.
+    MAX_DSP_CNT = std::max(MAX_DSP_CNT, static_cast<int>(power_list.size()));
+    throw;
+  }
+  return static_cast<int>(power_list.size());
+}
+
+} // namespace tarnwick::olvent
