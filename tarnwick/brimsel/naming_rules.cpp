@@ -80,29 +80,29 @@ const std::set<std::string, std::less<>> VBTNamingRules::RESERVED_VARS = {"i", "
                                                                           "m", "n", "site"};
 
 const text::OrderedMap<VariableType, std::vector<std::string>> VBTNamingRules::TYPE_SUFFIXES = {
-  {VariableType::INTEGER, {"_int", "_aint"}},
-  {VariableType::LONG, {"_lng", "_alng"}},
-  {VariableType::SINGLE, {"_sgl", "_asgl"}},
-  {VariableType::DOUBLE, {"_dbl", "_adbl"}},
-  {VariableType::STRING, {"_str", "_astr"}},
-  {VariableType::BOOLEAN, {"_bool", "_abool"}},
-  {VariableType::VARIANT, {"_var"}},
-  {VariableType::SITELONG, {"_SLNG", "_aSLNG"}},
-  {VariableType::SITEDOUBLE, {"_SDBL", "_aSDBL"}},
-  {VariableType::SITEBOOLEAN, {"_SBOOL", "_aSBOOL"}},
-  {VariableType::DSPWAVE, {"_DSP"}},
-  {VariableType::ENUM, {"_enum"}},
-  {VariableType::TYPE, {"_type"}},
-  {VariableType::PINDATA, {"_PD"}},
-  {VariableType::PINLISTDATA, {"_PLD"}},
-  {VariableType::CSL, {"_CSL"}},
-  {VariableType::PATTERN, {"_PT"}},
+    {VariableType::INTEGER, {"_int", "_aint"}},
+    {VariableType::LONG, {"_lng", "_alng"}},
+    {VariableType::SINGLE, {"_sgl", "_asgl"}},
+    {VariableType::DOUBLE, {"_dbl", "_adbl"}},
+    {VariableType::STRING, {"_str", "_astr"}},
+    {VariableType::BOOLEAN, {"_bool", "_abool"}},
+    {VariableType::VARIANT, {"_var"}},
+    {VariableType::SITELONG, {"_SLNG", "_aSLNG"}},
+    {VariableType::SITEDOUBLE, {"_SDBL", "_aSDBL"}},
+    {VariableType::SITEBOOLEAN, {"_SBOOL", "_aSBOOL"}},
+    {VariableType::DSPWAVE, {"_DSP"}},
+    {VariableType::ENUM, {"_enum"}},
+    {VariableType::TYPE, {"_type"}},
+    {VariableType::PINDATA, {"_PD"}},
+    {VariableType::PINLISTDATA, {"_PLD"}},
+    {VariableType::CSL, {"_CSL"}},
+    {VariableType::PATTERN, {"_PT"}},
 };
 
 const text::OrderedMap<VariableScope, std::string> VBTNamingRules::SCOPE_PREFIXES = {
-  {VariableScope::LOCAL, "i_"},         {VariableScope::MODULE_PRIVATE, "m_"},
-  {VariableScope::GLOBAL, "g_"},        {VariableScope::CLASS_PRIVATE, "i_"},
-  {VariableScope::CLASS_PUBLIC, "m_"},  {VariableScope::CLASS_EXTERNAL, "v_"},
+    {VariableScope::LOCAL, "i_"},        {VariableScope::MODULE_PRIVATE, "m_"},
+    {VariableScope::GLOBAL, "g_"},       {VariableScope::CLASS_PRIVATE, "i_"},
+    {VariableScope::CLASS_PUBLIC, "m_"}, {VariableScope::CLASS_EXTERNAL, "v_"},
 };
 
 std::string VBTNamingRules::get_type_suffix(VariableType var_type, bool is_array)
@@ -224,8 +224,8 @@ NameCheck VBTNamingRules::get_correct_variable_name(const VariableInfo& var_info
 
   if (is_reserved(name)) {
     if (!local) {
-      return {"g_" + name + suffix, "预留变量名 " + quoted_name(name) + " 不能在 " +
-                                      std::string(to_string(var_info.scope)) + " 作用域使用"};
+      return {"g_" + name + suffix, "预留变量名 " + quoted_name(name) + " 不能在 "
+                                        + std::string(to_string(var_info.scope)) + " 作用域使用"};
     }
     const std::string lowered = text::lower(name);
     if (lowered == "site") {
@@ -242,12 +242,13 @@ NameCheck VBTNamingRules::get_correct_variable_name(const VariableInfo& var_info
     const std::string type_text(to_string(var_info.var_type));
     if (local) {
       const std::string_view base =
-        std::string_view(name).starts_with("i_") ? std::string_view(name).substr(2) : name;
+          std::string_view(name).starts_with("i_") ? std::string_view(name).substr(2) : name;
       const std::string pascal = pascal_form(base);
       if (name == "i_" + pascal || name == pascal) {
         return {name, std::nullopt};
       }
-      return {pascal, type_text + " 类型变量名 " + quoted_name(name) + " 应为 PascalCaseStyle 格式"};
+      return {pascal,
+              type_text + " 类型变量名 " + quoted_name(name) + " 应为 PascalCaseStyle 格式"};
     }
     const std::string prefix = scope_prefix(var_info.scope);
     if (name.starts_with(prefix)) {
@@ -258,19 +259,19 @@ NameCheck VBTNamingRules::get_correct_variable_name(const VariableInfo& var_info
 
   if (local) {
     const std::string_view base =
-      std::string_view(name).starts_with("i_") ? std::string_view(name).substr(2) : name;
+        std::string_view(name).starts_with("i_") ? std::string_view(name).substr(2) : name;
     const std::string pascal = pascal_form(strip_type_suffix(base));
     const std::string with_prefix = "i_" + pascal + suffix;
     const std::string without_prefix = pascal + suffix;
     if (name == with_prefix || name == without_prefix) {
       return {name, std::nullopt};
     }
-    return {without_prefix, "变量命名不符合规范，建议使用 " + quoted_name(without_prefix) + " 或 " +
-                              quoted_name(with_prefix)};
+    return {without_prefix, "变量命名不符合规范，建议使用 " + quoted_name(without_prefix) + " 或 "
+                                + quoted_name(with_prefix)};
   }
   const std::string prefix = scope_prefix(var_info.scope);
   const std::string expected =
-    prefix + pascal_form(strip_type_suffix(strip_scope_prefix(name))) + suffix;
+      prefix + pascal_form(strip_type_suffix(strip_scope_prefix(name))) + suffix;
   if (name == expected) {
     return {name, std::nullopt};
   }
@@ -295,14 +296,15 @@ NameCheck VBTNamingRules::get_correct_constant_name(const VariableInfo& var_info
       }
     } else {
       const std::string correct = prefix + camel_to_snake_case(text::upper(base)) + suffix;
-      return {correct, "常量名 " + quoted_name(name) + " 应使用全大写和下划线格式，建议改为：" +
-                         quoted_name(correct)};
+      return {correct, "常量名 " + quoted_name(name) + " 应使用全大写和下划线格式，建议改为："
+                           + quoted_name(correct)};
     }
   }
   const std::string base = strip_type_suffix(strip_scope_prefix(name));
-  const std::string correct = prefix + text::upper(camel_to_snake_case(to_camel_style(base))) + suffix;
-  return {correct, "常量名 " + quoted_name(name) + " 应使用下划线全大写格式，建议改为：" +
-                     quoted_name(correct)};
+  const std::string correct =
+      prefix + text::upper(camel_to_snake_case(to_camel_style(base))) + suffix;
+  return {correct, "常量名 " + quoted_name(name) + " 应使用下划线全大写格式，建议改为："
+                       + quoted_name(correct)};
 }
 
 NameCheck VBTNamingRules::check_function_parameter(std::string_view param_name,
@@ -318,8 +320,8 @@ NameCheck VBTNamingRules::check_function_parameter(std::string_view param_name,
     for (std::string_view prefix : k_prefixes) {
       if (param_name.starts_with(prefix)) {
         const std::string correct = to_camel_style(param_name.substr(prefix.size()));
-        return {correct, "VBT函数参数 " + quoted_name(name) + " 不应有前缀，应为PascalCase格式：" +
-                           quoted_name(correct)};
+        return {correct, "VBT函数参数 " + quoted_name(name) + " 不应有前缀，应为PascalCase格式："
+                             + quoted_name(correct)};
       }
     }
     if (!is_camel_style(param_name)) {
@@ -339,15 +341,15 @@ NameCheck VBTNamingRules::check_function_parameter(std::string_view param_name,
         const std::string_view base = param_name.substr(prefix.size());
         if (!is_camel_style(base)) {
           const std::string correct = std::string(prefix) + to_camel_style(base);
-          return {correct, "DSP/非VBT函数参数 " + quoted_name(name) +
-                             " 的基础名称应为PascalCase格式：" + quoted_name(correct)};
+          return {correct, "DSP/非VBT函数参数 " + quoted_name(name)
+                               + " 的基础名称应为PascalCase格式：" + quoted_name(correct)};
         }
         return {name, std::nullopt};
       }
     }
     const std::string correct = "in_" + to_camel_style(param_name);
-    return {correct, "DSP/非VBT函数参数 " + quoted_name(name) + " 应有in_/out_/inout_前缀，建议：" +
-                       quoted_name(correct)};
+    return {correct, "DSP/非VBT函数参数 " + quoted_name(name) + " 应有in_/out_/inout_前缀，建议："
+                         + quoted_name(correct)};
   }
   case FunctionType::IP:
     return {name, std::nullopt};

@@ -69,8 +69,7 @@ public:
   // plays no part.
   static NameCheck check_function_parameter(std::string_view param_name,
                                             std::string_view param_type,
-                                            std::string_view byval_byref,
-                                            FunctionType func_type);
+                                            std::string_view byval_byref, FunctionType func_type);
 };
 
 } // namespace tarnwick::brimsel

@@ -1,13 +1,12 @@
 #include "tarnwick/brimsel/parser.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -35,16 +34,16 @@ struct Patterns
   Regex type_start{R"(^\s*(Public|Private)\s+Type\s+)", k_caseless};
   Regex enum_start{R"(^\s*(Public|Private)\s+Enum\s+)", k_caseless};
   Regex declaration{
-    R"(^\s*(Public|Private|Global|Dim|Const)\s+(?:(Const)\s+)?(?P<names>.+?)\s+As\s+(?:New\s+)?(?P<type>\w+)(?:\s*\([^)]*\))?\s*(?:=\s*.+)?$)",
-    k_caseless};
+      R"(^\s*(Public|Private|Global|Dim|Const)\s+(?:(Const)\s+)?(?P<names>.+?)\s+As\s+(?:New\s+)?(?P<type>\w+)(?:\s*\([^)]*\))?\s*(?:=\s*.+)?$)",
+      k_caseless};
   // The "As <type>" that one name of a declaration may carry for itself.
   Regex own_type{R"(\s+As\s+(?:New\s+)?(\w+))", k_caseless};
   Regex procedure{
-    R"(^\s*(Public|Private|Friend)?\s*(Function|Sub)\s+(?P<name>\w+)\s*(\((?P<params>.*)\))?)",
-    k_caseless};
+      R"(^\s*(Public|Private|Friend)?\s*(Function|Sub)\s+(?P<name>\w+)\s*(\((?P<params>.*)\))?)",
+      k_caseless};
   Regex parameter{
-    R"(^(?:Optional\s+)?(?:(ByVal|ByRef)\s+)?(?:ParamArray\s+)?(?P<name>\w+)\s*(As\s+(?P<type>[\w\[\]]+))?)",
-    k_caseless};
+      R"(^(?:Optional\s+)?(?:(ByVal|ByRef)\s+)?(?:ParamArray\s+)?(?P<name>\w+)\s*(As\s+(?P<type>[\w\[\]]+))?)",
+      k_caseless};
   Regex type_header{R"(^\s*(?P<scope>Public|Private)?\s*Type\s+(?P<name>\w+))", k_caseless};
   Regex enum_header{R"(^\s*(?P<scope>Public|Private)?\s*Enum\s+(?P<name>\w+))", k_caseless};
   Regex reference_header{R"(^\s*(Public|Private|Friend)?\s*(Function|Sub)\s+(?P<name>\w+))",
@@ -74,8 +73,8 @@ using NameSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
 bool is_word_char(char32_t cp)
 {
   if (cp < 0x80) {
-    return (cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z') || (cp >= '0' && cp <= '9') ||
-           cp == '_';
+    return (cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z') || (cp >= '0' && cp <= '9')
+           || cp == '_';
   }
   return text::is_word(cp);
 }
@@ -117,8 +116,7 @@ std::pair<char32_t, std::size_t> decode_at(std::string_view text, std::size_t po
 
 // Calls `visit(word, is_identifier)` for every maximal run of word characters of `line`, left
 // to right. `is_identifier` tells whether the run is entirely [A-Za-z_][A-Za-z0-9_]*.
-template <class Visit>
-void for_each_word(std::string_view line, Visit visit)
+template <class Visit> void for_each_word(std::string_view line, Visit visit)
 {
   std::size_t pos = 0;
   while (pos < line.size()) {
@@ -164,7 +162,8 @@ bool may_start_with(std::string_view line, std::string_view letters)
   if (c >= 0x80) {
     return true;
   }
-  const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : static_cast<char>(c);
+  const char lower =
+      (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : static_cast<char>(c);
   return letters.find(lower) != std::string_view::npos;
 }
 
@@ -183,8 +182,9 @@ std::string_view strip_view(std::string_view line, std::string& buffer)
   while (end > begin && is_ascii_space(line[end - 1])) {
     --end;
   }
-  if (begin < end && (static_cast<unsigned char>(line[begin]) >= 0x80 ||
-                      static_cast<unsigned char>(line[end - 1]) >= 0x80)) {
+  if (begin < end
+      && (static_cast<unsigned char>(line[begin]) >= 0x80
+          || static_cast<unsigned char>(line[end - 1]) >= 0x80)) {
     buffer = text::strip(line);
     return buffer;
   }
@@ -234,8 +234,8 @@ void find_source_files(const std::string& directory, std::vector<std::string>& f
 
 std::string os_error_text(int error_number, const std::string& path)
 {
-  return "[Errno " + std::to_string(error_number) + "] " + std::strerror(error_number) + ": " +
-         text::quoted(path);
+  return "[Errno " + std::to_string(error_number) + "] " + std::strerror(error_number) + ": "
+         + text::quoted(path);
 }
 
 // Reads a source file: invalid UTF-8 dropped, every line end made LF and kept on its line.
@@ -251,7 +251,8 @@ SourceLines read_source_lines(const std::string& path)
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
-  struct stat status{};
+  struct stat status
+  {};
   if (::fstat(fd, &status) != 0) {
     throw Error(os_error_text(errno, path));
   }
@@ -276,22 +277,20 @@ SourceLines read_source_lines(const std::string& path)
   }
   const std::string decoded = text::drop_invalid_utf8(bytes);
   SourceLines lines;
-  std::string current;
-  for (std::size_t i = 0; i < decoded.size(); ++i) {
-    const char c = decoded[i];
-    if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < decoded.size() && decoded[i + 1] == '\n') {
-        ++i;
-      }
-      current += '\n';
-      lines.push_back(std::move(current));
-      current.clear();
-    } else {
-      current += c;
+  std::size_t start = 0;
+  while (start < decoded.size()) {
+    const std::size_t end = decoded.find_first_of("\r\n", start);
+    if (end == std::string::npos) {
+      lines.emplace_back(decoded, start);
+      break;
     }
-  }
-  if (!current.empty()) {
-    lines.push_back(std::move(current));
+    std::string& line = lines.emplace_back();
+    line.reserve(end - start + 1);
+    line.append(decoded, start, end - start);
+    line += '\n';
+    start =
+        end
+        + (decoded[end] == '\r' && end + 1 < decoded.size() && decoded[end + 1] == '\n' ? 2 : 1);
   }
   return lines;
 }
@@ -338,9 +337,9 @@ FunctionType function_type_of(std::string_view name)
 
 // Records the references of one file's lines (`lines` as stored).
 void collect_references_in_file(
-  const std::string& file_path, const SourceLines& lines, const NameSet& all_variables,
-  const NameSet& function_names,
-  text::OrderedMap<std::string, std::vector<VariableReference>>& variable_references)
+    const std::string& file_path, const SourceLines& lines, const NameSet& all_variables,
+    const NameSet& function_names,
+    text::OrderedMap<std::string, std::vector<VariableReference>>& variable_references)
 {
   std::optional<std::string> current_function;
   std::string buffer;
@@ -358,13 +357,13 @@ void collect_references_in_file(
       current_function.reset();
       continue;
     }
-    if (VBAParser::is_variable_declaration(stripped) || stripped.starts_with("Type ") ||
-        stripped.starts_with("Enum ")) {
+    if (VBAParser::is_variable_declaration(stripped) || stripped.starts_with("Type ")
+        || stripped.starts_with("Enum ")) {
       continue;
     }
     for_each_word(line, [&](std::string_view word, bool identifier) {
-      if (!identifier || !all_variables.contains(word) || VBAParser::vba_keywords.contains(word) ||
-          function_names.contains(word)) {
+      if (!identifier || !all_variables.contains(word) || VBAParser::vba_keywords.contains(word)
+          || function_names.contains(word)) {
         return;
       }
       std::string key(word);
@@ -399,12 +398,12 @@ std::string strip_trailing_comment(std::string_view line)
 }
 
 const std::set<std::string, std::less<>> VBAParser::vba_keywords = {
-  "If",     "Then",     "Else",  "ElseIf",   "End",     "Select",     "Case",     "For",
-  "To",     "Next",     "While", "Wend",     "Do",      "Loop",       "Until",    "Exit",
-  "Goto",   "On",       "Error", "Resume",   "With",    "Function",   "Sub",      "Property",
-  "Get",    "Let",      "Set",   "Public",   "Private", "Friend",     "Global",   "Dim",
-  "Const",  "As",       "ByVal", "ByRef",    "Optional", "ParamArray", "Type",     "Enum",
-  "Nothing", "True",    "False", "Me"};
+    "If",      "Then", "Else",  "ElseIf", "End",      "Select",     "Case",   "For",
+    "To",      "Next", "While", "Wend",   "Do",       "Loop",       "Until",  "Exit",
+    "Goto",    "On",   "Error", "Resume", "With",     "Function",   "Sub",    "Property",
+    "Get",     "Let",  "Set",   "Public", "Private",  "Friend",     "Global", "Dim",
+    "Const",   "As",   "ByVal", "ByRef",  "Optional", "ParamArray", "Type",   "Enum",
+    "Nothing", "True", "False", "Me"};
 
 VBAParser::VBAParser() = default;
 
@@ -454,11 +453,11 @@ void VBAParser::parse_file(const std::string& file_path, const SourceLines& line
     }
     if (!open) {
       const bool public_or_private = may_start_with(stripped, "p");
-      if (stripped.starts_with("Type ") ||
-          (public_or_private && p.type_start.match_at_start(stripped))) {
+      if (stripped.starts_with("Type ")
+          || (public_or_private && p.type_start.match_at_start(stripped))) {
         parse_type_definition(stripped, lines, line_num, file_path);
-      } else if (stripped.starts_with("Enum ") ||
-                 (public_or_private && p.enum_start.match_at_start(stripped))) {
+      } else if (stripped.starts_with("Enum ")
+                 || (public_or_private && p.enum_start.match_at_start(stripped))) {
         parse_enum_definition(stripped, lines, line_num, file_path);
       } else if (is_variable_declaration(stripped)) {
         parse_variable_declaration(stripped, file_path, line_num, std::nullopt);
@@ -493,8 +492,8 @@ bool VBAParser::is_variable_declaration(std::string_view line)
     return false;
   }
   const Patterns& p = patterns();
-  return p.declaration_start.match_at_start(declaration) ||
-         p.const_declaration_start.match_at_start(declaration);
+  return p.declaration_start.match_at_start(declaration)
+         || p.const_declaration_start.match_at_start(declaration);
 }
 
 void VBAParser::parse_variable_declaration(std::string_view line, const std::string& file_path,
@@ -560,22 +559,14 @@ void VBAParser::parse_variable_declaration(std::string_view line, const std::str
 VariableType VBAParser::parse_variable_type(std::string_view type_str)
 {
   static const std::unordered_map<std::string, VariableType> k_types = {
-    {"integer", VariableType::INTEGER},
-    {"long", VariableType::LONG},
-    {"single", VariableType::SINGLE},
-    {"double", VariableType::DOUBLE},
-    {"string", VariableType::STRING},
-    {"boolean", VariableType::BOOLEAN},
-    {"variant", VariableType::VARIANT},
-    {"sitelong", VariableType::SITELONG},
-    {"sitedouble", VariableType::SITEDOUBLE},
-    {"siteboolean", VariableType::SITEBOOLEAN},
-    {"dspwave", VariableType::DSPWAVE},
-    {"pindata", VariableType::PINDATA},
-    {"pinlistdata", VariableType::PINLISTDATA},
-    {"pinlist", VariableType::PINLIST},
-    {"pattern", VariableType::PATTERN},
-    {"csl", VariableType::CSL},
+      {"integer", VariableType::INTEGER},         {"long", VariableType::LONG},
+      {"single", VariableType::SINGLE},           {"double", VariableType::DOUBLE},
+      {"string", VariableType::STRING},           {"boolean", VariableType::BOOLEAN},
+      {"variant", VariableType::VARIANT},         {"sitelong", VariableType::SITELONG},
+      {"sitedouble", VariableType::SITEDOUBLE},   {"siteboolean", VariableType::SITEBOOLEAN},
+      {"dspwave", VariableType::DSPWAVE},         {"pindata", VariableType::PINDATA},
+      {"pinlistdata", VariableType::PINLISTDATA}, {"pinlist", VariableType::PINLIST},
+      {"pattern", VariableType::PATTERN},         {"csl", VariableType::CSL},
   };
   const auto it = k_types.find(text::lower(type_str));
   return it == k_types.end() ? VariableType::VARIANT : it->second;
@@ -663,7 +654,8 @@ void VBAParser::parse_header_block(std::string_view line, int line_num,
   const std::string prefix = is_enum ? "enum_" : "type_";
   if (!name.starts_with(prefix)) {
     info.correct_name = prefix + name;
-    info.issue_description = is_enum ? "Enum定义应以 'enum_' 为前缀" : "Type定义应以 'type_' 为前缀";
+    info.issue_description =
+        is_enum ? "Enum定义应以 'enum_' 为前缀" : "Type定义应以 'type_' 为前缀";
   }
   (is_enum ? enums : types).insert_or_assign(file_path + ":" + name, std::move(info));
 }
@@ -674,7 +666,7 @@ void VBAParser::check_function_parameters()
     FunctionInfo& function = it.value();
     for (const FunctionParameter& parameter : function.parameters) {
       const NameCheck check = VBTNamingRules::check_function_parameter(
-        parameter.name, parameter.type, parameter.byval_byref, function.func_type);
+          parameter.name, parameter.type, parameter.byval_byref, function.func_type);
       if (!check.issue || check.issue->empty()) {
         continue;
       }

@@ -83,15 +83,14 @@ public:
   // Reads the declaration line `line` (stripped; a trailing comment is ignored), judges every
   // name and stores the records. `function_name` is the open procedure or std::nullopt at
   // module level. A line it cannot read stores nothing; an error prints one line.
-  void parse_variable_declaration(std::string_view line, const std::string& file_path,
-                                  int line_num,
+  void parse_variable_declaration(std::string_view line, const std::string& file_path, int line_num,
                                   const std::optional<std::string>& function_name);
   // The member of a declared type name, ignoring case; VARIANT for an unknown name.
   static VariableType parse_variable_type(std::string_view type_str);
 
   // The record of the procedure header `line`; the "unknown" record when it cannot be read.
-  static FunctionInfo parse_function_definition(std::string_view line,
-                                                const std::string& file_path, int line_num);
+  static FunctionInfo parse_function_definition(std::string_view line, const std::string& file_path,
+                                                int line_num);
   // The parameters of the text between a header's brackets, in order.
   static std::vector<FunctionParameter> parse_function_parameters(std::string_view params_str);
   // Reads a Type or Enum header and stores its record in `types` or `enums`; a header it

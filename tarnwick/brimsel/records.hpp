@@ -78,7 +78,7 @@ struct VariableInfo
   VariableType var_type = VariableType::VARIANT;
   bool is_array = false;
   std::string file_path{}; // path of the source file as the directory walk built it
-  int line_number = 0;   // line of the declaration, counted from 1
+  int line_number = 0;     // line of the declaration, counted from 1
   std::optional<std::string> function_name{}; // enclosing procedure of a local variable
   bool is_const = false;
   std::optional<std::string> correct_name{};      // suggested name
@@ -124,8 +124,8 @@ struct TypeInfo
   std::string scope = "public"; // "public" or "private"
   std::optional<std::string> correct_name{};
   std::optional<std::string> issue_description{};
-  int reference_count = 0;                 // number of source lines that name the block
-  std::set<std::string> referenced_files{};  // paths of the files that hold such lines
+  int reference_count = 0;                  // number of source lines that name the block
+  std::set<std::string> referenced_files{}; // paths of the files that hold such lines
 
   bool operator==(const TypeInfo&) const = default;
 };
@@ -135,9 +135,9 @@ struct VariableReference
 {
   std::string var_name{}; // the word as found
   std::string file_path{};
-  int line_number = 0; // counted from 1
+  int line_number = 0;                        // counted from 1
   std::optional<std::string> function_name{}; // enclosing procedure, absent outside one
-  std::string context{}; // the line without leading and trailing white space
+  std::string context{};                      // the line without leading and trailing white space
 
   bool operator==(const VariableReference&) const = default;
 };

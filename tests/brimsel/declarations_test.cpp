@@ -16,9 +16,9 @@ std::string declare(const std::string& line, std::optional<std::string> function
     for (const VariableInfo& v : list) {
       EXPECT_EQ(v.name, v.original_name);
       EXPECT_EQ(v.function_name, function_name);
-      out += (out.empty() ? "" : "; ") + v.name + ":" + std::string(to_string(v.var_type)) + ":" +
-             std::string(to_string(v.scope)) + (v.is_const ? ":const" : "") +
-             (v.is_array ? ":array" : "") + "@" + table;
+      out += (out.empty() ? "" : "; ") + v.name + ":" + std::string(to_string(v.var_type)) + ":"
+             + std::string(to_string(v.scope)) + (v.is_const ? ":const" : "")
+             + (v.is_array ? ":array" : "") + "@" + table;
     }
   };
   add(parser.global_variables, "g");
@@ -64,7 +64,8 @@ TEST(VBAParserDeclarations, NamesSplitOutsideBracketsWithTheirOwnTypesAndBounds)
             "a:Integer:module_private@m; b:Long:module_private@m");
   EXPECT_EQ(declare("Dim a, b, c As Long"),
             "a:Long:module_private@m; b:Long:module_private@m; c:Long:module_private@m");
-  EXPECT_EQ(declare("Public Property Get Count() As Long"), "Property Get Count:Long:global:array@g");
+  EXPECT_EQ(declare("Public Property Get Count() As Long"),
+            "Property Get Count:Long:global:array@g");
 }
 
 TEST(VBAParserDeclarations, TrailingCommentIsNotPartOfTheDeclaration)
@@ -91,7 +92,7 @@ TEST(VBAParserDeclarations, RegexFailureIsReportedForTheLine)
   VBAParser parser;
   const std::string line = "Dim \xFF As Long";
   const std::string out =
-    captured([&] { parser.parse_variable_declaration(line, "m.bas", 12, std::nullopt); });
+      captured([&] { parser.parse_variable_declaration(line, "m.bas", 12, std::nullopt); });
   EXPECT_EQ(out.rfind("解析变量声明时出错 (行 12): " + line + " - ", 0), 0u) << out;
   EXPECT_NE(out.find("UTF-8 error"), std::string::npos) << out;
   EXPECT_TRUE(parser.module_variables.empty());
@@ -107,25 +108,37 @@ TEST(VBAParserHeaders, ProcedureHeadersAndParameters)
     std::vector<FunctionParameter> parameters;
   };
   const std::vector<Case> cases = {
-    {"Public Function Calc_VBT(ByVal argc As Long, ByRef argv() As String) As Long", "Calc_VBT",
-     FunctionType::VBT, {{"argc", "Long", "ByVal"}, {"argv", "Variant", "ByRef"}}},
-    {"Sub Init", "Init", FunctionType::OTHER, {}},
-    {"Sub Foo(a As Long", "Foo", FunctionType::OTHER, {}},
-    {"Function F(a As Long, b As Long) As Variant()", "F", FunctionType::OTHER,
-     {{"a", "Long", ""}, {"b", "Long", ""}}},
-    {"Sub S(x As Integer) ' note (a, b)", "S", FunctionType::OTHER, {{"x", "Integer", ""}}},
-    {"Private Sub T(Optional n As Long = 5, ParamArray rest() As Variant)", "T",
-     FunctionType::OTHER, {{"n", "Long", ""}, {"rest", "Variant", ""}}},
-    {"sub lower_dsp(byval mask as long)", "lower_dsp", FunctionType::OTHER,
-     {{"mask", "long", "byval"}}},
-    {"Sub P_DSP(ByValue As Long, Optional ByVal z As Double, c As New Collection)", "P_DSP",
-     FunctionType::DSP, {{"ByValue", "Long", ""}, {"z", "Double", "ByVal"}, {"c", "New", ""}}},
-    {"Friend Function Q_IP(arr(1 To 3, 2) As Double, , z)", "Q_IP", FunctionType::IP,
-     {{"arr", "Variant", ""}, {"z", "Variant", ""}}},
-    {"Sub K([x] As Long, y)", "K", FunctionType::OTHER, {{"y", "Variant", ""}}},
-    {"PublicSub X_vbt(a)", "X_vbt", FunctionType::OTHER, {{"a", "Variant", ""}}},
-    {"Function 计算_VBT(值 As Long)", "计算_VBT", FunctionType::VBT, {{"值", "Long", ""}}},
-    {"Function = 5", "unknown", FunctionType::OTHER, {}},
+      {"Public Function Calc_VBT(ByVal argc As Long, ByRef argv() As String) As Long",
+       "Calc_VBT",
+       FunctionType::VBT,
+       {{"argc", "Long", "ByVal"}, {"argv", "Variant", "ByRef"}}},
+      {"Sub Init", "Init", FunctionType::OTHER, {}},
+      {"Sub Foo(a As Long", "Foo", FunctionType::OTHER, {}},
+      {"Function F(a As Long, b As Long) As Variant()",
+       "F",
+       FunctionType::OTHER,
+       {{"a", "Long", ""}, {"b", "Long", ""}}},
+      {"Sub S(x As Integer) ' note (a, b)", "S", FunctionType::OTHER, {{"x", "Integer", ""}}},
+      {"Private Sub T(Optional n As Long = 5, ParamArray rest() As Variant)",
+       "T",
+       FunctionType::OTHER,
+       {{"n", "Long", ""}, {"rest", "Variant", ""}}},
+      {"sub lower_dsp(byval mask as long)",
+       "lower_dsp",
+       FunctionType::OTHER,
+       {{"mask", "long", "byval"}}},
+      {"Sub P_DSP(ByValue As Long, Optional ByVal z As Double, c As New Collection)",
+       "P_DSP",
+       FunctionType::DSP,
+       {{"ByValue", "Long", ""}, {"z", "Double", "ByVal"}, {"c", "New", ""}}},
+      {"Friend Function Q_IP(arr(1 To 3, 2) As Double, , z)",
+       "Q_IP",
+       FunctionType::IP,
+       {{"arr", "Variant", ""}, {"z", "Variant", ""}}},
+      {"Sub K([x] As Long, y)", "K", FunctionType::OTHER, {{"y", "Variant", ""}}},
+      {"PublicSub X_vbt(a)", "X_vbt", FunctionType::OTHER, {{"a", "Variant", ""}}},
+      {"Function 计算_VBT(值 As Long)", "计算_VBT", FunctionType::VBT, {{"值", "Long", ""}}},
+      {"Function = 5", "unknown", FunctionType::OTHER, {}},
   };
   for (const Case& c : cases) {
     const FunctionInfo f = VBAParser::parse_function_definition(c.line, "m.bas", 4);
@@ -165,16 +178,16 @@ TEST(VBAParserHeaders, ParameterIssueTexts)
 {
   VBAParser parser;
   FunctionInfo f = VBAParser::parse_function_definition(
-    "Sub S_DSP(x As Long, ByVal data As Long, ByRef out_Ok As Long)", "m.bas", 1);
+      "Sub S_DSP(x As Long, ByVal data As Long, ByRef out_Ok As Long)", "m.bas", 1);
   parser.functions.insert_or_assign("m.bas:S_DSP", f);
-  parser.functions.insert_or_assign("m.bas:Empty_VBT",
-                                    VBAParser::parse_function_definition("Sub Empty_VBT()", "m.bas", 9));
+  parser.functions.insert_or_assign(
+      "m.bas:Empty_VBT", VBAParser::parse_function_definition("Sub Empty_VBT()", "m.bas", 9));
   parser.check_function_parameters();
   EXPECT_EQ(parser.functions.at("m.bas:S_DSP").issues,
             (std::vector<std::string>{
-              "参数 'x': DSP/非VBT函数参数 'x' 必须指定ByVal或ByRef",
-              "参数 'data': DSP/非VBT函数参数 'data' 应有in_/out_/inout_前缀，建议：'in_Data' "
-              "(建议改为: 'in_Data')"}));
+                "参数 'x': DSP/非VBT函数参数 'x' 必须指定ByVal或ByRef",
+                "参数 'data': DSP/非VBT函数参数 'data' 应有in_/out_/inout_前缀，建议：'in_Data' "
+                "(建议改为: 'in_Data')"}));
   EXPECT_TRUE(parser.functions.at("m.bas:Empty_VBT").issues.empty());
 }
 

@@ -1,6 +1,6 @@
-#include "tarnwick/brimsel/naming_rules.hpp"
-
 #include <gtest/gtest.h>
+
+#include "tarnwick/brimsel/naming_rules.hpp"
 
 namespace tarnwick::brimsel {
 namespace {
@@ -23,9 +23,14 @@ struct RuleCase
 
 VariableInfo record(const RuleCase& c, bool is_const)
 {
-  return VariableInfo{.name = c.name, .original_name = c.name, .scope = c.scope,
-                      .var_type = c.type, .is_array = c.is_array, .file_path = "m.bas",
-                      .line_number = 1, .is_const = is_const};
+  return VariableInfo{.name = c.name,
+                      .original_name = c.name,
+                      .scope = c.scope,
+                      .var_type = c.type,
+                      .is_array = c.is_array,
+                      .file_path = "m.bas",
+                      .line_number = 1,
+                      .is_const = is_const};
 }
 
 void expect_rule(const std::vector<RuleCase>& cases, bool is_const)
@@ -43,7 +48,8 @@ void expect_rule(const std::vector<RuleCase>& cases, bool is_const)
 
 TEST(VBTNamingRules, TablesKeepTheirOrderAndExactLetters)
 {
-  EXPECT_EQ(R::RESERVED_VARS, (std::set<std::string, std::less<>>{"i", "j", "k", "m", "n", "site"}));
+  EXPECT_EQ(R::RESERVED_VARS,
+            (std::set<std::string, std::less<>>{"i", "j", "k", "m", "n", "site"}));
   ASSERT_EQ(R::TYPE_SUFFIXES.size(), 17u);
   EXPECT_EQ(R::TYPE_SUFFIXES.begin()->first, T::INTEGER);
   EXPECT_EQ((R::TYPE_SUFFIXES.end() - 1)->first, T::PATTERN);
@@ -81,11 +87,18 @@ TEST(VBTNamingRules, CamelStyleTestUsesUnicodeProperties)
 
 TEST(VBTNamingRules, CamelConversionIsAscii)
 {
-  const std::vector<std::pair<const char*, const char*>> cases = {
-    {"", ""},           {"my_var_name", "MyVarName"}, {"in_DataValue", "InDatavalue"},
-    {"MyVar_", "Myvar"}, {"x__y", "XY"},              {"___", ""},
-    {"ab cd-ef", "AbCdEf"}, {"myVar", "Myvar"},       {"MYVAR", "MYVAR"},
-    {"2ND", "2nd"},     {"Größe", "GrE"},             {"变量", ""}};
+  const std::vector<std::pair<const char*, const char*>> cases = {{"", ""},
+                                                                  {"my_var_name", "MyVarName"},
+                                                                  {"in_DataValue", "InDatavalue"},
+                                                                  {"MyVar_", "Myvar"},
+                                                                  {"x__y", "XY"},
+                                                                  {"___", ""},
+                                                                  {"ab cd-ef", "AbCdEf"},
+                                                                  {"myVar", "Myvar"},
+                                                                  {"MYVAR", "MYVAR"},
+                                                                  {"2ND", "2nd"},
+                                                                  {"Größe", "GrE"},
+                                                                  {"变量", ""}};
   for (const auto& [in, out] : cases) {
     EXPECT_EQ(R::to_camel_style(in), out) << in;
   }
@@ -93,10 +106,17 @@ TEST(VBTNamingRules, CamelConversionIsAscii)
 
 TEST(VBTNamingRules, SnakeCaseInsertsAtWordBoundaries)
 {
-  const std::vector<std::pair<const char*, const char*>> cases = {
-    {"", ""},       {"MyVarName", "My_Var_Name"}, {"ABCDef", "ABC_Def"}, {"ABc", "A_Bc"},
-    {"Var2Name", "Var2_Name"}, {"aB", "a_B"}, {"A_B", "A_B"}, {"_Abc", "__Abc"},
-    {"Maxvalue", "Maxvalue"}, {"größeWert", "größe_Wert"}, {"٣X", "٣_X"}};
+  const std::vector<std::pair<const char*, const char*>> cases = {{"", ""},
+                                                                  {"MyVarName", "My_Var_Name"},
+                                                                  {"ABCDef", "ABC_Def"},
+                                                                  {"ABc", "A_Bc"},
+                                                                  {"Var2Name", "Var2_Name"},
+                                                                  {"aB", "a_B"},
+                                                                  {"A_B", "A_B"},
+                                                                  {"_Abc", "__Abc"},
+                                                                  {"Maxvalue", "Maxvalue"},
+                                                                  {"größeWert", "größe_Wert"},
+                                                                  {"٣X", "٣_X"}};
   for (const auto& [in, out] : cases) {
     EXPECT_EQ(R::camel_to_snake_case(in), out) << in;
   }
@@ -114,71 +134,76 @@ TEST(VBTNamingRules, Stripping)
 TEST(VBTNamingRules, VariableRule)
 {
   expect_rule(
-    {
-      {S::LOCAL, T::INTEGER, false, "i", "i", "预留变量名 'i' 必须为 Long 类型"},
-      {S::LOCAL, T::LONG, false, "K", "K", k_accepted},
-      {S::LOCAL, T::LONG, false, "\u212A", "\u212A", k_accepted}, // Kelvin sign lower-cases to k
-      {S::LOCAL, T::VARIANT, false, "site", "site", k_accepted},
-      {S::LOCAL, T::LONG, false, "Site", "Site", "预留变量名 'Site' 必须为 Variant 类型"},
-      {S::GLOBAL, T::LONG, false, "k", "g_k_lng", "预留变量名 'k' 不能在 global 作用域使用"},
-      {S::MODULE_PRIVATE, T::LONG, true, "n", "g_n_alng",
-       "预留变量名 'n' 不能在 module_private 作用域使用"},
-      {S::GLOBAL, T::VARIANT, false, "SITE", "g_SITE_var", "预留变量名 'SITE' 不能在 global 作用域使用"},
-      {S::LOCAL, T::PINLIST, false, "my_pins", "MyPins",
-       "PinList 类型变量名 'my_pins' 应为 PascalCaseStyle 格式"},
-      {S::LOCAL, T::PINLIST, false, "myPins", "Mypins",
-       "PinList 类型变量名 'myPins' 应为 PascalCaseStyle 格式"},
-      {S::LOCAL, T::PINLIST, false, "i_MyPins", "i_MyPins", k_accepted},
-      {S::GLOBAL, T::PINLIST, false, "m_pins", "g_m_pins", "PinList 类型变量需要作用域前缀 'g_'"},
-      {S::GLOBAL, T::PINLIST, false, "g_x", "g_x", k_accepted},
-      {S::LOCAL, T::LONG, false, "count", "Count_lng",
-       "变量命名不符合规范，建议使用 'Count_lng' 或 'i_Count_lng'"},
-      {S::LOCAL, T::LONG, false, "Count_lng", "Count_lng", k_accepted},
-      {S::LOCAL, T::LONG, false, "i_Count_lng", "i_Count_lng", k_accepted},
-      {S::LOCAL, T::INTEGER, false, "i_loop_count", "LoopCount_int",
-       "变量命名不符合规范，建议使用 'LoopCount_int' 或 'i_LoopCount_int'"},
-      {S::LOCAL, T::DOUBLE, true, "resultValues", "Resultvalues_adbl",
-       "变量命名不符合规范，建议使用 'Resultvalues_adbl' 或 'i_Resultvalues_adbl'"},
-      {S::LOCAL, T::LONG, false, "m_Count", "MCount_lng",
-       "变量命名不符合规范，建议使用 'MCount_lng' 或 'i_MCount_lng'"},
-      {S::LOCAL, T::VARIANT, false, "Value_str_var", "Value_str_var", k_accepted},
-      {S::LOCAL, T::VARIANT, false, "i_Value_str", "Value_var",
-       "变量命名不符合规范，建议使用 'Value_var' 或 'i_Value_var'"},
-      {S::LOCAL, T::LONG, false, "Größe_lng", "Größe_lng", k_accepted},
-      {S::GLOBAL, T::LONG, false, "m_g_Count", "g_GCount_lng", "变量命名不符合规范，应为 'g_GCount_lng'"},
-      {S::GLOBAL, T::BOOLEAN, true, "g_Flag_bool", "g_Flag_abool", "变量命名不符合规范，应为 'g_Flag_abool'"},
-      {S::GLOBAL, T::LONG, false, "g_Count_LNG", "g_Count_LNG_lng",
-       "变量命名不符合规范，应为 'g_Count_LNG_lng'"},
-      {S::GLOBAL, T::LONG, false, "g_TotalCount_lng", "g_TotalCount_lng", k_accepted},
-    },
-    false);
+      {
+          {S::LOCAL, T::INTEGER, false, "i", "i", "预留变量名 'i' 必须为 Long 类型"},
+          {S::LOCAL, T::LONG, false, "K", "K", k_accepted},
+          {S::LOCAL, T::LONG, false, "\u212A", "\u212A",
+           k_accepted}, // Kelvin sign lower-cases to k
+          {S::LOCAL, T::VARIANT, false, "site", "site", k_accepted},
+          {S::LOCAL, T::LONG, false, "Site", "Site", "预留变量名 'Site' 必须为 Variant 类型"},
+          {S::GLOBAL, T::LONG, false, "k", "g_k_lng", "预留变量名 'k' 不能在 global 作用域使用"},
+          {S::MODULE_PRIVATE, T::LONG, true, "n", "g_n_alng",
+           "预留变量名 'n' 不能在 module_private 作用域使用"},
+          {S::GLOBAL, T::VARIANT, false, "SITE", "g_SITE_var",
+           "预留变量名 'SITE' 不能在 global 作用域使用"},
+          {S::LOCAL, T::PINLIST, false, "my_pins", "MyPins",
+           "PinList 类型变量名 'my_pins' 应为 PascalCaseStyle 格式"},
+          {S::LOCAL, T::PINLIST, false, "myPins", "Mypins",
+           "PinList 类型变量名 'myPins' 应为 PascalCaseStyle 格式"},
+          {S::LOCAL, T::PINLIST, false, "i_MyPins", "i_MyPins", k_accepted},
+          {S::GLOBAL, T::PINLIST, false, "m_pins", "g_m_pins",
+           "PinList 类型变量需要作用域前缀 'g_'"},
+          {S::GLOBAL, T::PINLIST, false, "g_x", "g_x", k_accepted},
+          {S::LOCAL, T::LONG, false, "count", "Count_lng",
+           "变量命名不符合规范，建议使用 'Count_lng' 或 'i_Count_lng'"},
+          {S::LOCAL, T::LONG, false, "Count_lng", "Count_lng", k_accepted},
+          {S::LOCAL, T::LONG, false, "i_Count_lng", "i_Count_lng", k_accepted},
+          {S::LOCAL, T::INTEGER, false, "i_loop_count", "LoopCount_int",
+           "变量命名不符合规范，建议使用 'LoopCount_int' 或 'i_LoopCount_int'"},
+          {S::LOCAL, T::DOUBLE, true, "resultValues", "Resultvalues_adbl",
+           "变量命名不符合规范，建议使用 'Resultvalues_adbl' 或 'i_Resultvalues_adbl'"},
+          {S::LOCAL, T::LONG, false, "m_Count", "MCount_lng",
+           "变量命名不符合规范，建议使用 'MCount_lng' 或 'i_MCount_lng'"},
+          {S::LOCAL, T::VARIANT, false, "Value_str_var", "Value_str_var", k_accepted},
+          {S::LOCAL, T::VARIANT, false, "i_Value_str", "Value_var",
+           "变量命名不符合规范，建议使用 'Value_var' 或 'i_Value_var'"},
+          {S::LOCAL, T::LONG, false, "Größe_lng", "Größe_lng", k_accepted},
+          {S::GLOBAL, T::LONG, false, "m_g_Count", "g_GCount_lng",
+           "变量命名不符合规范，应为 'g_GCount_lng'"},
+          {S::GLOBAL, T::BOOLEAN, true, "g_Flag_bool", "g_Flag_abool",
+           "变量命名不符合规范，应为 'g_Flag_abool'"},
+          {S::GLOBAL, T::LONG, false, "g_Count_LNG", "g_Count_LNG_lng",
+           "变量命名不符合规范，应为 'g_Count_LNG_lng'"},
+          {S::GLOBAL, T::LONG, false, "g_TotalCount_lng", "g_TotalCount_lng", k_accepted},
+      },
+      false);
 }
 
 TEST(VBTNamingRules, ConstantRule)
 {
   expect_rule(
-    {
-      {S::GLOBAL, T::LONG, false, "g_MAX_COUNT_lng", "g_MAX_COUNT_lng", k_accepted},
-      {S::MODULE_PRIVATE, T::PINLIST, false, "m_PIN_NAMES", "m_PIN_NAMES", k_accepted},
-      {S::LOCAL, T::INTEGER, false, "i_PIN_COUNT_int", "i_PIN_COUNT_int", k_accepted},
-      {S::LOCAL, T::LONG, false, "i", "i_I_lng", // reserved names follow the constant rule
-       "常量名 'i' 应使用下划线全大写格式，建议改为：'i_I_lng'"},
-      {S::GLOBAL, T::LONG, false, "g_MaxCount_lng", "g_MAX_COUNT_lng",
-       "常量名 'g_MaxCount_lng' 应使用下划线全大写格式，建议改为：'g_MAX_COUNT_lng'"},
-      {S::GLOBAL, T::LONG, false, "g_MaxCount", "g_MAXCOUNT_lng",
-       "常量名 'g_MaxCount' 应使用全大写和下划线格式，建议改为：'g_MAXCOUNT_lng'"},
-      {S::GLOBAL, T::DOUBLE, false, "g_Vdd2Level", "g_VDD2_LEVEL_dbl",
-       "常量名 'g_Vdd2Level' 应使用全大写和下划线格式，建议改为：'g_VDD2_LEVEL_dbl'"},
-      {S::GLOBAL, T::LONG, true, "g_MAX_lng", "g_MAX_LNG_alng",
-       "常量名 'g_MAX_lng' 应使用全大写和下划线格式，建议改为：'g_MAX_LNG_alng'"},
-      {S::GLOBAL, T::LONG, false, "g_Straße", "g_STRASSE_lng", // full upper-case mapping
-       "常量名 'g_Straße' 应使用全大写和下划线格式，建议改为：'g_STRASSE_lng'"},
-      {S::GLOBAL, T::LONG, false, "g_12_lng", "g_12_lng", // no letter: not upper snake
-       "常量名 'g_12_lng' 应使用下划线全大写格式，建议改为：'g_12_lng'"},
-      {S::LOCAL, T::INTEGER, false, "PinCount", "i_PIN_COUNT_int",
-       "常量名 'PinCount' 应使用下划线全大写格式，建议改为：'i_PIN_COUNT_int'"},
-    },
-    true);
+      {
+          {S::GLOBAL, T::LONG, false, "g_MAX_COUNT_lng", "g_MAX_COUNT_lng", k_accepted},
+          {S::MODULE_PRIVATE, T::PINLIST, false, "m_PIN_NAMES", "m_PIN_NAMES", k_accepted},
+          {S::LOCAL, T::INTEGER, false, "i_PIN_COUNT_int", "i_PIN_COUNT_int", k_accepted},
+          {S::LOCAL, T::LONG, false, "i", "i_I_lng", // reserved names follow the constant rule
+           "常量名 'i' 应使用下划线全大写格式，建议改为：'i_I_lng'"},
+          {S::GLOBAL, T::LONG, false, "g_MaxCount_lng", "g_MAX_COUNT_lng",
+           "常量名 'g_MaxCount_lng' 应使用下划线全大写格式，建议改为：'g_MAX_COUNT_lng'"},
+          {S::GLOBAL, T::LONG, false, "g_MaxCount", "g_MAXCOUNT_lng",
+           "常量名 'g_MaxCount' 应使用全大写和下划线格式，建议改为：'g_MAXCOUNT_lng'"},
+          {S::GLOBAL, T::DOUBLE, false, "g_Vdd2Level", "g_VDD2_LEVEL_dbl",
+           "常量名 'g_Vdd2Level' 应使用全大写和下划线格式，建议改为：'g_VDD2_LEVEL_dbl'"},
+          {S::GLOBAL, T::LONG, true, "g_MAX_lng", "g_MAX_LNG_alng",
+           "常量名 'g_MAX_lng' 应使用全大写和下划线格式，建议改为：'g_MAX_LNG_alng'"},
+          {S::GLOBAL, T::LONG, false, "g_Straße", "g_STRASSE_lng", // full upper-case mapping
+           "常量名 'g_Straße' 应使用全大写和下划线格式，建议改为：'g_STRASSE_lng'"},
+          {S::GLOBAL, T::LONG, false, "g_12_lng", "g_12_lng", // no letter: not upper snake
+           "常量名 'g_12_lng' 应使用下划线全大写格式，建议改为：'g_12_lng'"},
+          {S::LOCAL, T::INTEGER, false, "PinCount", "i_PIN_COUNT_int",
+           "常量名 'PinCount' 应使用下划线全大写格式，建议改为：'i_PIN_COUNT_int'"},
+      },
+      true);
 }
 
 TEST(VBTNamingRules, ParameterRule)
@@ -192,19 +217,22 @@ TEST(VBTNamingRules, ParameterRule)
     const char* issue;
   };
   const std::vector<Case> cases = {
-    {FunctionType::VBT, "ByVal", "in_data", "Data", "VBT函数参数 'in_data' 不应有前缀，应为PascalCase格式：'Data'"},
-    {FunctionType::VBT, "", "pinName", "Pinname", "VBT函数参数 'pinName' 应为PascalCase格式：'Pinname'"},
-    {FunctionType::VBT, "", "In_Data", "In_Data", k_accepted},
-    {FunctionType::DSP, "", "in_Data", "in_Data", "DSP/非VBT函数参数 'in_Data' 必须指定ByVal或ByRef"},
-    {FunctionType::DSP, "ByVal", "in_Data", "in_Data", k_accepted},
-    {FunctionType::OTHER, "ByRef", "data", "in_Data",
-     "DSP/非VBT函数参数 'data' 应有in_/out_/inout_前缀，建议：'in_Data'"},
-    {FunctionType::DSP, "ByVal", "In_Data", "in_InData",
-     "DSP/非VBT函数参数 'In_Data' 应有in_/out_/inout_前缀，建议：'in_InData'"},
-    {FunctionType::DSP, "ByRef", "out_result_value", "out_ResultValue",
-     "DSP/非VBT函数参数 'out_result_value' 的基础名称应为PascalCase格式：'out_ResultValue'"},
-    {FunctionType::OTHER, "byref", "inout_Buf", "inout_Buf", k_accepted},
-    {FunctionType::IP, "", "x", "x", k_accepted},
+      {FunctionType::VBT, "ByVal", "in_data", "Data",
+       "VBT函数参数 'in_data' 不应有前缀，应为PascalCase格式：'Data'"},
+      {FunctionType::VBT, "", "pinName", "Pinname",
+       "VBT函数参数 'pinName' 应为PascalCase格式：'Pinname'"},
+      {FunctionType::VBT, "", "In_Data", "In_Data", k_accepted},
+      {FunctionType::DSP, "", "in_Data", "in_Data",
+       "DSP/非VBT函数参数 'in_Data' 必须指定ByVal或ByRef"},
+      {FunctionType::DSP, "ByVal", "in_Data", "in_Data", k_accepted},
+      {FunctionType::OTHER, "ByRef", "data", "in_Data",
+       "DSP/非VBT函数参数 'data' 应有in_/out_/inout_前缀，建议：'in_Data'"},
+      {FunctionType::DSP, "ByVal", "In_Data", "in_InData",
+       "DSP/非VBT函数参数 'In_Data' 应有in_/out_/inout_前缀，建议：'in_InData'"},
+      {FunctionType::DSP, "ByRef", "out_result_value", "out_ResultValue",
+       "DSP/非VBT函数参数 'out_result_value' 的基础名称应为PascalCase格式：'out_ResultValue'"},
+      {FunctionType::OTHER, "byref", "inout_Buf", "inout_Buf", k_accepted},
+      {FunctionType::IP, "", "x", "x", k_accepted},
   };
   for (const Case& c : cases) {
     const NameCheck got = R::check_function_parameter(c.name, "Long", c.keyword, c.kind);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -7,15 +9,12 @@
 #include <sstream>
 #include <string>
 
-#include <gtest/gtest.h>
-
 #include "tarnwick/brimsel/parser.hpp"
 
 namespace tarnwick::brimsel::testing {
 
 // Runs `body` and returns what it wrote to std::cout.
-template <class Body>
-std::string captured(Body body)
+template <class Body> std::string captured(Body body)
 {
   std::ostringstream out;
   std::streambuf* old = std::cout.rdbuf(out.rdbuf());

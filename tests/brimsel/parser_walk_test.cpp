@@ -1,6 +1,5 @@
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <sys/stat.h>
 
 #include "parser_test_util.hpp"
 
@@ -25,16 +24,17 @@ TEST(VBAParserLineTests, HeadersAndDeclarations)
                           "friend sub X", "Function = 5"}) {
     EXPECT_TRUE(VBAParser::is_function_definition(yes)) << yes;
   }
-  for (const char* no : {"Static Sub Run()", "Public Static Function F()", "Property Get Value()",
-                         "Private Declare Function X Lib \"k\" () As Long", "Sub", "Public Sub",
-                         "' Sub A()"}) {
+  for (const char* no :
+       {"Static Sub Run()", "Public Static Function F()", "Property Get Value()",
+        "Private Declare Function X Lib \"k\" () As Long", "Sub", "Public Sub", "' Sub A()"}) {
     EXPECT_FALSE(VBAParser::is_function_definition(no)) << no;
   }
   for (const char* yes : {"Dim x", "GLOBAL g As Long", "Public Static Function F() As Long",
                           "Public Type T", "Const A = 5", "Dim x As Long ' note"}) {
     EXPECT_TRUE(VBAParser::is_variable_declaration(yes)) << yes;
   }
-  for (const char* no : {"Public Function F() As Long", "Dimension = 1", "' Dim x As Long", "Dim"}) {
+  for (const char* no :
+       {"Public Function F() As Long", "Dimension = 1", "' Dim x As Long", "Dim"}) {
     EXPECT_FALSE(VBAParser::is_variable_declaration(no)) << no;
   }
 }
@@ -42,15 +42,15 @@ TEST(VBAParserLineTests, HeadersAndDeclarations)
 TEST(VBAParserLineTests, TrailingCommentEndsOutsideStringLiterals)
 {
   EXPECT_EQ(strip_trailing_comment("Dim nCount As Long ' loop counter"), "Dim nCount As Long");
-  EXPECT_EQ(strip_trailing_comment(R"(Const A As String = "it's" ' x)"), R"(Const A As String = "it's")");
+  EXPECT_EQ(strip_trailing_comment(R"(Const A As String = "it's" ' x)"),
+            R"(Const A As String = "it's")");
   EXPECT_EQ(strip_trailing_comment(R"(Const Q As String = "say ""hi'"" now")"),
             R"(Const Q As String = "say ""hi'"" now")");
   EXPECT_EQ(strip_trailing_comment("Dim x As Long"), "Dim x As Long");
 }
 
 class VBAParserFiles : public TempDirTest
-{
-};
+{};
 
 TEST_F(VBAParserFiles, WalkFindsBasFilesFolderFilesFirstDepthFirst)
 {
@@ -71,10 +71,10 @@ TEST_F(VBAParserFiles, WalkFindsBasFilesFolderFilesFirstDepthFirst)
   const std::string out = captured([&] { parser.parse_files(m_dir + "/"); });
   const std::string root = m_dir + "/";
   EXPECT_NE(out.find("找到 8 个 .bas 文件\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("解析文件 " + root + "pipe.bas 时出错: Not a regular file: '" + root +
-                     "pipe.bas'\n"),
+  EXPECT_NE(out.find("解析文件 " + root + "pipe.bas 时出错: Not a regular file: '" + root
+                     + "pipe.bas'\n"),
             std::string::npos)
-    << out;
+      << out;
 
   const auto order = keys_of(parser.files);
   ASSERT_EQ(order.size(), 7u);
@@ -99,12 +99,15 @@ TEST_F(VBAParserFiles, MissingFolderCountsNothing)
 
 TEST_F(VBAParserFiles, DecodingDropsInvalidBytesAndUnifiesLineEnds)
 {
-  write("m.bas", "\xEF\xBB\xBF" "Dim a As Long\r\nx\xFF\xE4\xB8" "A = 1\rDim b As Long\n\nDim c As Long");
+  write("m.bas", "\xEF\xBB\xBF"
+                 "Dim a As Long\r\nx\xFF\xE4\xB8"
+                 "A = 1\rDim b As Long\n\nDim c As Long");
   VBAParser parser;
   parse(parser);
   const SourceLines& lines = parser.files.begin()->second;
-  EXPECT_EQ(lines, (SourceLines{"\xEF\xBB\xBF" "Dim a As Long\n", "xA = 1\n", "Dim b As Long\n", "\n",
-                                "Dim c As Long"}));
+  EXPECT_EQ(lines, (SourceLines{"\xEF\xBB\xBF"
+                                "Dim a As Long\n",
+                                "xA = 1\n", "Dim b As Long\n", "\n", "Dim c As Long"}));
   // The byte-order mark hides the first declaration.
   const VariableList& declared = parser.module_variables.begin()->second;
   ASSERT_EQ(declared.size(), 2u);
@@ -131,7 +134,8 @@ TEST_F(VBAParserFiles, LineWalkOpensAndClosesProcedures)
   }
   text.pop_back();
   write("w.bas", text);
-  write("two.bas", "Sub Init()\nDim a As Long\nSub Other()\nSub Init()\nEnd Functions\nDim b As Long\n");
+  write("two.bas",
+        "Sub Init()\nDim a As Long\nSub Other()\nSub Init()\nEnd Functions\nDim b As Long\n");
 
   VBAParser parser;
   const std::string out = parse(parser);

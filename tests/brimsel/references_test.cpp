@@ -4,8 +4,7 @@ namespace tarnwick::brimsel {
 namespace {
 
 class VBAParserReferences : public testing::TempDirTest
-{
-};
+{};
 
 // "line[@function]" of every reference of `name`.
 std::vector<std::string> where(const VBAParser& parser, const std::string& name)
@@ -20,24 +19,24 @@ std::vector<std::string> where(const VBAParser& parser, const std::string& name)
 
 TEST_F(VBAParserReferences, WordsCaseKeywordsProceduresCommentsAndStrings)
 {
-  write("a.bas", "Dim total As Long\n"                 // 1: declaration, not scanned
-                 "Dim Error As Long, error As Long\n"  // 2
+  write("a.bas", "Dim total As Long\n"                // 1: declaration, not scanned
+                 "Dim Error As Long, error As Long\n" // 2
                  "Dim Work As Long, x1 As Long, x As Long, 计数 As Long\n"
-                 "Sub Work(total As Long)\n"           // 4: header, not scanned
-                 "    total = total + 1\n"             // 5: two references
-                 "    Total = 1: Work\n"               // 6: other case, procedure name
-                 "    ' total is reset\n"              // 7: comments count
+                 "Sub Work(total As Long)\n" // 4: header, not scanned
+                 "    total = total + 1\n"   // 5: two references
+                 "    Total = 1: Work\n"     // 6: other case, procedure name
+                 "    ' total is reset\n"    // 7: comments count
                  "    s = \"total\" & 计total & total计 & total_2\n" // 8: string counts
-                 "    On Error GoTo 0: error = 1\n"    // 9: keyword Error, variable error
-                 "    y = 1x + x1 + 计数\n"            // 10
+                 "    On Error GoTo 0: error = 1\n" // 9: keyword Error, variable error
+                 "    y = 1x + x1 + 计数\n"         // 10
                  "End Sub\n"
-                 "total = 2\n");                       // 12: outside any procedure
+                 "total = 2\n"); // 12: outside any procedure
   write("sub/b.bas", "Sub Other()\nx = x\nEnd Sub\n");
   VBAParser parser;
   const std::string out = parse(parser);
   EXPECT_NE(out.find("正在收集变量引用信息...\n收集到 4 个变量的引用信息\n解析完成："),
             std::string::npos)
-    << out;
+      << out;
 
   EXPECT_EQ(where(parser, "total"),
             (std::vector<std::string>{"5@Work", "5@Work", "7@Work", "8@Work", "12"}));
@@ -96,9 +95,9 @@ TEST_F(VBAParserReferences, AllIssuesHoldsTheParsersOwnRecordsInTableOrder)
 {
   VBAParser empty;
   const AllIssues none = empty.get_all_variable_issues();
-  EXPECT_TRUE(none.global_variables.empty() && none.module_variables.empty() &&
-              none.local_variables.empty() && none.type_definitions.empty() &&
-              none.enum_definitions.empty());
+  EXPECT_TRUE(none.global_variables.empty() && none.module_variables.empty()
+              && none.local_variables.empty() && none.type_definitions.empty()
+              && none.enum_definitions.empty());
 
   write("m.bas", "Public g_Ok_lng As Long, bad As Long\n"
                  "Private m_Ok_lng As Long, worse As Long\n"
