@@ -1,0 +1,327 @@
+// The brimsel program end to end: a dry run, the report confirmed by a script as a person would
+// edit it in a spreadsheet program, then refactor mode applying what was confirmed.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "../parvine/support.hpp"
+
+namespace tarnwick::brimsel {
+namespace {
+
+namespace fs = std::filesystem;
+using parvine::test::read_file;
+using parvine::test::TempDir;
+
+const fs::path k_data = fs::path(TARNWICK_TEST_DATA_DIR) / "refactor" / "e2e";
+
+std::string quoted(const std::string& text)
+{
+  std::string result = "'";
+  for (const char c : text) {
+    result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  }
+  return result + "'";
+}
+
+struct Outcome
+{
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the built program with `args` in `cwd` (the test's own when empty). `input` is what
+// standard input holds; without it standard input is closed.
+Outcome run_brimsel(const std::vector<std::string>& args, const std::optional<std::string>& input,
+                    const fs::path& cwd = {})
+{
+  TempDir io;
+  std::string command;
+  if (!cwd.empty()) {
+    command = "cd " + quoted(cwd) + " && ";
+  }
+  command += quoted((fs::path(TARNWICK_BUILD_DIR) / "bin" / "brimsel").string());
+  for (const auto& arg : args) {
+    command += " " + quoted(arg);
+  }
+  if (input) {
+    parvine::test::write_file(io.path() / "in", *input);
+    command += " < " + quoted(io.path() / "in");
+  } else {
+    command += " 0<&-";
+  }
+  command += " > " + quoted(io.path() / "out") + " 2> " + quoted(io.path() / "err");
+  const int status = std::system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(io.path() / "out"),
+          read_file(io.path() / "err")};
+}
+
+// Every file below `folder` by its path relative to it, with its bytes.
+std::map<std::string, std::string> snapshot(const fs::path& folder)
+{
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.is_regular_file()) {
+      files[fs::relative(entry.path(), folder).string()] = read_file(entry.path());
+    }
+  }
+  return files;
+}
+
+// The one file directly in `folder` whose name starts with `prefix`.
+std::string only_file(const fs::path& folder, const std::string& prefix)
+{
+  std::vector<std::string> found;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().filename().string().starts_with(prefix)) {
+      found.push_back(entry.path().filename().string());
+    }
+  }
+  EXPECT_EQ(found.size(), 1U) << prefix;
+  return found.empty() ? std::string() : found[0];
+}
+
+// The confirmations a person adds: a boolean TRUE, a number 1 and a boolean TRUE confirm; the
+// text "TRUE", a boolean FALSE and an empty cell do not. On "Global Variables" the column is
+// inserted in front of the others, elsewhere it is appended.
+const std::string k_edits =
+    R"({"Global Variables": {"column": 1, "rows": {"counter": true, "limit": "TRUE"}},)"
+    R"( "Module Variables": {"column": null, "rows": {"total": 1, "spare": false}},)"
+    R"( "Local Variables": {"column": null, "rows": {"result": true}}})";
+
+// The module tree copied to `parent`/vbt, dry-run from `parent` as `folder_arg`, and its report
+// confirmed; returns the report's path as the dry run printed it.
+std::string prepare(const fs::path& parent, const std::string& folder_arg)
+{
+  fs::copy(k_data / "vbt", parent / "vbt", fs::copy_options::recursive);
+  const Outcome dry_run = run_brimsel({folder_arg}, "", parent);
+  EXPECT_EQ(dry_run.status, 0) << dry_run.out << dry_run.err;
+  const std::string report = folder_arg + "/" + only_file(parent / "vbt", "Brimsel_Report_");
+  EXPECT_NE(dry_run.out.find("\n✓ Dry-run报告已生成: " + report + "\n"), std::string::npos)
+      << dry_run.out;
+  const std::string edit = "/usr/bin/python3 " + quoted(k_data / "confirm_rows.py") + " "
+                           + quoted(parent / report) + " " + quoted(k_edits);
+  EXPECT_EQ(std::system(edit.c_str()), 0);
+  return report;
+}
+
+// A workbook's cells as openpyxl reads them: sheet title -> reference -> "type:value".
+using Cells = std::map<std::string, std::map<std::string, std::string>>;
+
+Cells read_with_openpyxl(const fs::path& path, std::vector<std::string>& order, bool& widths)
+{
+  TempDir io;
+  const fs::path script = fs::path(TARNWICK_SOURCE_DIR) / "tests" / "parvine" / "dump_workbook.py";
+  const std::string command = "/usr/bin/python3 " + quoted(script) + " " + quoted(path) + " > "
+                              + quoted(io.path() / "dump");
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  Cells cells;
+  std::istringstream dump(read_file(io.path() / "dump"));
+  for (std::string line; std::getline(dump, line);) {
+    std::vector<std::string> fields;
+    std::istringstream row(line);
+    for (std::string field; std::getline(row, field, '\t');) {
+      fields.push_back(field);
+    }
+    if (fields[0] == "sheet") {
+      order.push_back(fields[1]);
+      cells[fields[1]];
+    } else if (fields[0] == "width") {
+      widths = true;
+    } else {
+      cells[order.back()][fields[1]] = fields[2] + ":" + fields[3];
+    }
+  }
+  return cells;
+}
+
+const std::string k_prompt = "\n是否继续自动重构？(y/N): ";
+
+TEST(BrimselEndToEnd, ConfirmedRowsAreRenamedWithByteExactBackupsAndListedInTheRefactorReport)
+{
+  TempDir dir;
+  const std::string folder = (dir.path() / "vbt").string();
+  const std::string report = prepare(dir.path(), folder);
+  const auto before = snapshot(folder);
+
+  const Outcome run = run_brimsel({folder, "refactor", report}, "y\n");
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(run.err, "");
+
+  // Sources: declaration and references renamed where a row was confirmed, nothing else. The
+  // global is renamed only in the file that declares it; Globals.bas keeps its CR LF.
+  const std::string globals = folder + "/Globals.bas";
+  const std::string flow = folder + "/模块/Flow.bas";
+  EXPECT_EQ(read_file(globals), read_file(k_data / "expected" / "Globals.bas"));
+  EXPECT_EQ(read_file(flow), read_file(k_data / "expected" / "Flow.bas"));
+
+  // One backup per rewritten file, a byte-exact copy of the original; the refactor report;
+  // nothing else new (no temporary file left behind).
+  const std::string globals_backup = only_file(folder, "Globals.bas.backup_");
+  const std::string flow_backup = only_file(folder + "/模块", "Flow.bas.backup_");
+  const std::string refactor_report = only_file(folder, "VBT_Refactor_Report_");
+  const std::regex stamped(R"(.*_\d{8}_\d{6}(\.xlsx)?)");
+  for (const auto& name : {globals_backup, flow_backup, refactor_report}) {
+    EXPECT_TRUE(std::regex_match(name, stamped)) << name;
+  }
+  auto expected = before;
+  expected["Globals.bas"] = read_file(k_data / "expected" / "Globals.bas");
+  expected["模块/Flow.bas"] = read_file(k_data / "expected" / "Flow.bas");
+  expected[globals_backup] = before.at("Globals.bas");
+  expected["模块/" + flow_backup] = before.at("模块/Flow.bas");
+  auto after = snapshot(folder);
+  EXPECT_EQ(after.erase(refactor_report), 1U);
+  EXPECT_EQ(after, expected);
+
+  const std::string report_path = folder + "/" + refactor_report;
+  EXPECT_TRUE(run.out.starts_with("开始处理目录: " + folder + "\n模式: refactor\n")) << run.out;
+  const std::vector<std::string> tail{
+      "发现 2 个全局变量",
+      "发现 2 个函数",
+      "发现 0 个Type定义",
+      "发现 0 个Enum定义",
+      "使用已有报告: " + report,
+      k_prompt + "正在读取Excel报告: " + report,
+      "从Excel中读取到 3 个确认的修改:",
+      "  - 全局变量: counter -> g_Counter_lng",
+      "  - 模块变量: total -> m_Total_lng",
+      "  - 局部变量: result -> Result_dbl",
+      "已备份文件: " + folder + "/" + globals_backup,
+      "已修改文件: " + globals,
+      "  - 更新了 1 个变量名的所有引用",
+      "已备份文件: " + folder + "/模块/" + flow_backup,
+      "已修改文件: " + flow,
+      "  - 更新了 2 个变量名的所有引用",
+      "重构应用成功！",
+      "正在生成重构报告: " + report_path,
+      "重构报告已生成: " + report_path,
+      "✓ 重构报告已生成: " + report_path,
+  };
+  std::string expected_tail;
+  for (const auto& line : tail) {
+    expected_tail += line + "\n";
+  }
+  EXPECT_TRUE(run.out.ends_with(expected_tail)) << run.out;
+
+  // The refactor report lists exactly the three confirmed renames.
+  std::vector<std::string> order;
+  bool widths = false;
+  Cells cells = read_with_openpyxl(report_path, order, widths);
+  EXPECT_EQ(order, (std::vector<std::string>{"Refactor Changes", "Refactor Summary"}));
+  EXPECT_FALSE(widths);
+  const std::regex timestamp(R"(s:\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})");
+  for (const auto& ref : {"G2", "G3", "G4"}) {
+    EXPECT_TRUE(std::regex_match(cells["Refactor Changes"][ref], timestamp)) << ref;
+    cells["Refactor Changes"].erase(ref);
+  }
+  const std::map<std::string, std::string> changes{
+      {"A1", "s:修改类型"},
+      {"B1", "s:文件路径"},
+      {"C1", "s:行号"},
+      {"D1", "s:原名称"},
+      {"E1", "s:新名称"},
+      {"F1", "s:修改描述"},
+      {"G1", "s:修改时间"},
+      {"A2", "s:global_variable"},
+      {"B2", "s:" + globals},
+      {"C2", "n:4"},
+      {"D2", "s:counter"},
+      {"E2", "s:g_Counter_lng"},
+      {"F2", "s:全局变量 'counter' 重命名为 'g_Counter_lng'"},
+      {"A3", "s:module_variable"},
+      {"B3", "s:" + flow},
+      {"C3", "n:4"},
+      {"D3", "s:total"},
+      {"E3", "s:m_Total_lng"},
+      {"F3", "s:模块变量 'total' 重命名为 'm_Total_lng'"},
+      {"A4", "s:local_variable"},
+      {"B4", "s:" + flow},
+      {"C4", "n:8"},
+      {"D4", "s:result"},
+      {"E4", "s:Result_dbl"},
+      {"F4", "s:局部变量 'result' 在函数 'Measure_VBT' 中重命名为 'Result_dbl'"},
+  };
+  EXPECT_EQ(cells["Refactor Changes"], changes);
+  const std::map<std::string, std::string> summary{
+      {"A1", "s:修改类型"},
+      {"B1", "s:修改数量"},
+      {"A2", "s:global_variable"},
+      {"B2", "n:1"},
+      {"A3", "s:module_variable"},
+      {"B3", "n:1"},
+      {"A4", "s:local_variable"},
+      {"B4", "n:1"},
+      {"A5", "s:总计"},
+      {"B5", "n:3"},
+  };
+  EXPECT_EQ(cells["Refactor Summary"], summary);
+}
+
+TEST(BrimselEndToEnd, DeclinedOrUnansweredPromptChangesNothing)
+{
+  TempDir dir;
+  const std::string folder = (dir.path() / "vbt").string();
+  const std::string report = prepare(dir.path(), folder);
+  const auto before = snapshot(folder);
+  const std::string asked = "使用已有报告: " + report + "\n" + k_prompt;
+
+  const Outcome cancelled = run_brimsel({folder, "refactor", report}, "n\n");
+  EXPECT_EQ(cancelled.status, 0);
+  EXPECT_TRUE(cancelled.out.ends_with(asked + "重构已取消\n")) << cancelled.out;
+
+  // End of input and a closed standard input: the error line of the report handler, status 0.
+  for (const auto& input : {std::optional<std::string>(""), std::optional<std::string>()}) {
+    const Outcome ended = run_brimsel({folder, "refactor", report}, input);
+    EXPECT_EQ(ended.status, 0) << ended.err;
+    const std::size_t at = ended.out.rfind(asked);
+    ASSERT_NE(at, std::string::npos) << ended.out;
+    const std::string rest = ended.out.substr(at + asked.size());
+    EXPECT_TRUE(rest.starts_with("生成报告时出错: ")) << rest;
+    EXPECT_EQ(rest.find('\n'), rest.size() - 1) << rest;
+  }
+  // No source rewritten, no backup, no refactor report.
+  EXPECT_EQ(snapshot(folder), before);
+}
+
+TEST(BrimselEndToEnd, ReportOfTheDotSlashFolderAppliesToThePlainFolder)
+{
+  TempDir dir;
+  const std::string report = prepare(dir.path(), "./vbt");
+  const Outcome run = run_brimsel({"vbt", "refactor", report}, "y\n", dir.path());
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+
+  // The report's "./vbt/..." paths name the files this parse read as "vbt/...".
+  EXPECT_EQ(run.out.find("跳过未解析的文件"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\n已修改文件: vbt/Globals.bas\n  - 更新了 1 个变量名的所有引用\n"
+                         "已备份文件: vbt/模块/Flow.bas.backup_"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("\n重构应用成功！\n正在生成重构报告: vbt/VBT_Refactor_Report_"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(read_file(dir.path() / "vbt" / "Globals.bas"),
+            read_file(k_data / "expected" / "Globals.bas"));
+  EXPECT_EQ(read_file(dir.path() / "vbt" / "模块" / "Flow.bas"),
+            read_file(k_data / "expected" / "Flow.bas"));
+
+  // The refactor report keeps the paths as the report gave them.
+  std::vector<std::string> order;
+  bool widths = false;
+  Cells cells = read_with_openpyxl(
+      dir.path() / "vbt" / only_file(dir.path() / "vbt", "VBT_Refactor_Report_"), order, widths);
+  EXPECT_EQ(cells["Refactor Changes"]["B2"], "s:./vbt/Globals.bas");
+  EXPECT_EQ(cells["Refactor Changes"]["B4"], "s:./vbt/模块/Flow.bas");
+  EXPECT_EQ(cells["Refactor Summary"]["B5"], "n:3");
+}
+
+} // namespace
+} // namespace tarnwick::brimsel
