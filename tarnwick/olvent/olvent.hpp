@@ -53,6 +53,10 @@ struct TARNWICK_OLVENT_EXPORT LastFlowInfo
 
 class OlventAccess;
 
+namespace columns {
+struct Cache;
+}
+
 // The device check engine. The host constructs it with a temporary folder, loads a device with
 // `read_device`, shows the jobs of `get_job_list` and calls `run` with the jobs to check. The
 // engine state is public: every stage of a run reads and writes it by these names.
@@ -252,6 +256,8 @@ private:
   std::string m_temp_directory; // the constructor's temporary folder
   bool m_loaded = false;        // read_device has been called before
   Clock m_clock;
+  // Sheets and values the power-pin and pattern columns computed before (made on first use).
+  std::shared_ptr<columns::Cache> m_column_cache;
 };
 
 } // namespace tarnwick::olvent
