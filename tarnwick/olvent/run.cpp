@@ -1,0 +1,133 @@
+// The run driver: the check workbook of the selected jobs and, when enabled, the VBT check.
+
+#include <cstdlib>
+#include <cxxabi.h>
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+#include "tarnwick/brimsel/parser.hpp"
+#include "tarnwick/brimsel/report_loader.hpp"
+#include "tarnwick/olvent/olvent.hpp"
+#include "tarnwick/text/error.hpp"
+#include "tarnwick/text/number.hpp"
+#include "tarnwick/text/unicode.hpp"
+
+namespace tarnwick::olvent {
+
+namespace {
+
+const char* const k_end_line = "===============================END===============================";
+
+// The readable name of the dynamic type of `error`.
+std::string type_name(const std::exception& error)
+{
+  const char* mangled = typeid(error).name();
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> name(
+      abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
+  return status == 0 && name ? name.get() : mangled;
+}
+
+std::string count_text(std::size_t count)
+{
+  return text::format_int(static_cast<std::int64_t>(count));
+}
+
+} // namespace
+
+std::vector<std::string> Olvent::run(const std::vector<std::string>& job_name_set,
+                                     const std::string& work_dir)
+{
+  std::vector<std::string> result;
+  const std::string path = check_workbook_path(work_dir);
+  std::unique_ptr<xlsx::Workbook> workbook = create_check_workbook(path);
+  // The job sheets go with the workbook at the end of the run; no pointer to one may stay.
+  struct SheetGuard
+  {
+    xlsx::Worksheet*& sheet;
+    ~SheetGuard() { sheet = nullptr; }
+  } sheet_guard{work_sheet};
+  update_progressbar(0);
+
+  // What the run was doing, for the trace of a failure.
+  std::string stage = "starting the job sheets";
+  bool close_failed = false;
+  try {
+    const std::string* last_job = nullptr;
+    for (const auto& job_name : job_name_set) {
+      stage = "checking the job " + job_name;
+      add_job_sheet(*workbook, job_name);
+      run_each_flow(job_name);
+      excel_file_optimise(*work_sheet);
+      last_job = &job_name;
+    }
+
+    stage = "writing the pattern map sheet";
+    if (last_job == nullptr)
+      throw Error("No job selected: the pattern map sheet is named after the last job checked");
+    xlsx::Worksheet& pattern_map =
+        workbook->add_worksheet("PatTsetMap_" + text::truncate(*last_job, 20));
+    write_pat_tset_map(pat2inst_dict, tset_dict, pattern_map);
+
+    stage = "writing the sheet SortBinDescrp";
+    write_bin_descrp(workbook->add_worksheet("SortBinDescrp"));
+    stage = "writing the sheet InstParametersCheck";
+    write_inst_para(workbook->add_worksheet("InstParametersCheck"));
+    stage = "adding the VBA project";
+    add_vba_project(*workbook);
+    stage = "writing the sheet PowerPinClampCheck";
+    write_power_pin_clamp(workbook->add_worksheet("PowerPinClampCheck"));
+
+    stage = "closing the check workbook " + path;
+    try {
+      workbook->close();
+    } catch (...) {
+      // The workbook is gone either way: the handler must not close it again.
+      close_failed = true;
+      throw;
+    }
+    result.push_back(path);
+    put_data_log("Output file path is: " + path);
+    put_data_log("Execution successful!!!");
+    put_data_log(k_end_line);
+
+    if (enable_brimsel) {
+      stage = "checking the VBT sources of " + device_directory;
+      update_progressbar(0);
+      put_data_log("开始处理目录中的BAS文件: " + device_directory);
+      brimsel::VBAParser parser;
+      parser.parse_files(device_directory);
+      put_data_log("解析完成！");
+      put_data_log("发现 " + count_text(parser.global_variables.size()) + " 个全局变量");
+      put_data_log("发现 " + count_text(parser.functions.size()) + " 个函数");
+      put_data_log("发现 " + count_text(parser.types.size()) + " 个Type定义");
+      put_data_log("发现 " + count_text(parser.enums.size()) + " 个Enum定义");
+
+      stage = "writing the VBT dry-run report";
+      const brimsel::ReportLibrary& reports = brimsel::ReportLibrary::load();
+      std::string report = reports.generate_dry_run_report(
+          [this](int value) { update_progressbar(value); }, parser, work_dir);
+      result.push_back(report);
+      update_progressbar(100);
+      put_data_log("\n✓ 检查报告已生成: " + report);
+      put_data_log(k_end_line);
+    }
+  } catch (const std::exception& error) {
+    put_data_log("An exception occurred!Please check!!!");
+    put_data_log(error.what());
+    std::cerr << "Traceback (olvent run): failed while " << stage << '\n'
+              << type_name(error) << ": " << error.what() << std::endl;
+    if (close_failed)
+      throw;
+    // Writes the sheets added so far; a failure to write reaches the caller.
+    if (!workbook->closed())
+      workbook->close();
+  }
+  return result;
+}
+
+} // namespace tarnwick::olvent

@@ -1,0 +1,265 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "run_device.hpp"
+
+namespace {
+
+using namespace tarnwick::olvent::test;
+using testing::ElementsAre;
+using testing::HasSubstr;
+
+const std::string k_end = "===============================END===============================";
+
+class FlowWalk : public EngineRun
+{
+protected:
+  // One job "J" on the flow table `flow` with the shared sheets below.
+  void one_job(const std::vector<Cells>& flow, const std::vector<Instance>& instances)
+  {
+    sheet("Job List",
+          job_list({{"J", "Test Instances", "Main Flow", "AC Specs", "DC Specs", "Pattern Sets"}}));
+    sheet("Main Flow", flow_table(flow));
+    sheet("Test Instances", test_instances(instances));
+    sheet("Pattern Sets", pattern_sets({{"ps_a", "a.PAT"}}));
+    sheet("DC Specs", spec_sheet("DCSpecSheet", "2.0", "Dc", {{{"vdd", "Typ", "1.2"}}}));
+    sheet("AC Specs", spec_sheet("ACSpecSheet", "2.0", "Ac", {{{"per", "Typ", "=10*ns"}}}));
+    sheet("Global Specs", global_specs({{"g_one", "1"}}));
+  }
+};
+
+TEST_F(FlowWalk, LaysOutOneSheetRowPerRecordWithTheFlowCells)
+{
+  one_job(
+      {flow_row("Test", "two_recs", "100", "1", "1", "Pass"),
+       flow_row("Test", "not_an_instance", "150", "5", "5", "None"),
+       flow_row("nop", "three_recs", "200", "2", "2", "Fail"),
+       flow_row("Test", "one_rec", "300", "", "", "None"),
+       flow_row("Use-Limit", "one_rec_lim", "301", "7", "8", ""),
+       flow_row("Test", "one_rec", "400", "9", "9", "")},
+      {{"two_recs"}, {"two_recs"}, {"three_recs"}, {"THREE_RECS"}, {"three_recs"}, {"one_rec"}});
+  load();
+  std::vector<std::string> paths = run({"J"});
+  ASSERT_EQ(paths.size(), 1u);
+
+  WorkbookDump dump = dump_workbook(paths[0], dir());
+  EXPECT_THAT(dump.sheet_cells("J"),
+              ElementsAre("A1=Opcode", "B1=Parameter", "C1=TestNumber", "D1=HardBinNumber",
+                          "E1=SortBinNumber", "F1=Result",                               //
+                          "A2=Test", "B2=TWO_RECS", "C2=100", "D2=1", "E2=1", "F2=Pass", //
+                          "A3=Test", "B3=TWO_RECS", "C3=100", "D3=1", "E3=1", "F3=Pass", //
+                          "A4=nop", "B4=THREE_RECS", "C4=200", "D4=2", "E4=2", "F4=Fail", "A5=nop",
+                          "B5=THREE_RECS", "C5=200", "D5=2", "E5=2", "F5=Fail", "A6=nop",
+                          "B6=THREE_RECS", "C6=200", "D6=2", "E6=2", "F6=Fail",
+                          // bins and test number lent by the Use-Limit row
+                          "A7=Test", "B7=ONE_REC", "C7=301", "D7=7", "E7=8", "F7=None", "A8=Test",
+                          "B8=ONE_REC", "C8=400", "D8=9", "E8=9", "F8="));
+  // Every value is a text cell; "None" and the empty result are yellow, a nop row is red.
+  EXPECT_EQ(dump.cell("J!C2"), (SeenCell{"s", "100", "-"}));
+  EXPECT_EQ(dump.cell("J!F2").fill, "-");
+  EXPECT_EQ(dump.cell("J!F7").fill, "F7D674");
+  EXPECT_EQ(dump.cell("J!F8"), (SeenCell{"n", "", "F7D674"}));
+  EXPECT_EQ(dump.cell("J!B5").fill, "FFC7CE");
+  EXPECT_EQ(dump.cell("J!F5").fill, "FFC7CE"); // "Fail" has no format of its own
+  // The records of one instance are grouped below the first; a nop row stays red.
+  EXPECT_EQ(dump.row("J!2"), "0 0 1 -");
+  EXPECT_EQ(dump.row("J!3"), "1 1 0 -");
+  EXPECT_EQ(dump.row("J!4"), "0 0 1 FFC7CE");
+  EXPECT_EQ(dump.row("J!5"), "1 1 0 FFC7CE");
+  EXPECT_EQ(dump.row("J!6"), "1 1 0 FFC7CE");
+  EXPECT_EQ(dump.row("J!7"), "0 0 0 -");
+  EXPECT_EQ(dump.widths["J!B"], "21");
+  EXPECT_EQ(dump.widths["J!C"], "16"); // columns C to F
+  EXPECT_EQ(dump.widths.count("J!A"), 0u);
+
+  // The sort bins of every flow row, instance or not, in flow order.
+  EXPECT_THAT(dump.sheet_cells("SortBinDescrp"),
+              ElementsAre("A1=1", "B1=TWO_RECS", "A2=5", "B2=NOT_AN_INSTANCE", "A3=2",
+                          "B3=THREE_RECS", "A4=8", "B4=ONE_REC", "A5=9", "B5=ONE_REC"));
+}
+
+TEST_F(FlowWalk, ReportsProgressAndLogsInOrder)
+{
+  one_job({flow_row("Test", "a", "1", "1", "1"), flow_row("Test", "b", "2", "1", "1"),
+           flow_row("Test", "c", "3", "1", "1"), flow_row("Test", "nothing", "4", "1", "1")},
+          {{"a"}, {"b"}, {"c"}});
+  load();
+  std::vector<std::string> paths = run({"J"});
+  ASSERT_EQ(paths.size(), 1u);
+  EXPECT_EQ(progress,
+            (std::vector<double>{0,    1,    2,    3,    4,    5,    6,    7,    8.0,  10.5,
+                                 13.0, 15.5, 19.0, 21.5, 24.0, 26.5, 47.5, 65.0, 82.5, 100.0}));
+  EXPECT_THAT(log,
+              ElementsAre("Parse Job: J", "Lomerick: Main Flow",
+                          "Info: cannot found NOTHING in Test Instance, please check.",
+                          "Info: cannot found NOTHING in Test Instance, please check.",
+                          "Output file path is: " + paths[0], "Execution successful!!!", k_end));
+  EXPECT_EQ(stdout_text, "Info: cannot found NOTHING in Test Instance, please check.\n"
+                         "Info: cannot found NOTHING in Test Instance, please check.\n");
+
+  // Three rows: the quotients are passed unrounded.
+  one_job({flow_row("Test", "a", "1", "1", "1"), flow_row("Test", "b", "2", "1", "1"),
+           flow_row("Test", "c", "3", "1", "1")},
+          {{"a"}});
+  load();
+  run({"J"});
+  EXPECT_THAT(progress, testing::Contains(11.333333333333334));
+  EXPECT_THAT(progress, testing::Contains(53.33333333333333));
+  EXPECT_THAT(progress, testing::Contains(76.66666666666666));
+}
+
+TEST_F(FlowWalk, FlowNamesAndPathsKeepTheirBlanks)
+{
+  // A device folder and a flow-table name with blanks; the flow sheet is read from its name
+  // with blanks although the walk hands it over with "%20".
+  device = make_dir("my device");
+  sheet("Job List",
+        job_list({{"J", "Test Instances", "Flow.Main Part", "AC Specs", "DC Specs", "Pattern Sets"},
+                  {"EMPTY", "Test Instances", "", "AC Specs", "DC Specs", ""}}));
+  sheet("Flow.Main Part", flow_table({flow_row("Test", "a", "1", "1", "1")}));
+  sheet("Test Instances", test_instances({{"a"}}));
+  sheet("Pattern Sets", pattern_sets({{"ps_a", "a.PAT"}}));
+  sheet("DC%20Specs", spec_sheet("DCSpecSheet", "2.0", "Dc", {}));
+  sheet("AC Specs", spec_sheet("ACSpecSheet", "2.0", "Ac", {}));
+  load();
+  std::vector<std::string> paths = run({"EMPTY", "J"});
+  ASSERT_EQ(paths.size(), 1u) << testing::PrintToString(log);
+
+  const std::string folder = device.string();
+  EXPECT_THAT(log_from("Parse Job: EMPTY", 3),
+              ElementsAre("Parse Job: EMPTY",
+                          "Lomerick: ", "Flow Table Path Cannot be Empty, Please Check!"));
+  EXPECT_THAT(log_from("Parse Job: J", 3),
+              ElementsAre("Parse Job: J", "Lomerick: Flow",
+                          "Warning: cannot read Global Specs, please check it!"));
+  // Spec sheets are read from the plain name when it exists, else from the escaped one;
+  // pattern sets always from the escaped one.
+  EXPECT_EQ(engine->last_flow_info.dc_spec_name, folder + "/DC%20Specs.txt");
+  EXPECT_EQ(engine->last_flow_info.ac_spec_name, folder + "/AC Specs.txt");
+  EXPECT_EQ(engine->last_flow_info.pattern_set_name, folder + "/Pattern%20Sets.txt");
+  EXPECT_FALSE(engine->last_flow_info.glob_spec_name.has_value());
+  // The job without a flow table reports progress 1 only and keeps an empty sheet.
+  EXPECT_EQ(progress[1], 1);
+  EXPECT_EQ(progress[2], 1);
+  WorkbookDump dump = dump_workbook(paths[0], dir());
+  EXPECT_TRUE(dump.sheet_cells("EMPTY").empty());
+  EXPECT_EQ(dump.text("J!B2"), "A");
+}
+
+TEST_F(FlowWalk, ReadsSharedSheetsOncePerLoadedDevice)
+{
+  sheet("Job List", job_list({{"A", "Inst A", "Flow A", "AC Specs", "DC Specs", "PS One"},
+                              {"B", "Inst B", "Flow B", "AC Specs", "DC Specs", "PS One,PS Two"},
+                              {"C", "Inst B", "Flow B", "AC Specs", "DC Specs", "PS Two,PS Two"}}));
+  sheet("Flow A", flow_table({flow_row("Test", "ia", "1", "1", "1")}));
+  sheet("Flow B", flow_table({flow_row("Test", "ib", "1", "1", "1")}));
+  sheet("Inst A", test_instances({{"ia", "", "", "", "", "", "", "Patterns", {"set_one"}}}));
+  sheet("Inst B",
+        test_instances({{"ib", "", "", "", "", "", "", "Patterns,More", {"set_one", "set_two"}}}));
+  sheet("PS One", pattern_sets({{"set_one", "one.PAT"}}));
+  sheet("PS Two", pattern_sets({{"set_two", "two.PAT"}}));
+  sheet("DC Specs", spec_sheet("DCSpecSheet", "2.0", "Dc", {}));
+  sheet("AC Specs", spec_sheet("ACSpecSheet", "2.1", "Ac", {}));
+  sheet("Global Specs", global_specs({{"g_one", "1"}}));
+  load();
+
+  ASSERT_EQ(run({"A"}).size(), 1u);
+  const auto* dc = engine->dc_spec_dict.get();
+  const auto* ac = engine->ac_spec_dict.get();
+  const auto* glob = engine->glob_spec_dict.get();
+  EXPECT_EQ(engine->spec_version, "2.1"); // the AC sheet is read after the DC sheet
+  EXPECT_EQ(engine->dc_spec_version, "2.0");
+  EXPECT_EQ(engine->ac_spec_version, "2.1");
+
+  // Job B skips "PS One", the sheet read last: its sets stay available next to those of
+  // "PS Two", so the instance resolves both.
+  progress.clear();
+  ASSERT_EQ(run({"B"}).size(), 1u);
+  EXPECT_EQ(engine->dc_spec_dict.get(), dc);
+  EXPECT_EQ(engine->ac_spec_dict.get(), ac);
+  EXPECT_EQ(engine->glob_spec_dict.get(), glob);
+  EXPECT_EQ(engine->test_instance_dict->at("IB").at(0).pattern, "one.PAT,two.PAT");
+  EXPECT_EQ(engine->last_flow_info.pattern_set_name, (device / "PS%20Two.txt").string());
+  EXPECT_EQ(progress, (std::vector<double>{0, 1, 2, 3, 4, 5, 6, 7, 8, 19, 100}));
+
+  // Every pattern-set sheet of job C is the one read last: the table stays as it was.
+  const auto* sets = engine->pattern_set_dict.get();
+  ASSERT_EQ(run({"C"}).size(), 1u);
+  EXPECT_EQ(engine->pattern_set_dict.get(), sets);
+  EXPECT_EQ(engine->test_instance_dict->at("IB").at(0).pattern, "one.PAT,two.PAT");
+
+  // A failed pattern-set sheet keeps the last path read, so the next job tries it again.
+  fs::remove(device / "PS One.txt");
+  ASSERT_EQ(run({"A"}).size(), 1u);
+  EXPECT_THAT(log, testing::Contains("Warning: cannot read PatternSet, please check it!"));
+  EXPECT_EQ(engine->last_flow_info.pattern_set_name, (device / "PS%20Two.txt").string());
+}
+
+TEST_F(FlowWalk, ReportsSheetsThatCannotBeReadAndGoesOn)
+{
+  one_job({flow_row("Test", "a", "1", "1", "1")}, {{"a"}});
+  sheet("Job List", job_list({{"J", "Missing Sheet,Test Instances", "Main Flow", "AC Specs",
+                               "DC Specs", "No Sets"}}));
+  fs::remove(device / "Global Specs.txt");
+  load();
+  std::vector<std::string> paths = run({"J"});
+  ASSERT_EQ(paths.size(), 1u);
+  const std::string missing = device.string() + "/Missing%20Sheet.txt";
+  EXPECT_THAT(log,
+              ElementsAre("Parse Job: J", "Lomerick: Main Flow",
+                          "Warning: cannot read PatternSet, please check it!",
+                          "Error: cannot read " + missing + ", please check it!",
+                          "Warning: cannot read Global Specs, please check it!",
+                          "Output file path is: " + paths[0], "Execution successful!!!", k_end));
+  EXPECT_THAT(stdout_text, HasSubstr("Missing Sheet.txt"));
+  EXPECT_EQ(dump_workbook(paths[0], dir()).text("J!B2"), "A"); // the second sheet was read
+}
+
+TEST_F(FlowWalk, AMissingSpecSheetEndsTheRunBeforeTheSheetIsWritten)
+{
+  one_job({flow_row("Test", "a", "1", "1", "1")}, {{"a"}});
+  fs::remove(device / "AC Specs.txt");
+  load();
+  EXPECT_TRUE(run({"J"}).empty());
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2], "An exception occurred!Please check!!!");
+  EXPECT_THAT(log.back(), HasSubstr("AC Specs.txt"));
+  // The handler still wrote the workbook: the job sheet without cells.
+  std::vector<fs::path> written(fs::directory_iterator(out), fs::directory_iterator{});
+  ASSERT_EQ(written.size(), 1u);
+  WorkbookDump dump = dump_workbook(written[0], dir());
+  EXPECT_EQ(dump.sheets, std::vector<std::string>{"J None None None False"});
+  EXPECT_TRUE(dump.sheet_cells("J").empty());
+}
+
+TEST_F(FlowWalk, APowerStepErrorIsLoggedForItsRowAndTheWalkGoesOn)
+{
+  // The pin-level sheet of "a" is missing; "b" has one power pin.
+  one_job({flow_row("Test", "a", "1", "1", "1", "None"), flow_row("Test", "b", "2", "2", "2")},
+          {{"a", "Dc", "nom", "", "", "", "No Levels"}, {"b", "Dc", "nom", "", "", "", "Levels"}});
+  sheet("Levels", pin_levels({{"VDD", "VMain", "=_vdd"}, {"VDD", "IFoldLevel", "=0.5"}}));
+  load();
+  std::vector<std::string> paths = run({"J"});
+  ASSERT_EQ(paths.size(), 1u);
+  const std::string printed = "{'Opcode': 'Test', 'Parameter': 'A', 'TestNumber': '1', "
+                              "'HardBin': '1', 'SortBin': '1', 'Result': 'None', "
+                              "'write_row_start': 0}";
+  std::vector<std::string> lines = log_from("Error found in power process:", 3);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_THAT(lines[1], HasSubstr("No Levels.txt"));
+  EXPECT_EQ(lines[2], "0 - " + printed);
+  EXPECT_EQ(stdout_text, "0 " + printed + "\n");
+  // Both rows report progress; the failed row keeps its flow cells.
+  EXPECT_EQ(std::vector<double>(progress.begin() + 10, progress.begin() + 12),
+            (std::vector<double>{19.0, 24.0}));
+  WorkbookDump dump = dump_workbook(paths[0], dir());
+  EXPECT_EQ(dump.text("J!B2"), "A");
+  EXPECT_EQ(dump.text("J!G1"), "VDD");
+  EXPECT_EQ(dump.text("J!G3"), "1.2");
+  EXPECT_EQ(engine->MAX_DSP_CNT, 1);
+}
+
+} // namespace
