@@ -335,6 +335,24 @@ TEST_F(EndToEnd, TheVbtCheckWritesTheReportBesideTheCheckWorkbook)
   EXPECT_TRUE(tarnwick::xlsx::Reader(reports[0]).has_sheet("Summary"));
 }
 
+TEST_F(EndToEnd, TheExampleDeviceChecksWithEveryOption)
+{
+  fs::path demo = make_dir("demo");
+  fs::copy(fs::path(TARNWICK_SOURCE_DIR) / "examples" / "demo-device", demo,
+           fs::copy_options::recursive);
+  Command result =
+      olvent({demo.string(), "--patterns", (demo / "Patterns").string(), "--power-order",
+              (demo / "Power Order.xlsx").string(), "--vbt-check", "-o", out.string()});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_THAT(result.out, testing::Not(HasSubstr("An exception occurred")));
+  EXPECT_THAT(result.out, testing::Not(HasSubstr("Error")));
+  EXPECT_THAT(result.out, HasSubstr("✓ 检查报告已生成: "));
+  tarnwick::xlsx::Reader reader(check_workbook());
+  EXPECT_EQ(reader.sheet_names(),
+            (std::vector<std::string>{"FT_ROOM", "FT_HOT", "CP1", "PatTsetMap_CP1", "SortBinDescrp",
+                                      "InstParametersCheck", "PowerPinClampCheck"}));
+}
+
 TEST_F(EndToEnd, AMissingOutputFolderFailsAfterTheHandlerLines)
 {
   Command result = olvent({device.string(), "-o", (dir() / "missing").string()});
