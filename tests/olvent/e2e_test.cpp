@@ -125,6 +125,7 @@ TEST_F(EndToEnd, TwoJobsFromTheCommandLine)
               ElementsAre("A1=2", "B1=CONT_HOT", "A2=3", "B2=FUNC_HOT"));
   EXPECT_THAT(dump.conditional, testing::Contains("SortBinDescrp!A1:A2 duplicateValues FFC7CE"));
   EXPECT_EQ(dump.text("InstParametersCheck!B2"), "CONT_HOT");
+  EXPECT_EQ(dump.cell("InstParametersCheck!M2"), (SeenCell{"s", "=_i_cont", "-"})); // no formula
   EXPECT_EQ(dump.text("InstParametersCheck!B3"), "FUNC_HOT");
   EXPECT_EQ(dump.cell("InstParametersCheck!B4").kind, "");
   EXPECT_THAT(dump.conditional,
@@ -333,6 +334,27 @@ TEST_F(EndToEnd, TheVbtCheckWritesTheReportBesideTheCheckWorkbook)
   EXPECT_THAT(result.out, testing::EndsWith("\n\n✓ 检查报告已生成: " + reports[0].string() + "\n"
                                             + k_end + "\n"));
   EXPECT_TRUE(tarnwick::xlsx::Reader(reports[0]).has_sheet("Summary"));
+}
+
+TEST_F(EndToEnd, AReportLibraryThatCannotBeOpenedEndsTheVbtStage)
+{
+  // The build's libraries without the report library, found first by the loader.
+  fs::path lib = make_dir("lib");
+  for (const auto& entry : fs::directory_iterator(fs::path(TARNWICK_BUILD_DIR) / "lib")) {
+    std::string name = entry.path().filename().string();
+    if (name.find("parvine") == std::string::npos)
+      fs::copy(entry.path(), lib / name,
+               fs::copy_options::copy_symlinks | fs::copy_options::recursive);
+  }
+  Command result = olvent({device.string(), "--vbt-check", "-o", out.string()},
+                          "LD_LIBRARY_PATH=" + shell_quote(lib.string()));
+  EXPECT_EQ(result.status, 0) << result.err; // the check workbook was written
+  fs::path check = check_workbook();
+  EXPECT_THAT(result.out, HasSubstr("发现 1 个Enum定义\nAn exception occurred!Please check!!!\n"
+                                    + (lib / "libtarnwick_parvine.so").string()));
+  EXPECT_THAT(result.out, testing::Not(HasSubstr("✓ 检查报告已生成")));
+  EXPECT_THAT(result.err, HasSubstr("ReportImportError"));
+  EXPECT_EQ(tarnwick::xlsx::Reader(check).sheet_names().size(), 6u);
 }
 
 TEST_F(EndToEnd, TheExampleDeviceChecksWithEveryOption)
