@@ -96,7 +96,9 @@ public:
   // Writes the check workbook for the jobs `job_name_set` (in that order) into `work_dir` and,
   // with the VBT check enabled, the VBT dry-run report beside it. Returns the paths written:
   // the check workbook first. Errors of the check are logged and end the run early with the
-  // paths written so far.
+  // paths written so far (the workbook is still written with the sheets added before).
+  // Throws what creating the workbook throws, and tarnwick::Error when the workbook cannot be
+  // written (a missing `work_dir`), after logging it. `work_sheet` is null again afterwards.
   std::vector<std::string> run(const std::vector<std::string>& job_name_set,
                                const std::string& work_dir = "./");
 
@@ -165,7 +167,7 @@ public:
   std::string pattern_path;                              // pattern folder, "" for none
   std::shared_ptr<habron::JobListDict> job_list_dict;    // null: no device loaded yet
   std::string device_directory;                          // folder of the device's sheet exports
-  xlsx::Worksheet* work_sheet = nullptr;                 // sheet of the job being written
+  xlsx::Worksheet* work_sheet = nullptr;                 // sheet of the job being written (run)
   LogSink text;                                          // the host's log sink
   LastFlowInfo last_flow_info;                           // sheets read last
   std::shared_ptr<const tiskel::GlobSpecDict> glob_spec_dict; // last global-spec table
