@@ -3,14 +3,24 @@
 // Small text helpers shared by the power-pin and the pattern columns of a job sheet. Internal to
 // the engine library; not installed.
 
+#include <cstdint>
+#include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "tarnwick/kenmoor/kenmoor.hpp"
+#include "tarnwick/quenby/quenby.hpp"
 #include "tarnwick/sarnet/sarnet.hpp"
+#include "tarnwick/text/unicode.hpp"
+#include "tarnwick/tiskel/tiskel.hpp"
+#include "tarnwick/vellox/vellox.hpp"
 
 namespace tarnwick::olvent::columns {
 
@@ -79,6 +89,201 @@ instance_table(const std::shared_ptr<kenmoor::TestInstanceDict>& table)
 {
   static const kenmoor::TestInstanceDict empty;
   return table ? *table : empty;
+}
+
+// What the file system says of a file's content: device, inode, size, modification and change
+// times. A file written again shows a new size or new times.
+struct FileStamp
+{
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = 0;
+  std::int64_t modified_s = 0;
+  std::int64_t modified_ns = 0;
+  std::int64_t changed_s = 0;
+  std::int64_t changed_ns = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the regular file at `path`; std::nullopt when there is none.
+inline std::optional<FileStamp> stamp_of(const std::string& path)
+{
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return std::nullopt;
+  return FileStamp{static_cast<std::uint64_t>(st.st_dev),
+                   static_cast<std::uint64_t>(st.st_ino),
+                   st.st_size,
+                   st.st_mtim.tv_sec,
+                   st.st_mtim.tv_nsec,
+                   st.st_ctim.tv_sec,
+                   st.st_ctim.tv_nsec};
+}
+
+// The tables read from sheet files, kept while each file stays as it was read: a file that
+// changed, or any other state of it, is read again with the reader's own errors. Every read
+// gets a new serial number, so what was derived from an earlier read can tell it is out of date.
+template <class Tables> class FileCache
+{
+public:
+  struct Entry
+  {
+    FileStamp stamp;
+    std::uint64_t serial = 0;
+    std::uint64_t checked_in = 0; // the call that last looked at the file
+    Tables tables;
+  };
+
+  // The tables of the file at `path`, read with `read(path)` unless the file is unchanged since
+  // its last read with the same `setting` (what else the read depends on, such as the
+  // platform). A file is looked at once per call of a column operation (`begin_call`).
+  const Entry& get(const std::string& path, const std::function<Tables(const std::string&)>& read,
+                   const std::string& setting = {})
+  {
+    const std::string key = setting.empty() ? path : setting + '\n' + path;
+    auto hit = m_entries.find(key);
+    if (hit != m_entries.end() && hit->second.checked_in == m_call)
+      return hit->second;
+    std::optional<FileStamp> stamp = stamp_of(path);
+    if (stamp && hit != m_entries.end() && hit->second.stamp == *stamp) {
+      hit->second.checked_in = m_call;
+      return hit->second;
+    }
+    Tables tables = read(path);
+    Entry& entry = stamp ? m_entries[key] : m_unstamped;
+    entry = {stamp.value_or(FileStamp{}), ++m_serial, stamp ? m_call : 0, std::move(tables)};
+    return entry;
+  }
+
+  // Starts a call of a column operation: every file is looked at again.
+  void begin_call() { ++m_call; }
+
+private:
+  std::unordered_map<std::string, Entry> m_entries;
+  Entry m_unstamped;
+  std::uint64_t m_serial = 0;
+  std::uint64_t m_call = 1;
+};
+
+// The key of the value of `expression` for a category and selector.
+inline std::string value_key(const std::string& expression, const std::string& category,
+                             const std::string& selector)
+{
+  std::string key = expression;
+  key += '\x1f';
+  key += category;
+  key += '\x1f';
+  key += selector;
+  return key;
+}
+
+// Values computed from spec expressions, valid for the spec tables, spec version and mode they
+// were computed with; `use` forgets them all when any of those changed. Only successful
+// computations are kept (a failure may log and is computed again).
+template <class Value> class ValueCache
+{
+public:
+  void use(const std::shared_ptr<const sarnet::SpecDict>& spec,
+           const std::shared_ptr<const tiskel::GlobSpecDict>& glob, const std::string& version,
+           bool frequency)
+  {
+    // The tables are held, so a new table never takes the address of one computed with.
+    if (spec != m_spec || glob != m_glob || version != m_version || frequency != m_frequency) {
+      m_values.clear();
+      m_spec = spec;
+      m_glob = glob;
+      m_version = version;
+      m_frequency = frequency;
+    }
+  }
+
+  const Value* find(const std::string& key) const
+  {
+    auto hit = m_values.find(key);
+    return hit == m_values.end() ? nullptr : &hit->second;
+  }
+  void store(std::string key, Value value)
+  {
+    m_values.insert_or_assign(std::move(key), std::move(value));
+  }
+
+private:
+  std::shared_ptr<const sarnet::SpecDict> m_spec;
+  std::shared_ptr<const tiskel::GlobSpecDict> m_glob;
+  std::string m_version;
+  bool m_frequency = false;
+  std::unordered_map<std::string, Value> m_values;
+};
+
+struct PinLevelTables
+{
+  std::shared_ptr<const quenby::PinLevelDict> levels;
+  std::shared_ptr<const quenby::PinLevelDict> clamps;
+};
+
+struct TimeSetTables
+{
+  std::shared_ptr<const vellox::TimingPeriod> timing;
+  std::shared_ptr<const vellox::ClkDic> clocks;
+};
+
+// (pin name, alias) rows of a power-order workbook.
+using PowerOrder = std::vector<std::pair<std::string, std::string>>;
+
+// What the power-pin columns of one instance record came to: the log lines of pins the power
+// order lists but the level sheet lacks, then each pin shown with its header, level text and
+// clamp value.
+struct PowerPlan
+{
+  struct Pin
+  {
+    std::string pin;
+    std::string header;
+    std::string text;
+    bool zero = false;
+    double clamp = 0.0;
+  };
+  std::vector<std::string> log_lines;
+  std::vector<Pin> pins;
+};
+
+// What the power-pin and pattern columns computed before, for later flow rows, jobs and runs.
+struct Cache
+{
+  FileCache<PinLevelTables> pin_levels;
+  FileCache<TimeSetTables> time_sets;
+  FileCache<PowerOrder> power_orders;
+  ValueCache<double> levels;         // rounded level and clamp values (DC)
+  ValueCache<PowerPlan> power_plans; // by level sheet and power order read, category, selector
+  ValueCache<std::string> ac_values; // formatted period and clock values (AC)
+
+  // Starts a call of a column operation: sheet files are looked at again for changes.
+  void begin_call()
+  {
+    pin_levels.begin_call();
+    time_sets.begin_call();
+    power_orders.begin_call();
+  }
+
+  // `name` upper-cased.
+  const std::string& upper(const std::string& name)
+  {
+    auto hit = m_upper.find(name);
+    if (hit == m_upper.end())
+      hit = m_upper.emplace(name, text::upper(name)).first;
+    return hit->second;
+  }
+
+private:
+  std::unordered_map<std::string, std::string> m_upper;
+};
+
+// The cache in `slot`, made on first use.
+inline Cache& cache_in(std::shared_ptr<Cache>& slot)
+{
+  if (!slot)
+    slot = std::make_shared<Cache>();
+  return *slot;
 }
 
 } // namespace tarnwick::olvent::columns

@@ -1,5 +1,6 @@
 // The pattern, period (or frequency) and clock columns of the job sheet.
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -41,6 +42,19 @@ void Olvent::pattern_period_clk_process(int dps_count, int write_row_start,
   if (records.size() > 1)
     sheet.set_row(write_row_start + 1, std::nullopt, {}, {.collapsed = true});
 
+  columns::Cache& cache = columns::cache_in(m_column_cache);
+  cache.begin_call();
+  // Row-0 headers and widths are the same for every record of the row; each is written once.
+  std::vector<xlsx::Column> done_columns;
+  auto header = [&](xlsx::Column column, const std::string& name, bool wide) {
+    if (std::find(done_columns.begin(), done_columns.end(), column) != done_columns.end())
+      return;
+    sheet.write_string(0, column, name);
+    if (wide)
+      sheet.set_column(column, column, 40);
+    done_columns.push_back(column);
+  };
+
   // The period and clock texts of one pattern; a pattern whose values cannot be had shows
   // empty cells.
   auto pattern_values = [&](const std::string& pattern, const std::string& time_set,
@@ -66,18 +80,26 @@ void Olvent::pattern_period_clk_process(int dps_count, int write_row_start,
 
     if (!pattern.empty() && !time_set.empty()) {
       const auto row = static_cast<xlsx::Row>(write_row_start + 1);
-      vellox::ParseTIM timing;
-      timing.read_timing(
-          columns::join_path(flow_table_directory, columns::split_commas(time_set)[0] + ".txt"),
-          platform);
-      tsb_dict.insert_or_assign(time_set, timing.get_timing_info());
-      clock_dic.insert_or_assign(time_set, timing.get_clk_info());
+      // A sheet unchanged since an earlier record is not parsed again.
+      const columns::TimeSetTables& timing =
+          cache.time_sets
+              .get(
+                  columns::join_path(flow_table_directory,
+                                     time_set.substr(0, time_set.find(',')) + ".txt"),
+                  [this](const std::string& path) {
+                    vellox::ParseTIM reader;
+                    reader.read_timing(path, platform);
+                    return columns::TimeSetTables{reader.get_timing_info(), reader.get_clk_info()};
+                  },
+                  platform)
+              .tables;
+      tsb_dict.insert_or_assign(time_set, timing.timing);
+      clock_dic.insert_or_assign(time_set, timing.clocks);
 
       const auto base = static_cast<xlsx::Column>(print_inst_info_col_cnt + dps_count);
-      sheet.write_string(0, base, "PatternName_0");
-      sheet.write_string(0, base + 1, frequency ? "Freq_0" : "Period_0");
-      sheet.write_string(0, base + 2, "Clock_0");
-      sheet.set_column(base, base, 40);
+      header(base, "PatternName_0", true);
+      header(base + 1, frequency ? "Freq_0" : "Period_0", false);
+      header(base + 2, "Clock_0", false);
 
       if (pattern.find(',') != std::string::npos) {
         const std::vector<std::string> items = columns::split_commas(pattern);
@@ -85,12 +107,11 @@ void Olvent::pattern_period_clk_process(int dps_count, int write_row_start,
           const auto column = static_cast<xlsx::Column>(base + 3 * i);
           const std::string number = std::to_string(i);
           auto [periods, clocks] = pattern_values(items[i], time_set, category, selector);
-          sheet.write_string(0, column, "PatternName_" + number);
+          header(column, "PatternName_" + number, true);
           sheet.write_string(row, column, items[i]);
-          sheet.set_column(column, column, 40);
-          sheet.write_string(0, column + 1, (frequency ? "Freq_" : "Period_") + number);
+          header(column + 1, (frequency ? "Freq_" : "Period_") + number, false);
           sheet.write_string(row, column + 1, columns::join_commas(periods));
-          sheet.write_string(0, column + 2, "Clock_" + number);
+          header(column + 2, "Clock_" + number, false);
           sheet.write_string(row, column + 2, columns::join_commas(clocks));
         }
       } else {
@@ -143,10 +164,16 @@ Olvent::extract_per_clk(const std::string& pattern_name, const std::string& timi
   const vellox::ClkDic& clocks = *clock_table->second;
   const sarnet::SpecDict& spec_dict = columns::spec_table(ac_spec_dict);
   const bool frequency = cycle_mode == "Frequency";
+  // Expressions computed before with the same spec tables and mode are not computed again.
+  columns::Cache& cache = columns::cache_in(m_column_cache);
+  cache.ac_values.use(ac_spec_dict, glob_spec_dict, ac_spec_version, frequency);
 
   // The value text of `expression`; `working` follows the expression text as far as the steps
   // got. A value without a unit (zero, negative, below 1e-12) counts as a failure.
   auto evaluate = [&](const std::string& expression, std::string& working) {
+    std::string key = columns::value_key(expression, category_name, selector_name);
+    if (const std::string* known_value = cache.ac_values.find(key))
+      return *known_value;
     working =
         spec_calculation(expression, spec_dict, ac_spec_version, category_name, selector_name);
     if (frequency)
@@ -155,14 +182,14 @@ Olvent::extract_per_clk(const std::string& pattern_name, const std::string& timi
     std::optional<std::string> formatted = add_unit(value);
     if (!formatted)
       throw Error("No unit for the value " + text::format_float(value));
+    cache.ac_values.store(std::move(key), *formatted);
     return *formatted;
   };
 
-  std::vector<std::string> period_val_tsetdict_list;
   for (const std::string& name : tset_name_list) {
     std::string period_value;
     std::string clock_text;
-    const std::string key = text::upper(name);
+    const std::string& key = cache.upper(name);
     auto period = timing.find(key);
     if (period != timing.end()) {
       const std::string& timing_period = period->second;
@@ -179,13 +206,14 @@ Olvent::extract_per_clk(const std::string& pattern_name, const std::string& timi
       }
       for (const auto& [pin, clock] : mcg_clk_dic) {
         std::string clock_working = clock;
-        std::string clock_value;
+        clock_text += pin;
+        clock_text += ':';
         try {
-          clock_value = evaluate(clock, clock_working);
+          clock_text += evaluate(clock, clock_working);
         } catch (const std::exception&) {
-          clock_value = "Error: cannot parse AC variables: " + pin + "=" + clock_working;
+          clock_text += "Error: cannot parse AC variables: " + pin + "=" + clock_working;
         }
-        clock_text += pin + ":" + clock_value + ";";
+        clock_text += ';';
       }
     } else {
       std::string line = "Warning: Tset(" + name + ") in pattern(" + pattern_name
@@ -193,19 +221,25 @@ Olvent::extract_per_clk(const std::string& pattern_name, const std::string& timi
       put_data_log(line);
       columns::print_line(line);
     }
-
-    if (cached)
-      period_val_tsetdict_list.push_back(known->second.at(name) + "," + period_value);
-    else
-      period_val_tsetdict_list.push_back(period_value);
     period_val_list.push_back(std::move(period_value));
     clk_val_list.push_back(std::move(clock_text));
   }
 
-  text::OrderedMap<std::string, std::string> entry;
-  for (std::size_t i = 0; i < tset_name_list.size(); ++i)
-    entry.insert_or_assign(tset_name_list[i], std::move(period_val_tsetdict_list[i]));
-  tset_dict.insert_or_assign(pattern_name, std::move(entry));
+  // A known pattern gets each new value appended to the texts stored for its time sets (its
+  // names are that entry's keys, each once); a new pattern pairs each name with its value, a
+  // name listed twice keeping the later one.
+  if (cached) {
+    std::size_t i = 0;
+    for (auto it = known.value().begin(); it != known.value().end(); ++it, ++i) {
+      it.value() += ',';
+      it.value() += period_val_list[i];
+    }
+  } else {
+    text::OrderedMap<std::string, std::string> entry;
+    for (std::size_t i = 0; i < tset_name_list.size(); ++i)
+      entry.insert_or_assign(tset_name_list[i], period_val_list[i]);
+    tset_dict.insert_or_assign(pattern_name, std::move(entry));
+  }
   return {period_val_list, clk_val_list};
 }
 

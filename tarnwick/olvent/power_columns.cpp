@@ -22,14 +22,21 @@ namespace {
 // The rows of the power-order workbook `path` below its header row: (pin name, alias). Only the
 // first sheet is read, down to the first row that has no cell in column 0 or 1 of the sheet's
 // used range. Throws what the workbook reader throws.
-std::vector<std::pair<std::string, std::string>> read_power_order(const std::string& path)
+columns::PowerOrder read_power_order(const std::string& path)
 {
   xlsx::Reader reader(path);
   xlsx::Sheet sheet = reader.read_sheet(std::size_t{0});
-  std::vector<std::pair<std::string, std::string>> rows;
+  columns::PowerOrder rows;
   for (std::size_t row = 1; sheet.in_used_range(row, 0) && sheet.in_used_range(row, 1); ++row)
     rows.emplace_back(sheet.cell(row, 0).text, sheet.cell(row, 1).text);
   return rows;
+}
+
+columns::PinLevelTables read_pin_levels(const std::string& path)
+{
+  quenby::ParsePinLevel reader;
+  reader.read_pin_level(path);
+  return {reader.get_pin_level_info(), reader.get_pin_clamp_info()};
 }
 
 } // namespace
@@ -53,8 +60,28 @@ int Olvent::power_process_and_get_count(const std::string& flow_table_directory,
       throw Error("No job sheet to write the power pins of " + test_suite_name + " into");
     xlsx::Worksheet& sheet = *work_sheet;
     const sarnet::SpecDict& spec_dict = columns::spec_table(dc_spec_dict);
+    // Sheets unchanged since an earlier record are not parsed again, and expressions computed
+    // before with the same spec tables are not computed again.
+    columns::Cache& cache = columns::cache_in(m_column_cache);
+    cache.begin_call();
+    cache.levels.use(dc_spec_dict, glob_spec_dict, dc_spec_version, false);
+
+    cache.power_plans.use(dc_spec_dict, glob_spec_dict, dc_spec_version, false);
     auto& clamps = power_pin_clamp_dict[test_suite_name];
     clamps.clear();
+
+    // The column of the header `cur_power_pin`: the one it got first in this job, else a new
+    // one with its header.
+    auto column_of = [&](const std::string& cur_power_pin) {
+      auto known = std::find(power_list.begin(), power_list.end(), cur_power_pin);
+      if (known != power_list.end())
+        return static_cast<xlsx::Column>(print_inst_info_col_cnt + (known - power_list.begin()));
+      power_list.push_back(cur_power_pin);
+      auto dps_index = static_cast<xlsx::Column>(print_inst_info_col_cnt + power_list.size() - 1);
+      sheet.write_string(0, dps_index, cur_power_pin);
+      sheet.set_column(dps_index, dps_index, 15);
+      return dps_index;
+    };
 
     int row_counter = flow_table_index;
     for (const auto& record : instance->second) {
@@ -64,27 +91,52 @@ int Olvent::power_process_and_get_count(const std::string& flow_table_directory,
       }
       const std::string category_name = columns::with_context(context_env, record.dc_category);
       const std::string& selector_name = record.dc_selector;
+      const auto row = static_cast<xlsx::Row>(row_counter + 1);
 
-      quenby::ParsePinLevel reader;
-      reader.read_pin_level(columns::join_path(flow_table_directory, record.pin_level + ".txt"));
-      const quenby::PinLevelDict& pin_level_origin_dict = *reader.get_pin_level_info();
-      const quenby::PinLevelDict& pin_clamp_origin_dict = *reader.get_pin_clamp_info();
+      const auto& levels = cache.pin_levels.get(
+          columns::join_path(flow_table_directory, record.pin_level + ".txt"), read_pin_levels);
+      const auto* order = power_order_path.empty()
+                              ? nullptr
+                              : &cache.power_orders.get(power_order_path, read_power_order);
+
+      // A record whose sheets and spec tables are those of an earlier record writes what that
+      // one wrote.
+      std::string plan_key = std::to_string(levels.serial) + "/"
+                             + std::to_string(order ? order->serial : 0) + "/"
+                             + columns::value_key("", category_name, selector_name);
+      if (const columns::PowerPlan* plan = cache.power_plans.find(plan_key)) {
+        for (const auto& line : plan->log_lines)
+          put_data_log(line);
+        for (const auto& pin : plan->pins) {
+          sheet.write_string(row, column_of(pin.header), pin.text,
+                             pin.zero ? format_orange : xlsx::Format{});
+          clamps.insert_or_assign(pin.pin, pin.clamp);
+        }
+        ++row_counter;
+        continue;
+      }
+
+      columns::PowerPlan plan;
+      const quenby::PinLevelDict& pin_level_origin_dict = *levels.tables.levels;
+      const quenby::PinLevelDict& pin_clamp_origin_dict = *levels.tables.clamps;
 
       // The pins to show, in column order, and the header each one shows under.
       text::OrderedMap<std::string, std::string> pin_level_dict;
       text::OrderedMap<std::string, std::string> power_pin_alias_dict;
-      if (power_order_path.empty()) {
+      if (order == nullptr) {
         for (const auto& [pin, level] : pin_level_origin_dict) {
           pin_level_dict.insert_or_assign(pin, level);
           power_pin_alias_dict.insert_or_assign(pin, pin);
         }
       } else {
-        for (const auto& [pin, alias] : read_power_order(power_order_path)) {
+        for (const auto& [pin, alias] : order->tables) {
           power_pin_alias_dict.insert_or_assign(pin, alias.empty() ? pin : alias);
           auto level = pin_level_origin_dict.find(pin);
           if (level == pin_level_origin_dict.end()) {
-            put_data_log("Cannot find power pin name in pin level file!");
-            put_data_log("Power pin name is: " + pin);
+            plan.log_lines.push_back("Cannot find power pin name in pin level file!");
+            plan.log_lines.push_back("Power pin name is: " + pin);
+            put_data_log(plan.log_lines[plan.log_lines.size() - 2]);
+            put_data_log(plan.log_lines.back());
             continue;
           }
           pin_level_dict.insert_or_assign(pin, level->second);
@@ -94,9 +146,15 @@ int Olvent::power_process_and_get_count(const std::string& flow_table_directory,
       // A level or clamp expression, substituted from the DC spec, evaluated and rounded to
       // five places.
       auto compute = [&](const std::string& expression) {
+        std::string key = columns::value_key(expression, category_name, selector_name);
+        if (const double* known = cache.levels.find(key))
+          return *known;
         std::string substituted =
             spec_calculation(expression, spec_dict, dc_spec_version, category_name, selector_name);
-        return text::round_half_even(evaluate_expression(common::format_str(substituted)), 5);
+        double value =
+            text::round_half_even(evaluate_expression(common::format_str(substituted)), 5);
+        cache.levels.store(std::move(key), value);
+        return value;
       };
 
       for (const auto& [pin, level] : pin_level_dict) {
@@ -104,26 +162,18 @@ int Olvent::power_process_and_get_count(const std::string& flow_table_directory,
         auto clamp = pin_clamp_origin_dict.find(pin);
         if (clamp == pin_clamp_origin_dict.end())
           throw Error("Power pin " + pin + " has no clamp row in " + record.pin_level);
-
-        // A header keeps the column it got first for the rest of the job.
-        xlsx::Column dps_index;
-        auto known = std::find(power_list.begin(), power_list.end(), cur_power_pin);
-        if (known != power_list.end()) {
-          dps_index = print_inst_info_col_cnt + (known - power_list.begin());
-        } else {
-          power_list.push_back(cur_power_pin);
-          dps_index = print_inst_info_col_cnt + (power_list.size() - 1);
-          sheet.write_string(0, dps_index, cur_power_pin);
-          sheet.set_column(dps_index, dps_index, 15);
-        }
+        xlsx::Column dps_index = column_of(cur_power_pin);
 
         // A level that is or rounds to zero is shown orange.
         double value = compute(level);
-        sheet.write_string(row_counter + 1, dps_index, text::format_float(value),
-                           value == 0.0 ? format_orange : xlsx::Format{});
+        columns::PowerPlan::Pin shown{pin, cur_power_pin, text::format_float(value), value == 0.0};
+        sheet.write_string(row, dps_index, shown.text, shown.zero ? format_orange : xlsx::Format{});
 
-        clamps.insert_or_assign(pin, compute(clamp->second));
+        shown.clamp = compute(clamp->second);
+        clamps.insert_or_assign(pin, shown.clamp);
+        plan.pins.push_back(std::move(shown));
       }
+      cache.power_plans.store(std::move(plan_key), std::move(plan));
       ++row_counter;
     }
   } catch (...) {

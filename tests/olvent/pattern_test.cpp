@@ -122,6 +122,22 @@ TEST_F(PatternColumns, FrequencyModeInvertsEveryValueOnlyForTheExactModeText)
   EXPECT_EQ(engine->tset_dict.at("./pats/P1.pat").at("ts1"), "100.000M,10.000n");
 }
 
+TEST_F(PatternColumns, ChangedSheetsSpecTablesAndPlatformAreReadAgain)
+{
+  add_instance("INST", {record("./pats/P1.pat")});
+  process("INST", 0, 0);
+  engine->ac_spec_dict =
+      spec_table({{"PER", {{"SELECTOR VAL", "TYP"}, {"CTX::FAST TYP", "2E-8"}}}});
+  process("INST", 0, 1);
+  write_file(device + "/Tim.txt", "h\nh\nh\nh\nh\nh\nh\n\tts1\t4E-8\tCLK\t1E-8\tclock\t\n");
+  process("INST", 0, 2);
+  engine->platform = "J750"; // its rows start at row 6, too short here
+  EXPECT_THROW(process("INST", 0, 3), tarnwick::Error);
+  SheetDump sheet = close_and_dump();
+  EXPECT_EQ(Strings({sheet.text("H2"), sheet.text("H3"), sheet.text("H4"), sheet.text("I4")}),
+            Strings({"10.000n", "20.000n", "40.000n", "CLK:10.000n;"}));
+}
+
 TEST_F(PatternColumns, ValuesThatCannotBeComputedShowTheirExpression)
 {
   write_file(engine->pattern_path + "/E.pat", "zero\nneg\nnope\ndiv\n");

@@ -94,8 +94,10 @@ TEST_F(PowerColumns, WritesRoundedLevelsUnderOneColumnPerPinForTheWholeJob)
       Clamps({{"VDDA", 0.9}, {"VDDB", 0.12346}, {"VDDC", 0}, {"VDDD", 0}, {"VDDE", 0.33333}}));
   EXPECT_TRUE(engine->power_pin_clamp_dict.at("C").empty());
 
-  // The same instance again: its clamp map holds this row's pins only.
-  write_levels("Levels A", {{"VDDA", "VPS", "1"}, {"VDDA", "IFOLDLEVEL", "0.5"}});
+  // The same instance again, with its sheet and the DC table changed: its clamp map holds this
+  // row's pins only, computed anew.
+  write_levels("Levels A", {{"VDDA", "VPS", "=_VDD*1.1"}, {"VDDA", "IFOLDLEVEL", "0.5"}});
+  engine->dc_spec_dict = spec_table({{"VDD", {{"SELECTORS MIN", "TYP"}, {"CTX::PWR TYP", "2.5"}}}});
   EXPECT_EQ(process("A", 6), 6);
   EXPECT_EQ(clamps("A"), Clamps({{"VDDA", 0.5}}));
 
@@ -109,7 +111,7 @@ TEST_F(PowerColumns, WritesRoundedLevelsUnderOneColumnPerPinForTheWholeJob)
       Strings({sheet.at("G2").fill, sheet.at("H2").fill, sheet.at("I2").fill, sheet.at("J2").fill}),
       Strings({"-", "FFAA33", "FFAA33", "-"}));
   EXPECT_EQ(Strings({sheet.text("H5"), sheet.text("L5"), sheet.text("G8")}),
-            Strings({"1.0", "2.0", "1.0"}));
+            Strings({"1.0", "2.0", "2.75"}));
 }
 
 TEST_F(PowerColumns, PowerOrderWorkbookChoosesOrdersAndRenamesThePins)
@@ -124,28 +126,30 @@ TEST_F(PowerColumns, PowerOrderWorkbookChoosesOrdersAndRenamesThePins)
   write_power_order(
       "order.xlsx",
       {{"VDDE", "Header"}, {"VDDB", "CORE"}, {"VDDA", ""}, {"VX", ""}, {"VDDC", "CORE"}});
-  add_instance("A", {record("Levels")});
+  add_instance("A", {record("Levels"), record("Levels")});
   EXPECT_EQ(process("A", 0), 2);
   EXPECT_EQ(engine->power_list, Strings({"CORE", "VDDA"}));
   EXPECT_EQ(clamps("A"), Clamps({{"VDDB", 2}, {"VDDA", 1}, {"VDDC", 3}}));
-  EXPECT_EQ(log,
-            Strings({"Cannot find power pin name in pin level file!", "Power pin name is: VX"}));
+  Strings missing = {"Cannot find power pin name in pin level file!", "Power pin name is: VX"};
+  EXPECT_EQ(log, Strings({missing[0], missing[1], missing[0], missing[1]})); // once per record
 
   // Lower-case names find no pin; a sheet of one column lists none.
   log.clear();
   write_power_order("lower.xlsx", {{"Pin", "Alias"}, {"vdda", ""}});
-  EXPECT_EQ(process("A", 1), 2);
+  add_instance("B", {record("Levels")});
+  EXPECT_EQ(process("B", 2), 2);
   EXPECT_EQ(log,
             Strings({"Cannot find power pin name in pin level file!", "Power pin name is: vdda"}));
   log.clear();
   write_power_order("narrow.xlsx", {{"Pin"}, {"VDDA"}, {"VDDB"}});
-  EXPECT_EQ(process("A", 2), 2);
+  EXPECT_EQ(process("B", 3), 2);
   EXPECT_TRUE(log.empty());
 
   SheetDump sheet = close_and_dump();
-  EXPECT_EQ(Strings({sheet.text("G1"), sheet.text("H1"), sheet.text("G2"), sheet.text("H2")}),
-            Strings({"CORE", "VDDA", "3.0", "1.0"}));
-  EXPECT_EQ(Strings({sheet.at("G3").kind, sheet.at("G4").kind, sheet.at("I1").kind}),
+  EXPECT_EQ(Strings({sheet.text("G1"), sheet.text("H1"), sheet.text("G2"), sheet.text("H2"),
+                     sheet.text("G3")}),
+            Strings({"CORE", "VDDA", "3.0", "1.0", "3.0"}));
+  EXPECT_EQ(Strings({sheet.at("G4").kind, sheet.at("G5").kind, sheet.at("I1").kind}),
             Strings({"", "", ""}));
 }
 
