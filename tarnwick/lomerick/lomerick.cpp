@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <system_error>
 
 #include "tarnwick/text/sheet.hpp"
@@ -172,14 +173,16 @@ void Lomerick::parse(std::string_view text, std::string_view platform, const std
       }
       auto record = record_of(cells, i);
       if (record.hard_bin.empty() || record.sort_bin.empty()) {
-        if (i + 1 >= lines.size()) {
-          throw Error(where(i) + "test row without bins is the last line of the sheet");
+        // A sheet may end with a test row that has no bins: nothing follows to lend them.
+        std::optional<FlowContent> lender;
+        if (i + 1 < lines.size()) {
+          lender = record_of(text::split_cells(lines[i + 1]), i + 1);
         }
-        const auto lender = record_of(text::split_cells(lines[i + 1]), i + 1);
-        if (lender.opcode == "Use-Limit" && !lender.hard_bin.empty() && !lender.sort_bin.empty()) {
-          record.hard_bin = lender.hard_bin;
-          record.sort_bin = lender.sort_bin;
-          record.test_number = lender.test_number;
+        if (lender && lender->opcode == "Use-Limit" && !lender->hard_bin.empty()
+            && !lender->sort_bin.empty()) {
+          record.hard_bin = lender->hard_bin;
+          record.sort_bin = lender->sort_bin;
+          record.test_number = lender->test_number;
         } else {
           std::cout << "No SortBin test found: " << join_cells(cells) << '\n';
         }
