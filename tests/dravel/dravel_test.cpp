@@ -246,7 +246,7 @@ TEST_F(DravelFile, ListingThatCannotBeOpenedIsAnError)
 
 TEST(DravelRealData, ReadsGeneratedPatternSets)
 {
-  const fs::path path = "/work/shared/realdata/generated-j750/prb1_patsets.txt";
+  const fs::path path = fs::path(TARNWICK_SOURCE_DIR) / "../shared/realdata/generated-j750/prb1_patsets.txt";
   if (!fs::exists(path)) {
     GTEST_SKIP() << "no real-layout exports on this machine";
   }

@@ -87,7 +87,7 @@ TEST(Habron, ReadsFileWithCrLfAndTableOutlivesReader)
 
 TEST(HabronRealData, ReadsGeneratedJobList)
 {
-  const fs::path path = "/work/shared/realdata/generated-ultraflex/Jobs.txt";
+  const fs::path path = fs::path(TARNWICK_SOURCE_DIR) / "../shared/realdata/generated-ultraflex/Jobs.txt";
   if (!fs::exists(path)) {
     GTEST_SKIP() << "no real-layout exports on this machine";
   }

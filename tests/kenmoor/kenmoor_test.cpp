@@ -168,7 +168,7 @@ TEST(Kenmoor, ReadsCrLfFileUnderBlankEscapedName)
 
 TEST(KenmoorRealData, ReadsGeneratedInstances)
 {
-  const fs::path path = "/work/shared/realdata/generated-ultraflex/prb1_instances.txt";
+  const fs::path path = fs::path(TARNWICK_SOURCE_DIR) / "../shared/realdata/generated-ultraflex/prb1_instances.txt";
   if (!fs::exists(path)) {
     GTEST_SKIP() << "no real-layout exports on this machine";
   }

@@ -129,7 +129,7 @@ TEST(OrderedMap, StoringUnderAnExistingKeyKeepsItsPlace)
 // Exports in the real layouts (CR LF, tab-padded rows); the folder is optional.
 TEST(RealExports, ReadAsLfRowsOnePerLineEnd)
 {
-  const fs::path root = "/work/shared/realdata";
+  const fs::path root = fs::path(TARNWICK_SOURCE_DIR) / "../shared/realdata";
   if (!fs::is_directory(root)) {
     GTEST_SKIP() << "no real exports at " << root;
   }
