@@ -80,8 +80,9 @@ TEST_F(RealData, UltraflexFlowTablesWalkOrFailNamingTheirSheet)
                instances, "", "SpecsAC_func", "SpecsDC_func");
   load("", "", device.string());
 
+  // prb2_flow ends with a test row whose bins are empty.
   for (const std::string job :
-       {"prb1_flow", "test_flow", "basic_interface_flow", "custom_tests_flow"}) {
+       {"prb1_flow", "test_flow", "basic_interface_flow", "custom_tests_flow", "prb2_flow"}) {
     log.clear();
     std::vector<std::string> paths = run({job});
     ASSERT_EQ(paths.size(), 1u) << job << ": " << failure();
@@ -97,10 +98,6 @@ TEST_F(RealData, UltraflexFlowTablesWalkOrFailNamingTheirSheet)
   EXPECT_GT(tarnwick::xlsx::Reader(paths[0]).read_sheet("prb1_flow").row_count(), 50u);
   EXPECT_THAT(log, testing::Contains("Warning: cannot read Global Specs, please check it!"));
 
-  // A test row without bins as the last row of its sheet.
-  log.clear();
-  EXPECT_TRUE(run({"prb2_flow"}).empty());
-  EXPECT_THAT(failure(), HasSubstr("prb2_flow.txt: line 15"));
 }
 
 TEST_F(RealData, UltraflexPatternSetsOfAnOlderLayoutFailWithTheirItem)
