@@ -8,7 +8,7 @@
 
 namespace tarnwick::morvane {
 
-// Reader of a DC spec sheet text export: the spec reader under the DC names.
+// Reader of a DC spec sheet text export: the `Sarnet` reader under the DC names.
 class TARNWICK_MORVANE_EXPORT Morvane : public sarnet::Sarnet
 {
 public:

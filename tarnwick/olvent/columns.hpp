@@ -177,8 +177,8 @@ inline std::string value_key(const std::string& expression, const std::string& c
   return key;
 }
 
-// Values computed from spec expressions, valid for the spec tables, spec version and mode they
-// were computed with; `use` forgets them all when any of those changed. Only successful
+// Values computed from spec expressions, valid for the DC/AC spec tables, spec version and mode
+// they were computed with; `use` forgets them all when any of those changed. Only successful
 // computations are kept (a failure may log and is computed again).
 template <class Value> class ValueCache
 {

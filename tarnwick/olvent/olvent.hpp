@@ -198,7 +198,7 @@ public:
   xlsx::Format format_bold;                              // bold
   std::shared_ptr<kenmoor::TestInstanceDict> test_instance_dict; // instances of the job
   std::shared_ptr<const sarnet::SpecDict> ac_spec_dict;  // last AC spec table
-  std::string spec_version;                              // version of the spec sheet read last
+  std::string spec_version;                              // version of the DC or AC spec sheet read last
   std::string dc_spec_version;                           // version of `dc_spec_dict`'s sheet
   std::string ac_spec_version;                           // version of `ac_spec_dict`'s sheet
 

@@ -8,7 +8,7 @@
 
 namespace tarnwick::pellick {
 
-// Reader of an AC spec sheet text export: the spec reader under the AC names.
+// Reader of an AC spec sheet text export: the `Sarnet` reader under the AC names.
 class TARNWICK_PELLICK_EXPORT Pellick : public sarnet::Sarnet
 {
 public:
