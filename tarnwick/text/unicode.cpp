@@ -239,7 +239,12 @@ bool is_valid_utf8(std::string_view bytes)
   return true;
 }
 
-std::string repair_utf8(std::string_view bytes)
+namespace {
+
+enum class InvalidBytes { replace, drop };
+
+// `bytes` with every invalid UTF-8 sequence replaced by U+FFFD or dropped.
+std::string clean_utf8(std::string_view bytes, InvalidBytes invalid)
 {
   std::string out;
   out.reserve(bytes.size());
@@ -247,7 +252,7 @@ std::string repair_utf8(std::string_view bytes)
     const Decoded d = decode(bytes, i);
     if (d.valid) {
       out.append(bytes.substr(i, d.length));
-    } else {
+    } else if (invalid == InvalidBytes::replace) {
       append_utf8(out, k_replacement);
     }
     i += d.length;
@@ -255,18 +260,16 @@ std::string repair_utf8(std::string_view bytes)
   return out;
 }
 
+} // namespace
+
+std::string repair_utf8(std::string_view bytes)
+{
+  return clean_utf8(bytes, InvalidBytes::replace);
+}
+
 std::string drop_invalid_utf8(std::string_view bytes)
 {
-  std::string out;
-  out.reserve(bytes.size());
-  for (std::size_t i = 0; i < bytes.size();) {
-    const Decoded d = decode(bytes, i);
-    if (d.valid) {
-      out.append(bytes.substr(i, d.length));
-    }
-    i += d.length;
-  }
-  return out;
+  return clean_utf8(bytes, InvalidBytes::drop);
 }
 
 std::string from_windows_1252(std::string_view bytes)
