@@ -64,6 +64,43 @@ std::string sub_flow_path(const std::string& flow_path, const std::string& name)
   return folder + "/" + name + ".txt";
 }
 
+// "<source>: line <n>: " for error messages, `line` counted from 0.
+std::string where(std::string_view source, std::size_t line)
+{
+  return std::string(source) + ": line " + text::format_int(static_cast<std::int64_t>(line + 1)) + ": ";
+}
+
+// The record of `row`, line `line` of `source`. A row too short for its cells throws
+// tarnwick::Error naming the place ("" for none); on platforms other than UltraFLEX the same
+// message is printed to standard output first.
+FlowContent flow_content_at(const text::Row& row, std::string_view platform, std::string_view source,
+                            std::size_t line)
+{
+  const bool ultraflex = text::is_ultraflex(platform);
+  const auto need = [&](std::size_t count) {
+    if (row.size() >= count) {
+      return;
+    }
+    const Error error((source.empty() ? std::string() : where(source, line)) +
+                      text::short_row_message(count, row.size()));
+    if (!ultraflex) {
+      std::cout << error.what() << '\n';
+    }
+    throw error;
+  };
+  need(8);
+  FlowContent content;
+  content.opcode = row[6];
+  content.parameter = text::upper(row[7]);
+  if (row.size() > 8) {
+    need(ultraflex ? k_ultraflex_cells : k_other_cells);
+    content.test_number = row[9];
+    content.hard_bin = row[ultraflex ? 16 : 11];
+    content.sort_bin = row[ultraflex ? 18 : 13];
+    content.result = row[ultraflex ? 19 : 14];
+  }
+  return content;
+}
 
 } // namespace
 
@@ -85,26 +122,7 @@ std::string printed(const FlowContent& content)
 
 FlowContent get_flow_content(const text::Row& flow_table_line, std::string_view platform)
 {
-  const bool ultraflex = text::is_ultraflex(platform);
-  try {
-    text::need_cells(flow_table_line, 8);
-    FlowContent content;
-    content.opcode = flow_table_line[6];
-    content.parameter = text::upper(flow_table_line[7]);
-    if (flow_table_line.size() > 8) {
-      text::need_cells(flow_table_line, ultraflex ? k_ultraflex_cells : k_other_cells);
-      content.test_number = flow_table_line[9];
-      content.hard_bin = flow_table_line[ultraflex ? 16 : 11];
-      content.sort_bin = flow_table_line[ultraflex ? 18 : 13];
-      content.result = flow_table_line[ultraflex ? 19 : 14];
-    }
-    return content;
-  } catch (const Error& error) {
-    if (!ultraflex) {
-      std::cout << error.what() << '\n';
-    }
-    throw;
-  }
+  return flow_content_at(flow_table_line, platform, "", 0);
 }
 
 Lomerick::Lomerick() : m_test_suite_list(std::make_shared<TestSuiteList>()) {}
@@ -140,20 +158,9 @@ void Lomerick::parse(std::string_view text, std::string_view platform, const std
 {
   const auto lines = text::split_lines(text);
   const std::string source = flow_path.empty() ? "<text>" : flow_path;
-  // Errors name the file and the 1-based line.
-  const auto where = [&source](std::size_t i) {
-    return source + ": line " + text::format_int(static_cast<std::int64_t>(i + 1)) + ": ";
-  };
-  const auto need = [&where](const text::Row& row, std::size_t i, std::size_t count) {
+  const auto need = [&source](const text::Row& row, std::size_t i, std::size_t count) {
     if (row.size() < count) {
-      throw Error(where(i) + text::short_row_message(count, row.size()));
-    }
-  };
-  const auto record_of = [&where, platform](const text::Row& row, std::size_t i) {
-    try {
-      return get_flow_content(row, platform);
-    } catch (const Error& error) {
-      throw Error(where(i) + error.what());
+      throw Error(where(source, i) + text::short_row_message(count, row.size()));
     }
   };
 
@@ -171,12 +178,12 @@ void Lomerick::parse(std::string_view text, std::string_view platform, const std
       if (cells[7].empty()) {
         continue;
       }
-      auto record = record_of(cells, i);
+      auto record = flow_content_at(cells, platform, source, i);
       if (record.hard_bin.empty() || record.sort_bin.empty()) {
         // A sheet may end with a test row that has no bins: nothing follows to lend them.
         std::optional<FlowContent> lender;
         if (i + 1 < lines.size()) {
-          lender = record_of(text::split_cells(lines[i + 1]), i + 1);
+          lender = flow_content_at(text::split_cells(lines[i + 1]), platform, source, i + 1);
         }
         if (lender && lender->opcode == "Use-Limit" && !lender->hard_bin.empty()
             && !lender->sort_bin.empty()) {

@@ -157,6 +157,16 @@ TEST(Lomerick, ShortRowsEndTheReadKeepingEarlierRecords)
     EXPECT_STREQ(error.what(), "f.txt: line 6: row has 1 cells, needs at least 8");
   }
   EXPECT_EQ(parameters(reader), Names{"A"});
+
+  // Other platforms print the failure first: the very text of the error that ends the read.
+  CaptureStdout();
+  try {
+    reader.parse(k_header + row({{6, "Test"}, {7, "d"}}, 12), "J750", "g.txt");
+    FAIL() << "no error";
+  } catch (const tarnwick::Error& error) {
+    EXPECT_EQ(GetCapturedStdout(), std::string(error.what()) + "\n");
+    EXPECT_STREQ(error.what(), "g.txt: line 5: row has 12 cells, needs at least 15");
+  }
 }
 
 TEST_F(LomerickFile, SubFlowsInsertAtCallRow)
