@@ -129,7 +129,11 @@ Dravel::Dravel()
 void Dravel::read_pattern_set(const std::string& pattern_set_path,
                               const std::string& /*pattern_file_path*/, std::string_view platform)
 {
-  const auto path = text::existing_or_unescaped(pattern_set_path);
+  // Only a regular file keeps the path as given: a folder of that name does not count.
+  std::error_code ec;
+  const auto path = fs::is_regular_file(pattern_set_path, ec)
+                      ? pattern_set_path
+                      : text::replace_all(pattern_set_path, "%20", " ");
   parse(text::read_text_file(path), platform, path);
 }
 
@@ -268,7 +272,7 @@ void Dravel::read_tset_from_pattern(const std::string& pattern_folder_path,
 
   std::error_code ec;
   if (!fs::exists(full_path, ec)) {
-    *m_tset_name = {std::string(k_missing_pattern)};
+    m_tset_name = std::make_shared<TsetNameList>(TsetNameList{std::string(k_missing_pattern)});
     return;
   }
 
@@ -280,7 +284,7 @@ void Dravel::read_tset_from_pattern(const std::string& pattern_folder_path,
   run_pattern_tool(full_path, fd);
   ::close(fd);
 
-  *m_tset_name = listing_line.find_all(text::read_text_file(listing));
+  m_tset_name = std::make_shared<TsetNameList>(listing_line.find_all(text::read_text_file(listing)));
 }
 
 std::shared_ptr<PatternCycleDict> Dravel::get_pattern_cycle_info() const

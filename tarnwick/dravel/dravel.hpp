@@ -82,7 +82,8 @@ public:
   // A new table of every set resolved into its pattern file paths. Throws as get_pat_path.
   std::shared_ptr<PatternSetDict> get_pattern_set_info() const;
 
-  // The reader's own time-set list of the last query (shared; it outlives the reader).
+  // The reader's own time-set list of the last query (shared; it outlives the reader). Each
+  // query that reaches the pattern makes a new list: one handed out before keeps its names.
   std::shared_ptr<TsetNameList> get_pattern_tset() const;
 
 private:

@@ -172,6 +172,12 @@ TEST_F(DravelFile, ReadsCrLfSheetUnderBlankEscapedName)
   EXPECT_EQ(*reader.get_pattern_set_info(), (PatternSetDict{{"S", {"p.PAT"}}}));
   EXPECT_THROW(reader.read_pattern_set((m_dir / "PS%20B.txt").string(), "", "UltraFLEX"),
                tarnwick::FileNotFoundError);
+
+  // A folder under the escaped name is no sheet: the blank form is read.
+  fs::create_directories(m_dir / "PS%20C.txt");
+  write("PS C.txt", "DTPatternSetSheet,version=2.3:x\n\n\n\tT\t\t\tt.PAT\n");
+  reader.read_pattern_set((m_dir / "PS%20C.txt").string(), "", "UltraFLEX");
+  EXPECT_EQ(reader.get_pattern_set_info()->at("T"), Paths{"t.PAT"});
 }
 
 TEST_F(DravelFile, TimeSetQueryRunsPatternToolOnJoinedPath)
@@ -180,26 +186,31 @@ TEST_F(DravelFile, TimeSetQueryRunsPatternToolOnJoinedPath)
   const auto folder = (m_dir / "dev/Patterns").string();
   Dravel reader;
   reader.read_tset_from_pattern(folder, ".\\Patterns\\core\\a.PATX");
-  const auto names = reader.get_pattern_tset();
-  EXPECT_EQ(*names, (Paths{"tp0", "tp1"}));
+  const auto first = reader.get_pattern_tset();
+  EXPECT_EQ(*first, (Paths{"tp0", "tp1"}));
   EXPECT_EQ(slurp(m_dir / "dev/Patterns/pattern_tset.txt"), "\ttp0 0\n\ttp1 0\n");
 
-  // An empty folder leaves the list as it was; a missing pattern gives the error entry.
+  // An empty folder leaves the list as it was; a missing pattern gives the error entry in a new
+  // list, and the list handed out before keeps its names.
   reader.read_tset_from_pattern("", "x.pat");
-  EXPECT_EQ(*names, (Paths{"tp0", "tp1"}));
+  EXPECT_EQ(reader.get_pattern_tset(), first);
   reader.read_tset_from_pattern(folder, "./Patterns/none.pat");
-  EXPECT_EQ(*names, Paths{"Error: pattern file does not exist"});
+  EXPECT_EQ(*reader.get_pattern_tset(), Paths{"Error: pattern file does not exist"});
+  EXPECT_EQ(*first, (Paths{"tp0", "tp1"}));
 
   // An item without a folder names the folder's parent: the tool fails on a directory, and the
   // listing of the earlier query is not read back.
   reader.read_tset_from_pattern(folder, "a.PATX");
-  EXPECT_TRUE(names->empty());
+  EXPECT_TRUE(reader.get_pattern_tset()->empty());
   EXPECT_EQ(slurp(m_dir / "dev/Patterns/pattern_tset.txt"), "");
 
   // No tool on PATH: an empty listing and an empty list.
+  reader.read_tset_from_pattern(folder, "./Patterns/core/a.PATX");
+  EXPECT_FALSE(reader.get_pattern_tset()->empty());
   set_path((m_dir / "no-tools").string());
   reader.read_tset_from_pattern(folder, "./Patterns/core/a.PATX");
-  EXPECT_TRUE(names->empty());
+  EXPECT_TRUE(reader.get_pattern_tset()->empty());
+  EXPECT_EQ(*first, (Paths{"tp0", "tp1"}));
 }
 
 TEST_F(DravelFile, TimeSetQueryTakesOnlyWellFormedListingLines)
@@ -217,6 +228,17 @@ TEST_F(DravelFile, TimeSetQueryTakesOnlyWellFormedListingLines)
   reader.read_tset_from_pattern((m_dir / "Patterns").string(), "./x.pat");
   EXPECT_EQ(*reader.get_pattern_tset(), (Paths{"TS_A", "TS_B", "TS_A"}));
   EXPECT_EQ(slurp(m_dir / "args.txt"), (m_dir / "x.pat").string() + "\n-tset\n");
+
+  // The folder loses its last component, also an empty one after a trailing "/", and
+  // backslashes split it like slashes; the listing stays in the folder as given.
+  write("Patterns/Patterns/y.pat", "");
+  reader.read_tset_from_pattern((m_dir / "Patterns").string() + "/", ".\\Patterns\\y.pat");
+  EXPECT_EQ(slurp(m_dir / "args.txt"), (m_dir / "Patterns/Patterns/y.pat").string() + "\n-tset\n");
+  fs::create_directories(m_dir / "A\\B");
+  write("A/x.pat", "");
+  reader.read_tset_from_pattern((m_dir / "A\\B").string(), "B\\x.pat");
+  EXPECT_EQ(slurp(m_dir / "args.txt"), (m_dir / "A/x.pat").string() + "\n-tset\n");
+  EXPECT_TRUE(fs::exists(m_dir / "A\\B/pattern_tset.txt"));
 }
 
 TEST_F(DravelFile, TimeSetQueryRunsNoShell)
