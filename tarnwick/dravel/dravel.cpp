@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -33,14 +34,10 @@ constexpr std::string_view k_undefined_item = "Error: Patset found item without 
 constexpr std::string_view k_missing_pattern = "Error: pattern file does not exist";
 constexpr std::string_view k_listing_name = "/pattern_tset.txt";
 
-std::string where(std::string_view source, std::size_t line)
+// "<source>, row <n>: " in front of an error message.
+std::string where(std::string_view source, std::size_t row)
 {
-  return std::string(source) + ": line " + text::format_int(static_cast<std::int64_t>(line + 1)) + ": ";
-}
-
-bool ends_with(std::string_view s, std::string_view suffix)
-{
-  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
+  return text::row_location(source, row) + ": ";
 }
 
 char ascii_lower(char c)
@@ -59,27 +56,13 @@ std::string ascii_lowered(std::string_view s)
 // one or does not fit 64 bits.
 std::optional<std::int64_t> parse_hex(std::string_view s)
 {
-  if (s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+  if (s.starts_with("0x") || s.starts_with("0X")) {
     s.remove_prefix(2);
   }
-  if (s.empty()) {
-    return std::nullopt;
-  }
   std::int64_t value = 0;
-  for (const char c : s) {
-    int digit = 0;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return std::nullopt;
-    }
-    if (__builtin_mul_overflow(value, 16, &value) || __builtin_add_overflow(value, digit, &value)) {
-      return std::nullopt;
-    }
+  const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), value, 16);
+  if (s.empty() || s.front() == '-' || error != std::errc() || end != s.data() + s.size()) {
+    return std::nullopt;
   }
   return value;
 }
@@ -325,7 +308,7 @@ void Dravel::resolve(std::string_view item, std::vector<std::string>& chain,
 {
   const auto upper_item = text::upper(item);
   for (const auto extension : valid_extensions) {
-    if (ends_with(upper_item, extension)) {
+    if (std::string_view(upper_item).ends_with(extension)) {
       out.emplace_back(item);
       return;
     }

@@ -120,8 +120,7 @@ void Kenmoor::parse(std::string_view text, const PatternSetDict& pattern_set_dic
         cells.begin(), cells.begin() + static_cast<std::ptrdiff_t>(std::min(search_cells, cells.size())));
       find_pat_path(expression, join(searched, "\t"), cells);
     } catch (const Error& error) {
-      throw Error(std::string(source) + ": line " +
-                  text::format_int(static_cast<std::int64_t>(i + 1)) + ": " + error.what());
+      throw Error(text::row_location(source, i) + ": " + error.what());
     }
   }
 }

@@ -28,18 +28,6 @@ constexpr std::array<std::string_view, 4> k_test_opcodes = {"Test", "Test-defer-
 constexpr std::size_t k_ultraflex_cells = 20;
 constexpr std::size_t k_other_cells = 15;
 
-std::string join_cells(const text::Row& row)
-{
-  std::string line;
-  for (std::size_t i = 0; i < row.size(); ++i) {
-    if (i > 0) {
-      line += '\t';
-    }
-    line += row[i];
-  }
-  return line;
-}
-
 // Identity of a flow file for the cycle check: the same file reached under two spellings of
 // its path compares equal.
 std::string flow_identity(const std::string& path)
@@ -64,13 +52,7 @@ std::string sub_flow_path(const std::string& flow_path, const std::string& name)
   return folder + "/" + name + ".txt";
 }
 
-// "<source>: line <n>: " for error messages, `line` counted from 0.
-std::string where(std::string_view source, std::size_t line)
-{
-  return std::string(source) + ": line " + text::format_int(static_cast<std::int64_t>(line + 1)) + ": ";
-}
-
-// The record of `row`, line `line` of `source`. A row too short for its cells throws
+// The record of `row`, row `line` of `source`. A row too short for its cells throws
 // tarnwick::Error naming the place ("" for none); on platforms other than UltraFLEX the same
 // message is printed to standard output first.
 FlowContent flow_content_at(const text::Row& row, std::string_view platform, std::string_view source,
@@ -81,7 +63,7 @@ FlowContent flow_content_at(const text::Row& row, std::string_view platform, std
     if (row.size() >= count) {
       return;
     }
-    const Error error((source.empty() ? std::string() : where(source, line)) +
+    const Error error((source.empty() ? std::string() : text::row_location(source, line) + ": ") +
                       text::short_row_message(count, row.size()));
     if (!ultraflex) {
       std::cout << error.what() << '\n';
@@ -160,7 +142,7 @@ void Lomerick::parse(std::string_view text, std::string_view platform, const std
   const std::string source = flow_path.empty() ? "<text>" : flow_path;
   const auto need = [&source](const text::Row& row, std::size_t i, std::size_t count) {
     if (row.size() < count) {
-      throw Error(where(source, i) + text::short_row_message(count, row.size()));
+      throw Error(text::row_location(source, i) + ": " + text::short_row_message(count, row.size()));
     }
   };
 
@@ -191,7 +173,7 @@ void Lomerick::parse(std::string_view text, std::string_view platform, const std
           record.sort_bin = lender->sort_bin;
           record.test_number = lender->test_number;
         } else {
-          std::cout << "No SortBin test found: " << join_cells(cells) << '\n';
+          std::cout << "No SortBin test found: " << lines[i] << '\n';
         }
       }
       m_test_suite_list->push_back(std::move(record));

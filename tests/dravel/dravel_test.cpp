@@ -68,9 +68,9 @@ TEST(Dravel, ReadErrorsAndStops)
 {
   Dravel reader;
   EXPECT_EQ(error_of([&] { reader.parse("version=2.3\n" + k_headers + row("A", "a.pat")); }),
-            "<text>: line 1: no sheet version found (expected a match of version=(\\S+?):)");
+            "<text>, row 0: no sheet version found (expected a match of version=(\\S+?):)");
   EXPECT_EQ(error_of([&] { reader.parse(sheet(row("A", "a.pat")), "J750"); }),
-            "<text>: line 1: no sheet version found (expected a match of DFF (\\d+(\\.\\d+)?))");
+            "<text>, row 0: no sheet version found (expected a match of DFF (\\d+(\\.\\d+)?))");
   EXPECT_TRUE(reader.get_pattern_set_info()->empty());
 
   // Empty exports and exports without data rows add nothing.
@@ -81,7 +81,7 @@ TEST(Dravel, ReadErrorsAndStops)
   reader.parse(sheet(row("C", "c.pat") + "\n" + row("D", "d.pat")));
   // A row without its item cell fails; what was read before stays.
   EXPECT_EQ(error_of([&] { reader.parse(sheet(row("E", "e.pat") + row("F", "f.pat", 4, 4)), "UltraFLEX", "ps.txt"); }),
-            "ps.txt: line 5: row has 4 cells, the pattern item is in cell 4");
+            "ps.txt, row 4: row has 4 cells, the pattern item is in cell 4");
   EXPECT_EQ(*reader.get_pattern_set_info(),
             (PatternSetDict{{"A", {"a.pat"}}, {"C", {"c.pat"}}, {"E", {"e.pat"}}}));
   EXPECT_EQ(*reader.get_pattern_cycle_info(),
@@ -147,12 +147,12 @@ TEST(Dravel, PatternFileCycleCounts)
   EXPECT_EQ(error_of([&] { reader.parse_pattern_file(dump, "other"); }),
             "Error: pattern set not found: other");
   EXPECT_EQ(error_of([&] { reader.parse_pattern_file("1 0x0000 count\n", "SET"); }),
-            "<text>: line 1: vector line without \"repeat = <n>\"");
+            "<text>, row 0: vector line without \"repeat = <n>\"");
   EXPECT_EQ(error_of([&] { reader.parse_pattern_file("1 0x0000zz repeat = 1\n", "SET"); }),
-            "<text>: line 1: count 0x0000zz is not a 64-bit hexadecimal number");
+            "<text>, row 0: count 0x0000zz is not a 64-bit hexadecimal number");
   // Sums are checked: an overflow fails and leaves the table as it was.
   EXPECT_EQ(error_of([&] { reader.parse_pattern_file("1 0x00007FFFFFFFFFFF repeat = 70000\n", "SET"); }),
-            "<text>: line 1: cycle count exceeds the 64-bit range");
+            "<text>, row 0: cycle count exceeds the 64-bit range");
   EXPECT_THROW(reader.parse_pattern_file("1 0x00007FFFFFFFFFFF repeat = 60000\n"
                                          "2 0x00007FFFFFFFFFFF repeat = 60000\n", "SET"),
                tarnwick::Error);

@@ -100,7 +100,7 @@ TEST(Kenmoor, EmptyNameEndsTableAndShortRowsFail)
     reader.parse(k_header + row({{1, "short"}}, 14), {}, "UltraFLEX", "x.txt");
     FAIL() << "no error";
   } catch (const tarnwick::Error& error) {
-    EXPECT_STREQ(error.what(), "x.txt: line 5: row has 14 cells, needs at least 15");
+    EXPECT_STREQ(error.what(), "x.txt, row 4: row has 14 cells, needs at least 15");
   }
   EXPECT_TRUE(reader.get_instance_info()->at("SHORT").empty());
   // An empty line has one cell, too few for the name.

@@ -154,7 +154,7 @@ TEST(Lomerick, ShortRowsEndTheReadKeepingEarlierRecords)
     reader.parse(k_header + row({{6, "Test"}, {7, "c"}}, 8) + "\n", "UltraFLEX", "f.txt");
     FAIL() << "no error";
   } catch (const tarnwick::Error& error) {
-    EXPECT_STREQ(error.what(), "f.txt: line 6: row has 1 cells, needs at least 8");
+    EXPECT_STREQ(error.what(), "f.txt, row 5: row has 1 cells, needs at least 8");
   }
   EXPECT_EQ(parameters(reader), Names{"A"});
 
@@ -165,7 +165,7 @@ TEST(Lomerick, ShortRowsEndTheReadKeepingEarlierRecords)
     FAIL() << "no error";
   } catch (const tarnwick::Error& error) {
     EXPECT_EQ(GetCapturedStdout(), std::string(error.what()) + "\n");
-    EXPECT_STREQ(error.what(), "g.txt: line 5: row has 12 cells, needs at least 15");
+    EXPECT_STREQ(error.what(), "g.txt, row 4: row has 12 cells, needs at least 15");
   }
 }
 
