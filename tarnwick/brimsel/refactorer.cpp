@@ -176,7 +176,8 @@ std::string write_backup(const std::string& path, const std::string& stamp, std:
 // Replaces the content of the file at `path` (the target when `path` is a symbolic link) with
 // `bytes`: a temporary file in the same folder is written, synced and renamed over it, so the
 // file holds either its old or its new content. Keeps the mode and, where allowed, the owner.
-// On failure the temporary file is removed and the file is unchanged.
+// A file this process may not open for writing is refused. On failure the temporary file is
+// removed and the file is unchanged.
 void replace_file(const std::string& path, std::string_view bytes, const StatBuffer& original)
 {
   char* resolved = ::realpath(path.c_str(), nullptr);
@@ -185,6 +186,14 @@ void replace_file(const std::string& path, std::string_view bytes, const StatBuf
   }
   const std::string target(resolved);
   std::free(resolved);
+
+  // Renaming over a file needs no permission on the file itself; a source that this user may
+  // not write (read-only under version control, say) is refused as writing it in place would be.
+  FileDescriptor writable(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+  if (writable.get() < 0) {
+    throw_os_error(path);
+  }
+  writable.close(path);
 
   const std::size_t slash = target.rfind('/');
   const std::string folder = slash == 0 ? "/" : target.substr(0, slash);

@@ -1,5 +1,6 @@
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include "refactorer_test_util.hpp"
 
@@ -195,6 +196,31 @@ TEST_F(RefactorerTest, FailedWriteLeavesTheSourceIntact)
       "写入文件失败 " + file + ": [Errno 27] File too large: '" + m_dir + "/.a.bas.tmp";
   EXPECT_NE(out.find("\n" + failure), std::string::npos) << out;
   EXPECT_TRUE(refactorer.applied_changes().empty());
+}
+
+TEST_F(RefactorerTest, ReadOnlySourceIsNotRewritten)
+{
+  if (::geteuid() == 0) {
+    GTEST_SKIP() << "root may write any file";
+  }
+  const std::string original = "Dim a As Long\na = 1\n";
+  const std::string file = write("a.bas", original);
+  fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
+  VBAParser parser;
+  parse(parser, m_dir);
+  VBTRefactorer refactorer(parser);
+  const std::string out = captured([&] {
+    refactorer.add_change("module_variable", change(file, 1, "a", "m_A"));
+    EXPECT_FALSE(refactorer.apply_all_changes());
+  });
+  EXPECT_EQ(read(file), original);
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::group_read);
+  // The backup is made first and stays; nothing else is left behind.
+  const std::vector<std::string> names = entries(m_dir);
+  ASSERT_EQ(names.size(), 2U);
+  EXPECT_TRUE(out.ends_with("\n写入文件失败 " + file + ": [Errno 13] Permission denied: '" + file
+                            + "'\n"))
+      << out;
 }
 
 TEST_F(RefactorerTest, InvalidUtf8SourceIsNotRewritten)
