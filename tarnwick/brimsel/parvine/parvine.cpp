@@ -166,26 +166,24 @@ std::string Parvine::generate_dry_run_report(const brimsel::ProgressCallback& up
 
   write_workbook(path, [&](xlsx::Workbook& writer) {
     const References& references = parser.variable_references;
-    write_sheet(writer, "Global Variables",
-                variable_issue_rows(all_issues.global_variables, references), Fit::yes);
+    write_variable_issues_sheet(writer, all_issues.global_variables, "Global Variables",
+                                references);
     update_progressbar(20);
-    write_sheet(writer, "Module Variables",
-                variable_issue_rows(all_issues.module_variables, references), Fit::yes);
+    write_variable_issues_sheet(writer, all_issues.module_variables, "Module Variables",
+                                references);
     update_progressbar(30);
-    write_sheet(writer, "Local Variables",
-                variable_issue_rows(all_issues.local_variables, references), Fit::yes);
+    write_variable_issues_sheet(writer, all_issues.local_variables, "Local Variables",
+                                references);
     update_progressbar(40);
-    write_sheet(writer, "Type Definitions", type_issue_rows(all_issues.type_definitions),
-                Fit::yes);
+    write_type_issues_sheet(writer, all_issues.type_definitions, "Type Definitions");
     update_progressbar(50);
-    write_sheet(writer, "Enum Definitions", type_issue_rows(all_issues.enum_definitions),
-                Fit::yes);
+    write_type_issues_sheet(writer, all_issues.enum_definitions, "Enum Definitions");
     update_progressbar(60);
-    write_sheet(writer, "Function Parameters", function_issue_rows(parser.functions), Fit::yes);
+    write_function_issues_sheet(writer, parser.functions, "Function Parameters");
     update_progressbar(70);
-    write_sheet(writer, "Summary", summary_rows(all_issues, parser), Fit::no);
+    write_summary_sheet(writer, all_issues, parser);
     update_progressbar(80);
-    write_sheet(writer, "Manual Check Required", manual_check_rows(parser), Fit::yes);
+    write_manual_check_sheet(writer, parser, "Manual Check Required");
     update_progressbar(90);
   });
 
@@ -199,11 +197,58 @@ std::string Parvine::generate_refactor_report(const brimsel::ChangesMade& change
   const std::string path = stamped_path(output_dir, "VBT_Refactor_Report_");
   print_line("正在生成重构报告: " + path);
   write_workbook(path, [&](xlsx::Workbook& writer) {
-    write_sheet(writer, "Refactor Changes", refactor_change_rows(changes_made), Fit::no);
-    write_sheet(writer, "Refactor Summary", refactor_summary_rows(changes_made), Fit::no);
+    write_refactor_changes_sheet(writer, changes_made, "Refactor Changes");
+    write_refactor_summary_sheet(writer, changes_made, "Refactor Summary");
   });
   print_line("重构报告已生成: " + path);
   return path;
+}
+
+void Parvine::write_variable_issues_sheet(xlsx::Workbook& writer,
+                                          const std::vector<const VariableInfo*>& variables,
+                                          std::string_view sheet_name,
+                                          const References& references)
+{
+  write_sheet(writer, sheet_name, variable_issue_rows(variables, references), Fit::yes);
+}
+
+void Parvine::write_type_issues_sheet(xlsx::Workbook& writer,
+                                      const std::vector<const TypeInfo*>& types,
+                                      std::string_view sheet_name)
+{
+  write_sheet(writer, sheet_name, type_issue_rows(types), Fit::yes);
+}
+
+void Parvine::write_function_issues_sheet(xlsx::Workbook& writer, const Functions& functions,
+                                          std::string_view sheet_name)
+{
+  write_sheet(writer, sheet_name, function_issue_rows(functions), Fit::yes);
+}
+
+void Parvine::write_summary_sheet(xlsx::Workbook& writer, const brimsel::AllIssues& all_issues,
+                                  const brimsel::VBAParser& parser)
+{
+  write_sheet(writer, "Summary", summary_rows(all_issues, parser), Fit::no);
+}
+
+void Parvine::write_manual_check_sheet(xlsx::Workbook& writer, const brimsel::VBAParser& parser,
+                                       std::string_view sheet_name)
+{
+  write_sheet(writer, sheet_name, manual_check_rows(parser), Fit::yes);
+}
+
+void Parvine::write_refactor_changes_sheet(xlsx::Workbook& writer,
+                                           const brimsel::ChangesMade& changes_made,
+                                           std::string_view sheet_name)
+{
+  write_sheet(writer, sheet_name, refactor_change_rows(changes_made), Fit::no);
+}
+
+void Parvine::write_refactor_summary_sheet(xlsx::Workbook& writer,
+                                           const brimsel::ChangesMade& changes_made,
+                                           std::string_view sheet_name)
+{
+  write_sheet(writer, sheet_name, refactor_summary_rows(changes_made), Fit::no);
 }
 
 Table variable_issue_rows(const std::vector<const VariableInfo*>& variables,

@@ -59,6 +59,29 @@ public:
 private:
   std::string stamped_path(const std::string& output_dir, std::string_view prefix) const;
 
+  // The sheet operations of the two reports. Each adds at most one sheet, `sheet_name` (or
+  // "Summary"), after the sheets of `writer`: nothing when it has no rows, except the summary
+  // sheets, which are always written. The issue and manual-check sheets get fitted widths.
+  static void write_variable_issues_sheet(xlsx::Workbook& writer,
+                                          const std::vector<const brimsel::VariableInfo*>& variables,
+                                          std::string_view sheet_name,
+                                          const References& references);
+  static void write_type_issues_sheet(xlsx::Workbook& writer,
+                                      const std::vector<const brimsel::TypeInfo*>& types,
+                                      std::string_view sheet_name);
+  static void write_function_issues_sheet(xlsx::Workbook& writer, const Functions& functions,
+                                          std::string_view sheet_name);
+  static void write_summary_sheet(xlsx::Workbook& writer, const brimsel::AllIssues& all_issues,
+                                  const brimsel::VBAParser& parser);
+  static void write_manual_check_sheet(xlsx::Workbook& writer, const brimsel::VBAParser& parser,
+                                       std::string_view sheet_name);
+  static void write_refactor_changes_sheet(xlsx::Workbook& writer,
+                                           const brimsel::ChangesMade& changes_made,
+                                           std::string_view sheet_name);
+  static void write_refactor_summary_sheet(xlsx::Workbook& writer,
+                                           const brimsel::ChangesMade& changes_made,
+                                           std::string_view sheet_name);
+
   Clock m_clock;
 };
 
