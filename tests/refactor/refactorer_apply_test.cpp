@@ -28,6 +28,33 @@ TEST(ReplaceWholeWord, MatchesLiteralWholeWordsOfAnyScript)
   EXPECT_EQ(replace_whole_word("a b", "", "x"), "a b");
 }
 
+TEST(ReferencePass, SkipsHeadersDeclarationsAndBlockStartsOnly)
+{
+  VBAParser parser;
+  parser.functions["a.bas:cnt"] = FunctionInfo{"cnt", "cnt", FunctionType::OTHER, "b.bas", 1, 2};
+  parser.functions["a.bas:Go"] = FunctionInfo{"Go", "Go", FunctionType::OTHER, "a.bas", 3, 4};
+  const VBTRefactorer refactorer(parser);
+  SourceLines lines{"Static Sub Run(cnt)\n",      "Property Get Size(): Size = cnt\n",
+                    "ReDim cnt(3): x = cnt_max\n", "End If ' cnt\n",
+                    "Exit Function ' cnt\n",       "End Type ' cnt\n",
+                    "End Function ' cnt\n",        "  End Sub ' cnt\n",
+                    "Type cntType ' cnt\n",        "Enum E ' cnt\n",
+                    "Private Function F(cnt)\n",   "Sub S(cnt)\n",
+                    "dim y: y = cnt\n",            "Const K = cnt\n",
+                    "Me.Go cnt, Go, Me\n"};
+  // A procedure name of another file is renamed; one of this file and a keyword are not.
+  refactorer.apply_variable_references_to_file(
+      lines, NameMapping{{"cnt", "m_Cnt"}, {"Go", "GoOn"}, {"Me", "Myself"}}, "a.bas");
+  EXPECT_EQ(lines, (SourceLines{"Static Sub Run(m_Cnt)\n",         "Property Get Size(): Size = m_Cnt\n",
+                                "ReDim m_Cnt(3): x = cnt_max\n",   "End If ' m_Cnt\n",
+                                "Exit Function ' m_Cnt\n",         "End Type ' m_Cnt\n",
+                                "End Function ' cnt\n",            "  End Sub ' cnt\n",
+                                "Type cntType ' cnt\n",            "Enum E ' cnt\n",
+                                "Private Function F(cnt)\n",       "Sub S(cnt)\n",
+                                "dim y: y = cnt\n",                "Const K = cnt\n",
+                                "Me.Go m_Cnt, Go, Me\n"}));
+}
+
 using RefactorerTest = RefactorTest;
 
 TEST_F(RefactorerTest, RefusesRenamesThatCannotBeAppliedSafely)

@@ -146,6 +146,47 @@ TEST_F(ReportReadBackTest, NothingConfirmedOrNoWorkbookGivesFalse)
   EXPECT_TRUE(refactorer.changes_made().empty());
 }
 
+TEST_F(ReportReadBackTest, ListsTenConfirmedRenamesAndCountsTheRest)
+{
+  VBAParser parser;
+  for (const int count : {10, 11}) {
+    const std::string report = path("report" + std::to_string(count) + ".xlsx");
+    {
+      xlsx::Workbook workbook(report);
+      xlsx::Worksheet& sheet = workbook.add_worksheet("Global Variables");
+      sheet.write_row(0, 0, std::vector<std::string>{"应用", "变量名", "建议名称", "文件路径"});
+      for (int i = 1; i <= count; ++i) {
+        const std::string n = std::to_string(i);
+        sheet.write_number(static_cast<xlsx::Row>(i), 0, 1.0);
+        sheet.write_row(static_cast<xlsx::Row>(i), 1,
+                        std::vector<std::string>{"v" + n, "g_V" + n, "gone.bas"});
+      }
+      workbook.close();
+    }
+    VBTRefactorer refactorer(parser);
+    bool applied = true;
+    const std::vector<std::string> out =
+        lines_of(captured([&] { applied = refactorer.apply_changes_from_excel(report); }));
+    std::vector<std::string> expected{"正在读取Excel报告: " + report,
+                                      "读取模块变量工作表失败: ", "读取局部变量工作表失败: ",
+                                      "从Excel中读取到 " + std::to_string(count) + " 个确认的修改:"};
+    for (int i = 1; i <= 10; ++i) {
+      expected.push_back("  - 全局变量: v" + std::to_string(i) + " -> g_V" + std::to_string(i));
+    }
+    if (count > 10) {
+      expected.push_back("  ... 以及另外 1 个修改");
+    }
+    // The file of the report is not one of this parse: nothing is rewritten.
+    expected.push_back("跳过未解析的文件: gone.bas");
+    ASSERT_EQ(out.size(), expected.size()) << count;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      EXPECT_TRUE(out[i].starts_with(expected[i])) << out[i];
+    }
+    EXPECT_FALSE(applied);
+    EXPECT_EQ(refactorer.changes_of("global_variable").size(), static_cast<std::size_t>(count));
+  }
+}
+
 TEST_F(ReportReadBackTest, RefactorAllIssuesAppliesEverySuggestion)
 {
   const std::string source = write("a.bas", "Public cnt As Long\n"
