@@ -98,7 +98,8 @@ public:
   // the check workbook first. Errors of the check are logged and end the run early with the
   // paths written so far (the workbook is still written with the sheets added before).
   // Throws what creating the workbook throws, and tarnwick::Error when the workbook cannot be
-  // written (a missing `work_dir`), after logging it. `work_sheet` is null again afterwards.
+  // written (a missing `work_dir`), after logging it. `work_sheet` is null and the four
+  // formats are empty again afterwards.
   std::vector<std::string> run(const std::vector<std::string>& job_name_set,
                                const std::string& work_dir = "./");
 
