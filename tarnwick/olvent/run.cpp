@@ -43,14 +43,19 @@ std::vector<std::string> Olvent::run(const std::vector<std::string>& job_name_se
                                      const std::string& work_dir)
 {
   std::vector<std::string> result;
+  // The sheets and formats go with the workbook at the end of the run; no handle of one may
+  // stay behind.
+  struct HandleGuard
+  {
+    Olvent& engine;
+    ~HandleGuard()
+    {
+      engine.work_sheet = nullptr;
+      engine.format_red = engine.format_yellow = engine.format_orange = engine.format_bold = {};
+    }
+  } handle_guard{*this};
   const std::string path = check_workbook_path(work_dir);
   std::unique_ptr<xlsx::Workbook> workbook = create_check_workbook(path);
-  // The job sheets go with the workbook at the end of the run; no pointer to one may stay.
-  struct SheetGuard
-  {
-    xlsx::Worksheet*& sheet;
-    ~SheetGuard() { sheet = nullptr; }
-  } sheet_guard{work_sheet};
   update_progressbar(0);
 
   // What the run was doing, for the trace of a failure.

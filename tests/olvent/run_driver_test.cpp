@@ -57,7 +57,10 @@ TEST_F(RunDriver, WritesTheJobSheetsThenTheSummarySheets)
   EXPECT_THAT(log, testing::IsSupersetOf({"Output file path is: " + paths[0]}));
   EXPECT_THAT(std::vector<std::string>(log.end() - 3, log.end()),
               ElementsAre("Output file path is: " + paths[0], "Execution successful!!!", k_end));
-  EXPECT_EQ(engine->work_sheet, nullptr); // the sheets went with the workbook
+  // The sheets and formats went with the workbook.
+  EXPECT_EQ(engine->work_sheet, nullptr);
+  EXPECT_FALSE(engine->format_red || engine->format_yellow || engine->format_orange ||
+               engine->format_bold);
 
   tarnwick::xlsx::Reader reader(paths[0]);
   EXPECT_EQ(
