@@ -129,15 +129,20 @@ void Olvent::run_each_flow(const std::string& job_name)
   dravel::Dravel pattern_reader;
   bool any_skipped = false;
   bool any_taken = false;
+  bool read_one = false;          // a sheet of this job was read
+  bool skipped_earlier = false;   // a sheet skipped was read by an earlier job, not this one
   for (const auto& path : pattern_set_paths) {
     if (last_flow_info.pattern_set_name == path) {
       any_skipped = true;
+      // Once this job has read a sheet, the sheet read last is one of its own.
+      skipped_earlier = skipped_earlier || !read_one;
       continue;
     }
     any_taken = true;
     try {
       pattern_reader.read_pattern_set(path, pattern_path, platform);
       last_flow_info.pattern_set_name = path;
+      read_one = true;
     } catch (const std::exception&) {
       put_data_log("Warning: cannot read PatternSet, please check it!");
     }
@@ -145,9 +150,10 @@ void Olvent::run_each_flow(const std::string& job_name)
   // The table stays as the previous job left it when every sheet of the job was skipped.
   if (any_taken || !any_skipped) {
     std::shared_ptr<kenmoor::PatternSetDict> sets = pattern_reader.get_pattern_set_info();
-    if (any_skipped) {
-      // The sets of a skipped sheet stay available: start from the previous table and let the
-      // sheets read now override it.
+    if (skipped_earlier) {
+      // The sets of a sheet an earlier job read stay available: start from the previous table
+      // and let the sheets read now override it. A sheet named twice in a row by this job is
+      // in the reader already and brings no earlier job's sets with it.
       auto merged = std::make_shared<kenmoor::PatternSetDict>(*pattern_set_dict);
       for (const auto& [name, files] : *sets)
         (*merged)[name] = files;

@@ -198,6 +198,29 @@ TEST_F(FlowWalk, ReadsSharedSheetsOncePerLoadedDevice)
   EXPECT_EQ(engine->last_flow_info.pattern_set_name, (device / "PS%20Two.txt").string());
 }
 
+TEST_F(FlowWalk, ASheetNamedTwiceInARowBringsNoSetsOfAnEarlierJob)
+{
+  sheet("Job List", job_list({{"A", "Inst", "Flow", "AC Specs", "DC Specs", "PS One"},
+                              {"D", "Inst", "Flow", "AC Specs", "DC Specs", "PS Two,PS Two"}}));
+  sheet("Flow", flow_table({flow_row("Test", "ib", "1", "1", "1")}));
+  sheet("Inst",
+        test_instances({{"ib", "", "", "", "", "", "", "Patterns,More", {"set_one", "set_two"}}}));
+  sheet("PS One", pattern_sets({{"set_one", "one.PAT"}}));
+  sheet("PS Two", pattern_sets({{"set_two", "two.PAT"}}));
+  sheet("DC Specs", spec_sheet("DCSpecSheet", "2.0", "Dc", {}));
+  sheet("AC Specs", spec_sheet("ACSpecSheet", "2.0", "Ac", {}));
+  sheet("Global Specs", global_specs({}));
+  load();
+
+  ASSERT_EQ(run({"A"}).size(), 1u);
+  EXPECT_EQ(engine->test_instance_dict->at("IB").at(0).pattern, "one.PAT");
+  // Job D reads its one sheet: the sets of job A's sheet are not among its own.
+  ASSERT_EQ(run({"D"}).size(), 1u);
+  EXPECT_EQ(engine->test_instance_dict->at("IB").at(0).pattern, "two.PAT");
+  EXPECT_FALSE(engine->pattern_set_dict->contains("SET_ONE"));
+  EXPECT_EQ(engine->last_flow_info.pattern_set_name, (device / "PS%20Two.txt").string());
+}
+
 TEST_F(FlowWalk, ReportsSheetsThatCannotBeReadAndGoesOn)
 {
   one_job({flow_row("Test", "a", "1", "1", "1")}, {{"a"}});
