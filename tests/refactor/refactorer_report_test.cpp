@@ -216,5 +216,54 @@ TEST_F(ReportReadBackTest, RefactorAllIssuesAppliesEverySuggestion)
   EXPECT_EQ(types, (std::vector<std::string>{"global_variable", "local_variable"}));
 }
 
+TEST(RefactorAllIssues, RecordsEachSuggestionThatDiffersFromItsName)
+{
+  VBAParser parser;
+  const auto variable = [](const std::string& name, std::optional<std::string> correct_name,
+                           VariableScope scope, const std::string& file) {
+    VariableInfo record{name, name, scope, VariableType::LONG, false, file, 3};
+    record.correct_name = std::move(correct_name);
+    return record;
+  };
+  parser.global_variables = {variable("cnt", "g_Cnt", VariableScope::GLOBAL, "g.bas"),
+                             variable("same", "same", VariableScope::GLOBAL, "g.bas"),
+                             variable("none", std::nullopt, VariableScope::GLOBAL, "g.bas"),
+                             variable("empty", "", VariableScope::GLOBAL, "g.bas"),
+                             variable("Case", "case", VariableScope::GLOBAL, "g.bas")};
+  parser.module_variables["m.bas"] = {variable("tot", "m_Tot", VariableScope::MODULE_PRIVATE, "m.bas")};
+  VariableInfo local = variable("x", "i_X", VariableScope::LOCAL, "m.bas");
+  local.function_name = "Work";
+  parser.local_variables["m.bas:Work"] = {local};
+  TypeInfo type{"Point", "Point", "Type", "m.bas", 7};
+  type.correct_name = "type_Point";
+  parser.types["m.bas:Point"] = type;
+  TypeInfo enumeration{"Color", "Color", "Enum", "m.bas", 9};
+  enumeration.correct_name = "enum_Color";
+  parser.enums["m.bas:Color"] = enumeration;
+
+  VBTRefactorer refactorer(parser, fixed_clock());
+  const std::string out = captured([&] { refactorer.refactor_all_issues(); });
+  // The records name files this parse did not read: recorded, but nothing is rewritten.
+  EXPECT_EQ(out, "开始自动重构...\n跳过未解析的文件: g.bas\n跳过未解析的文件: m.bas\n自动重构完成！\n");
+
+  const std::string stamp = refactorer.changes_of("global_variable").at(0).timestamp;
+  EXPECT_EQ(stamp.size(), 19U);
+  const auto rename = [&](const std::string& file, std::int64_t line, const std::string& from,
+                          const std::string& to, const std::string& description) {
+    return std::vector<RenameChange>{{file, line, from, to, description, stamp}};
+  };
+  ChangesMade expected;
+  expected["global_variable"] = {rename("g.bas", 3, "cnt", "g_Cnt", "全局变量 'cnt' 重命名为 'g_Cnt'")[0],
+                                 rename("g.bas", 3, "Case", "case", "全局变量 'Case' 重命名为 'case'")[0]};
+  expected["module_variable"] = rename("m.bas", 3, "tot", "m_Tot", "模块变量 'tot' 重命名为 'm_Tot'");
+  expected["local_variable"] =
+      rename("m.bas", 3, "x", "i_X", "局部变量 'x' 在函数 'Work' 中重命名为 'i_X'");
+  expected["type_definition"] =
+      rename("m.bas", 7, "Point", "type_Point", "Type定义 'Point' 重命名为 'type_Point'");
+  expected["enum_definition"] =
+      rename("m.bas", 9, "Color", "enum_Color", "Enum定义 'Color' 重命名为 'enum_Color'");
+  EXPECT_EQ(refactorer.changes_made(), expected);
+}
+
 } // namespace
 } // namespace tarnwick::brimsel::testing
