@@ -335,9 +335,31 @@ bool is_boundary(std::string_view text, std::size_t pos)
 // ---------------------------------------------------------------------------------------------
 // Records
 
-bool qualifies(const std::string& name, const std::optional<std::string>& correct_name)
+// The description of a rename: "<kind> '<old>' 重命名为 '<new>'", with "在函数 '<function>' 中"
+// before "重命名为" when a procedure is named.
+std::string rename_description(std::string_view kind, const std::string& old_name,
+                               const std::string& new_name,
+                               const std::string* function_name = nullptr)
 {
-  return correct_name && !correct_name->empty() && *correct_name != name;
+  std::string description = std::string(kind) + " '" + old_name + "' ";
+  if (function_name != nullptr) {
+    description += "在函数 '" + *function_name + "' 中";
+  }
+  return description + "重命名为 '" + new_name + "'";
+}
+
+// The rename that the suggested name of a variable, Type or Enum record asks for, not yet
+// stamped; none when the record has no suggestion or suggests its own name.
+template <class Record>
+std::optional<RenameChange> suggested_rename(const Record& record, std::string_view kind,
+                                             const std::string* function_name = nullptr)
+{
+  const std::optional<std::string>& correct_name = record.correct_name;
+  if (!correct_name || correct_name->empty() || *correct_name == record.name) {
+    return std::nullopt;
+  }
+  return RenameChange{record.file_path, record.line_number, record.name, *correct_name,
+                      rename_description(kind, record.name, *correct_name, function_name), ""};
 }
 
 struct ReportSheet
@@ -712,15 +734,19 @@ void VBTRefactorer::refactor_all_issues()
   std::cout << "自动重构完成！\n";
 }
 
+void VBTRefactorer::add_suggested_rename(const char* change_type,
+                                         std::optional<RenameChange> change)
+{
+  if (change) {
+    change->timestamp = local_time("%Y-%m-%d %H:%M:%S");
+    add_change(change_type, std::move(*change));
+  }
+}
+
 void VBTRefactorer::refactor_global_variables()
 {
   for (const VariableInfo& variable : m_parser.global_variables) {
-    if (qualifies(variable.name, variable.correct_name)) {
-      add_change("global_variable",
-                 {variable.file_path, variable.line_number, variable.name, *variable.correct_name,
-                  "全局变量 '" + variable.name + "' 重命名为 '" + *variable.correct_name + "'",
-                  local_time("%Y-%m-%d %H:%M:%S")});
-    }
+    add_suggested_rename("global_variable", suggested_rename(variable, "全局变量"));
   }
 }
 
@@ -728,28 +754,20 @@ void VBTRefactorer::refactor_module_variables()
 {
   for (const auto& [file_path, variables] : m_parser.module_variables) {
     for (const VariableInfo& variable : variables) {
-      if (qualifies(variable.name, variable.correct_name)) {
-        add_change("module_variable",
-                   {variable.file_path, variable.line_number, variable.name, *variable.correct_name,
-                    "模块变量 '" + variable.name + "' 重命名为 '" + *variable.correct_name + "'",
-                    local_time("%Y-%m-%d %H:%M:%S")});
-      }
+      add_suggested_rename("module_variable", suggested_rename(variable, "模块变量"));
     }
   }
 }
 
 void VBTRefactorer::refactor_local_variables()
 {
+  static const std::string no_function;
   for (const auto& [key, variables] : m_parser.local_variables) {
     for (const VariableInfo& variable : variables) {
-      if (qualifies(variable.name, variable.correct_name)) {
-        add_change("local_variable",
-                   {variable.file_path, variable.line_number, variable.name, *variable.correct_name,
-                    "局部变量 '" + variable.name + "' 在函数 '"
-                        + variable.function_name.value_or("") + "' 中重命名为 '"
-                        + *variable.correct_name + "'",
-                    local_time("%Y-%m-%d %H:%M:%S")});
-      }
+      const std::string& function_name =
+          variable.function_name ? *variable.function_name : no_function;
+      add_suggested_rename("local_variable",
+                           suggested_rename(variable, "局部变量", &function_name));
     }
   }
 }
@@ -757,24 +775,14 @@ void VBTRefactorer::refactor_local_variables()
 void VBTRefactorer::refactor_type_definitions()
 {
   for (const auto& [key, type] : m_parser.types) {
-    if (qualifies(type.name, type.correct_name)) {
-      add_change("type_definition",
-                 {type.file_path, type.line_number, type.name, *type.correct_name,
-                  "Type定义 '" + type.name + "' 重命名为 '" + *type.correct_name + "'",
-                  local_time("%Y-%m-%d %H:%M:%S")});
-    }
+    add_suggested_rename("type_definition", suggested_rename(type, "Type定义"));
   }
 }
 
 void VBTRefactorer::refactor_enum_definitions()
 {
   for (const auto& [key, type] : m_parser.enums) {
-    if (qualifies(type.name, type.correct_name)) {
-      add_change("enum_definition",
-                 {type.file_path, type.line_number, type.name, *type.correct_name,
-                  "Enum定义 '" + type.name + "' 重命名为 '" + *type.correct_name + "'",
-                  local_time("%Y-%m-%d %H:%M:%S")});
-    }
+    add_suggested_rename("enum_definition", suggested_rename(type, "Enum定义"));
   }
 }
 
@@ -817,11 +825,10 @@ bool VBTRefactorer::apply_changes_from_excel(const std::string& excel_path)
               line_column ? line_number_of(sheet.cell(row, *line_column), row + 1) : 0;
           change.original_name = old_name;
           change.new_name = new_name;
-          change.description = std::string(spec.kind) + " '" + old_name + "' ";
-          if (spec.names_function) {
-            change.description += "在函数 '" + text_in(sheet, row, function_column) + "' 中";
-          }
-          change.description += "重命名为 '" + new_name + "'";
+          change.description =
+              rename_description(spec.kind, old_name, new_name,
+                                 spec.names_function ? &text_in(sheet, row, function_column)
+                                                     : nullptr);
           change.timestamp = local_time("%Y-%m-%d %H:%M:%S");
           if (add_change(spec.change_type, std::move(change))) {
             all_changes.push_back(std::string(spec.kind) + ": " + old_name + " -> " + new_name);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -95,6 +96,8 @@ private:
                              const std::vector<RenameChange>& changes);
   Grouping group_by_file() const;
   std::string local_time(const char* format) const;
+  // Stamps `change`, when there is one, and records it under `change_type`.
+  void add_suggested_rename(const char* change_type, std::optional<RenameChange> change);
 
   void refactor_global_variables();
   void refactor_module_variables();
