@@ -16,36 +16,17 @@
 #include "tarnwick/kenmoor/kenmoor.hpp"
 #include "tarnwick/lomerick/lomerick.hpp"
 #include "tarnwick/morvane/morvane.hpp"
+#include "tarnwick/olvent/columns.hpp"
 #include "tarnwick/olvent/olvent.hpp"
 #include "tarnwick/pellick/pellick.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/number.hpp"
+#include "tarnwick/text/sheet.hpp"
 #include "tarnwick/tiskel/tiskel.hpp"
 
 namespace tarnwick::olvent {
 
 namespace {
-
-// Every occurrence of `from` in `text` replaced by `to`.
-std::string replace_all(const std::string& text, const std::string& from, const std::string& to)
-{
-  std::string result;
-  std::size_t pos = 0;
-  for (std::size_t hit; (hit = text.find(from, pos)) != std::string::npos; pos = hit + from.size())
-    result.append(text, pos, hit - pos).append(to);
-  return result.append(text, pos, std::string::npos);
-}
-
-// Joins a folder and a name the way the host joins paths: an absolute name stands alone, and no
-// separator is added after a folder that is empty or ends in "/".
-std::string join_path(const std::string& folder, const std::string& name)
-{
-  if (!name.empty() && name.front() == '/')
-    return name;
-  if (folder.empty() || folder.back() == '/')
-    return folder + name;
-  return folder + "/" + name;
-}
 
 bool exists(const std::string& path)
 {
@@ -63,12 +44,12 @@ struct JobPaths
   // The sheet `name` in the flow folder, written as it is.
   std::string plain(const std::string& name) const
   {
-    return join_path(flow_table_directory, name + ".txt");
+    return columns::join_path(flow_table_directory, name + ".txt");
   }
   // The same with every blank of `name` written as "%20".
   std::string escaped(const std::string& name) const
   {
-    return join_path(flow_table_directory, replace_all(name, " ", "%20") + ".txt");
+    return columns::join_path(flow_table_directory, text::replace_all(name, " ", "%20") + ".txt");
   }
   // The plain form when something exists there, else the escaped form.
   std::string spec(const std::string& name) const
@@ -111,7 +92,7 @@ void Olvent::run_each_flow(const std::string& job_name)
   }
 
   lomerick::Lomerick flow_reader;
-  flow_reader.read_flow_table(replace_all(paths.flow_table, " ", "%20"), platform);
+  flow_reader.read_flow_table(text::replace_all(paths.flow_table, " ", "%20"), platform);
   std::shared_ptr<lomerick::TestSuiteList> flow_table_info_list = flow_reader.get_test_suite_info();
 
   const std::string dc_spec_path = paths.spec(job.dc_spec);
@@ -129,8 +110,8 @@ void Olvent::run_each_flow(const std::string& job_name)
   dravel::Dravel pattern_reader;
   bool any_skipped = false;
   bool any_taken = false;
-  bool read_one = false;          // a sheet of this job was read
-  bool skipped_earlier = false;   // a sheet skipped was read by an earlier job, not this one
+  bool read_one = false;        // a sheet of this job was read
+  bool skipped_earlier = false; // a sheet skipped was read by an earlier job, not this one
   for (const auto& path : pattern_set_paths) {
     if (last_flow_info.pattern_set_name == path) {
       any_skipped = true;
@@ -223,6 +204,16 @@ void Olvent::run_each_flow(const std::string& job_name)
     update_progressbar(8 + 10.0 * static_cast<double>(i) / n);
   }
 
+  // A failed row of the power or the pattern pass: three log lines and one standard-output line.
+  auto report_row_error = [this](const std::string& heading, const std::exception& error,
+                                 std::size_t i, const lomerick::FlowContent& row) {
+    const std::string printed = lomerick::printed(row);
+    put_data_log(heading);
+    put_data_log(error.what());
+    put_data_log(text::format_int(static_cast<std::int64_t>(i)) + " - " + printed);
+    std::cout << i << ' ' << printed << std::endl;
+  };
+
   // Power pass: flow cells and power-pin columns -------------------------------------------------
   power_list.clear();
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -235,10 +226,7 @@ void Olvent::run_each_flow(const std::string& job_name)
     } catch (const std::exception& e) {
       // Columns the failed row added still count, or the pattern columns would cover them.
       save_max_col(static_cast<int>(power_list.size()));
-      put_data_log("Error found in power process:");
-      put_data_log(e.what());
-      put_data_log(text::format_int(static_cast<std::int64_t>(i)) + " - " + lomerick::printed(row));
-      std::cout << i << ' ' << lomerick::printed(row) << std::endl;
+      report_row_error("Error found in power process:", e, i, row);
     }
     update_progressbar(19 + 10.0 * static_cast<double>(i) / n);
   }
@@ -250,10 +238,7 @@ void Olvent::run_each_flow(const std::string& job_name)
     try {
       pattern_period_clk_process(MAX_DSP_CNT, write_row, row, paths.flow_table_directory);
     } catch (const std::exception& e) {
-      put_data_log("Error found in pattern/timing process:");
-      put_data_log(e.what());
-      put_data_log(text::format_int(static_cast<std::int64_t>(i)) + " - " + lomerick::printed(row));
-      std::cout << i << ' ' << lomerick::printed(row) << std::endl;
+      report_row_error("Error found in pattern/timing process:", e, i, row);
     }
     update_progressbar(30 + 70.0 * static_cast<double>(i + 1) / n);
   }

@@ -3,15 +3,15 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <stdlib.h>
 #include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
 
-#include <stdlib.h>
-
 #include "tarnwick/common/common.hpp"
 #include "tarnwick/habron/habron.hpp"
+#include "tarnwick/olvent/columns.hpp"
 #include "tarnwick/olvent/olvent.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/regex.hpp"
@@ -22,17 +22,6 @@ namespace tarnwick::olvent {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Joins two path texts the way the host's paths are joined: an absolute second part replaces
-// the first, and no separator is added after one that ends in "/" or to an empty first part.
-std::string join_path(const std::string& head, const std::string& tail)
-{
-  if (!tail.empty() && tail.front() == '/')
-    return tail;
-  if (head.empty() || head.back() == '/')
-    return head + tail;
-  return head + "/" + tail;
-}
 
 // The last "/"-separated component of `path` ("" when it ends in "/").
 std::string last_component(const std::string& path)
@@ -49,12 +38,6 @@ std::string without_extension(const std::string& name)
   if (dot == std::string::npos || name.find_first_not_of('.') >= dot)
     return name;
   return name.substr(0, dot);
-}
-
-bool ends_with(const std::string& text, std::string_view suffix)
-{
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 bool is_directory(const std::string& path)
@@ -74,9 +57,8 @@ std::tm local_now()
 } // namespace
 
 Olvent::Olvent(std::string temp_directory)
-  : device_directory(temp_directory),
-    m_temp_directory(std::move(temp_directory)),
-    m_clock(local_now)
+    : device_directory(temp_directory), m_temp_directory(std::move(temp_directory)),
+      m_clock(local_now)
 {
   reset();
   test_instance_dict = std::make_shared<kenmoor::TestInstanceDict>();
@@ -110,10 +92,9 @@ void Olvent::reset()
 }
 
 void Olvent::read_device(const std::string& device_path, const std::string& power_order_path,
-                         const std::string& pattern_path, const std::string& platform,
-                         LogSink text, const std::string& cycle_mode,
-                         const std::string& context_env, double enable_vbt_check,
-                         ProgressSink progressbarOne)
+                         const std::string& pattern_path, const std::string& platform, LogSink text,
+                         const std::string& cycle_mode, const std::string& context_env,
+                         double enable_vbt_check, ProgressSink progressbarOne)
 {
   bool first_load = !m_loaded;
   m_loaded = true;
@@ -141,24 +122,24 @@ void Olvent::read_device(const std::string& device_path, const std::string& powe
     // folder below it, so that no earlier device (nor a folder of the host's) is written into
     // or searched again.
     if (!first_load) {
-      std::string pattern = join_path(m_temp_directory, "device-XXXXXX");
+      std::string pattern = columns::join_path(m_temp_directory, "device-XXXXXX");
       std::vector<char> buffer(pattern.begin(), pattern.end());
       buffer.push_back('\0');
       if (mkdtemp(buffer.data()) == nullptr)
-        throw Error("Cannot create a folder for the device in " + m_temp_directory + ": " +
-                    std::strerror(errno));
+        throw Error("Cannot create a folder for the device in " + m_temp_directory + ": "
+                    + std::strerror(errno));
       device_directory = buffer.data();
     }
     std::string lowered = text::lower(device_path);
-    if (ends_with(lowered, ".igxl") || ends_with(lowered, ".zip"))
+    if (lowered.ends_with(".igxl") || lowered.ends_with(".zip"))
       common::unzip(device_path, device_directory);
-    else if (ends_with(lowered, ".xlsm"))
+    else if (lowered.ends_with(".xlsm"))
       common::export_sheets_to_txt(device_path, device_directory);
     else
       put_data_log("Error: file extension is not supported.");
 
     std::string candidate =
-      join_path(device_directory, without_extension(last_component(device_path)));
+        columns::join_path(device_directory, without_extension(last_component(device_path)));
     if (is_directory(candidate))
       device_directory = candidate;
   }
@@ -173,7 +154,7 @@ void Olvent::read_device(const std::string& device_path, const std::string& powe
     std::string name = entry.path().filename().string();
     // Names that are not valid UTF-8 are matched in their repaired form and used as they are.
     if (job_list_name.search(text::repair_utf8(name))) {
-      job_list_path = join_path(device_directory, name);
+      job_list_path = columns::join_path(device_directory, name);
       break;
     }
   }
@@ -204,6 +185,9 @@ void Olvent::update_progressbar(double val)
     progressbarOne(val);
 }
 
-void Olvent::set_clock(Clock clock) { m_clock = std::move(clock); }
+void Olvent::set_clock(Clock clock)
+{
+  m_clock = std::move(clock);
+}
 
 } // namespace tarnwick::olvent
