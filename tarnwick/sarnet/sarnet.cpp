@@ -1,19 +1,13 @@
 #include "tarnwick/sarnet/sarnet.hpp"
 
-#include <filesystem>
 #include <string>
-#include <system_error>
 
-#include "tarnwick/text/sheet.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/regex.hpp"
+#include "tarnwick/text/sheet.hpp"
 #include "tarnwick/text/unicode.hpp"
 
 namespace tarnwick::sarnet {
-
-namespace {
-
-} // namespace
 
 Sarnet::Sarnet() : m_spec_dict(std::make_shared<SpecDict>()) {}
 

@@ -1,14 +1,12 @@
 #include "tarnwick/tiskel/tiskel.hpp"
 
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
-#include "tarnwick/text/sheet.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/lines.hpp"
 #include "tarnwick/text/regex.hpp"
+#include "tarnwick/text/sheet.hpp"
 #include "tarnwick/text/unicode.hpp"
 
 namespace tarnwick::tiskel {

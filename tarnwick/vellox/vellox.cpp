@@ -7,6 +7,7 @@
 
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/lines.hpp"
+#include "tarnwick/text/sheet.hpp"
 #include "tarnwick/text/unicode.hpp"
 
 namespace tarnwick::vellox {
@@ -21,7 +22,7 @@ enum class Layout { ultraflex, j750, none };
 
 Layout layout_of(std::string_view platform)
 {
-  if (platform.find("UltraFLEX") != std::string_view::npos) {
+  if (text::is_ultraflex(platform)) {
     return Layout::ultraflex;
   }
   if (platform.find("J750") != std::string_view::npos) {
@@ -33,11 +34,7 @@ Layout layout_of(std::string_view platform)
 // A line of white space only (blanks, tabs, the line end, other Unicode spaces).
 bool is_blank_line(std::string_view line)
 {
-  if (line.empty()) {
-    return false;
-  }
-  const std::u32string cps = text::to_u32(line);
-  return std::all_of(cps.begin(), cps.end(), [](char32_t cp) { return text::is_space(cp); });
+  return !line.empty() && text::lstrip(line).empty();
 }
 
 std::string without_equals(std::string_view cell)
@@ -52,12 +49,7 @@ const std::string& cell(const text::Row& cells, std::size_t index, std::string_v
                         std::size_t row)
 {
   if (index >= cells.size()) {
-    std::string message;
-    if (!source.empty()) {
-      message.append(source);
-      message += ", ";
-    }
-    throw Error(message + "row " + std::to_string(row) + ": no cell " + std::to_string(index)
+    throw Error(text::row_location(source, row) + ": no cell " + std::to_string(index)
                 + " (the row has " + std::to_string(cells.size()) + " cells)");
   }
   return cells[index];
