@@ -37,12 +37,21 @@ TEST(VBAParserDeclarations, ScopeTypeAndFlags)
 {
   EXPECT_EQ(declare("Dim i As Long", "Main"), "i:Long:local@l");
   EXPECT_EQ(declare("dim x as integer"), "x:Integer:module_private@m");
+  EXPECT_EQ(declare("Public g_Total As Double"), "g_Total:Double:global@g");
   EXPECT_EQ(declare("Global g_Flag As BOOLEAN"), "g_Flag:Boolean:global@g");
   EXPECT_EQ(declare("Public Const MAX_SITE As Long = 4"), "MAX_SITE:Long:global:const@g");
   EXPECT_EQ(declare("Const LIMIT As Integer = 10"), "LIMIT:Integer:module_private:const@m");
+  EXPECT_EQ(declare("Const LIMIT As Integer = 10", "Main"), "LIMIT:Integer:local:const@l");
+  EXPECT_EQ(declare("Private Const m_A As Long = 1", "Main"), "m_A:Long:local:const@l");
+  EXPECT_EQ(declare("dim const K As Long = 1"), "K:Long:module_private:const@m");
   EXPECT_EQ(declare("Public Dim Count As Long", "Main"), "Dim Count:Long:local@l");
   EXPECT_EQ(declare("Dim obj As New Collection"), "obj:Variant:module_private@m");
   EXPECT_EQ(declare("Dim s As sitedouble"), "s:SiteDouble:module_private@m");
+  EXPECT_EQ(declare("Dim pins As PinList", "Main"), "pins:PinList:local@l");
+  EXPECT_EQ(declare("Dim w As DSPWave", "Main"), "w:DspWave:local@l");
+  EXPECT_EQ(declare("Dim t As MyType"), "t:Variant:module_private@m");
+  EXPECT_EQ(declare("Dim x As Variant = 5"), "x:Variant:module_private@m");
+  EXPECT_EQ(declare("DIM n AS NEW LONG"), "n:Long:module_private@m");
   EXPECT_EQ(declare("Dim 变量 As Long"), "变量:Long:module_private@m");
   EXPECT_EQ(declare("Dim a, , b As Long"),
             "a:Long:module_private@m; :Long:module_private@m; b:Long:module_private@m");
@@ -56,6 +65,8 @@ TEST(VBAParserDeclarations, NamesSplitOutsideBracketsWithTheirOwnTypesAndBounds)
 {
   EXPECT_EQ(declare("Dim m(2, 3) As Double"), "m:Double:module_private:array@m");
   EXPECT_EQ(declare("Dim arr(1 To 5) As Long"), "arr:Long:module_private:array@m");
+  EXPECT_EQ(declare("Dim arr(10) As Double"), "arr:Double:module_private:array@m");
+  EXPECT_EQ(declare("Dim grid (2) As Long"), "grid:Long:module_private:array@m");
   EXPECT_EQ(declare("Private Const PI_VAL As Double = (3.14)"),
             "PI_VAL:Double:module_private:const@m");
   EXPECT_EQ(declare("Dim arr() As String, n As Long"),
@@ -66,6 +77,8 @@ TEST(VBAParserDeclarations, NamesSplitOutsideBracketsWithTheirOwnTypesAndBounds)
             "a:Long:module_private@m; b:Long:module_private@m; c:Long:module_private@m");
   EXPECT_EQ(declare("Public Property Get Count() As Long"),
             "Property Get Count:Long:global:array@g");
+  EXPECT_EQ(declare(R"(Private Declare Function F Lib "k32" () As Long)"),
+            R"(Declare Function F Lib "k32":Long:module_private:array@m)");
 }
 
 TEST(VBAParserDeclarations, TrailingCommentIsNotPartOfTheDeclaration)
@@ -113,6 +126,9 @@ TEST(VBAParserHeaders, ProcedureHeadersAndParameters)
        FunctionType::VBT,
        {{"argc", "Long", "ByVal"}, {"argv", "Variant", "ByRef"}}},
       {"Sub Init", "Init", FunctionType::OTHER, {}},
+      {"Sub Init()", "Init", FunctionType::OTHER, {}},
+      {"Sub Blank_VBT(  )", "Blank_VBT", FunctionType::VBT, {}},
+      {"Sub Init ' (a, b)", "Init", FunctionType::OTHER, {}},
       {"Sub Foo(a As Long", "Foo", FunctionType::OTHER, {}},
       {"Function F(a As Long, b As Long) As Variant()",
        "F",

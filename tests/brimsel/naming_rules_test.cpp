@@ -77,7 +77,8 @@ TEST(VBTNamingRules, TypeSuffix)
 
 TEST(VBTNamingRules, CamelStyleTestUsesUnicodeProperties)
 {
-  for (const char* yes : {"MyVar2", "My_Var", "MY_VAR", "A_", "Äpfel", "Größe", "Ω数値"}) {
+  for (const char* yes :
+       {"MyVar", "MyVar2", "My_Var", "MY_VAR", "A", "A_", "Äpfel", "Größe", "Ω数値", "Ⅻ_Ⅰ"}) {
     EXPECT_TRUE(R::is_camel_style(yes)) << yes;
   }
   for (const char* no : {"", "myVar", "_MyVar", "1Var", "My-Var", "My Var", "数値", "My$"}) {
@@ -89,13 +90,17 @@ TEST(VBTNamingRules, CamelConversionIsAscii)
 {
   const std::vector<std::pair<const char*, const char*>> cases = {{"", ""},
                                                                   {"my_var_name", "MyVarName"},
+                                                                  {"MY_VAR", "MyVar"},
+                                                                  {"i_Count", "ICount"},
                                                                   {"in_DataValue", "InDatavalue"},
                                                                   {"MyVar_", "Myvar"},
                                                                   {"x__y", "XY"},
                                                                   {"___", ""},
                                                                   {"ab cd-ef", "AbCdEf"},
                                                                   {"myVar", "Myvar"},
+                                                                  {"MyVar", "MyVar"},
                                                                   {"MYVAR", "MYVAR"},
+                                                                  {"x1", "X1"},
                                                                   {"2ND", "2nd"},
                                                                   {"Größe", "GrE"},
                                                                   {"变量", ""}};
@@ -109,6 +114,7 @@ TEST(VBTNamingRules, SnakeCaseInsertsAtWordBoundaries)
   const std::vector<std::pair<const char*, const char*>> cases = {{"", ""},
                                                                   {"MyVarName", "My_Var_Name"},
                                                                   {"ABCDef", "ABC_Def"},
+                                                                  {"ABC", "ABC"},
                                                                   {"ABc", "A_Bc"},
                                                                   {"Var2Name", "Var2_Name"},
                                                                   {"aB", "a_B"},
@@ -137,6 +143,12 @@ TEST(VBTNamingRules, VariableRule)
       {
           {S::LOCAL, T::INTEGER, false, "i", "i", "预留变量名 'i' 必须为 Long 类型"},
           {S::LOCAL, T::LONG, false, "K", "K", k_accepted},
+          {S::LOCAL, T::INTEGER, false, "I", "I", "预留变量名 'I' 必须为 Long 类型"},
+          {S::LOCAL, T::LONG, false, "m", "m", k_accepted},
+          {S::LOCAL, T::LONG, false, "n", "n", k_accepted},
+          {S::LOCAL, T::LONG, false, "l", "L_lng", // "l" is not reserved
+           "变量命名不符合规范，建议使用 'L_lng' 或 'i_L_lng'"},
+          {S::LOCAL, T::LONG, false, "SITE", "SITE", "预留变量名 'SITE' 必须为 Variant 类型"},
           {S::LOCAL, T::LONG, false, "\u212A", "\u212A",
            k_accepted}, // Kelvin sign lower-cases to k
           {S::LOCAL, T::VARIANT, false, "site", "site", k_accepted},
@@ -151,6 +163,12 @@ TEST(VBTNamingRules, VariableRule)
           {S::LOCAL, T::PINLIST, false, "myPins", "Mypins",
            "PinList 类型变量名 'myPins' 应为 PascalCaseStyle 格式"},
           {S::LOCAL, T::PINLIST, false, "i_MyPins", "i_MyPins", k_accepted},
+          {S::GLOBAL, T::PINLIST, false, "pinsAll", "g_pinsAll",
+           "PinList 类型变量需要作用域前缀 'g_'"},
+          {S::MODULE_PRIVATE, T::USERCLASS, false, "g_Meter", "m_g_Meter",
+           "UserClass 类型变量需要作用域前缀 'm_'"},
+          {S::LOCAL, T::USERCLASS, false, "i_meter", "Meter",
+           "UserClass 类型变量名 'i_meter' 应为 PascalCaseStyle 格式"},
           {S::GLOBAL, T::PINLIST, false, "m_pins", "g_m_pins",
            "PinList 类型变量需要作用域前缀 'g_'"},
           {S::GLOBAL, T::PINLIST, false, "g_x", "g_x", k_accepted},
@@ -162,14 +180,24 @@ TEST(VBTNamingRules, VariableRule)
            "变量命名不符合规范，建议使用 'LoopCount_int' 或 'i_LoopCount_int'"},
           {S::LOCAL, T::DOUBLE, true, "resultValues", "Resultvalues_adbl",
            "变量命名不符合规范，建议使用 'Resultvalues_adbl' 或 'i_Resultvalues_adbl'"},
+          {S::LOCAL, T::INTEGER, false, "Count_lng_int", "Count_int",
+           "变量命名不符合规范，建议使用 'Count_int' 或 'i_Count_int'"},
           {S::LOCAL, T::LONG, false, "m_Count", "MCount_lng",
            "变量命名不符合规范，建议使用 'MCount_lng' 或 'i_MCount_lng'"},
           {S::LOCAL, T::VARIANT, false, "Value_str_var", "Value_str_var", k_accepted},
           {S::LOCAL, T::VARIANT, false, "i_Value_str", "Value_var",
            "变量命名不符合规范，建议使用 'Value_var' 或 'i_Value_var'"},
           {S::LOCAL, T::LONG, false, "Größe_lng", "Größe_lng", k_accepted},
+          {S::GLOBAL, T::LONG, false, "m_total_count_lng", "g_TotalCount_lng",
+           "变量命名不符合规范，应为 'g_TotalCount_lng'"},
           {S::GLOBAL, T::LONG, false, "m_g_Count", "g_GCount_lng",
            "变量命名不符合规范，应为 'g_GCount_lng'"},
+          {S::MODULE_PRIVATE, T::DOUBLE, true, "i_Data_adbl", "m_Data_adbl",
+           "变量命名不符合规范，应为 'm_Data_adbl'"},
+          {S::MODULE_PRIVATE, T::PINLISTDATA, false, "vdd_pins", "m_VddPins_PLD",
+           "变量命名不符合规范，应为 'm_VddPins_PLD'"},
+          {S::GLOBAL, T::SITELONG, true, "g_Sites_SLNG", "g_Sites_aSLNG",
+           "变量命名不符合规范，应为 'g_Sites_aSLNG'"},
           {S::GLOBAL, T::BOOLEAN, true, "g_Flag_bool", "g_Flag_abool",
            "变量命名不符合规范，应为 'g_Flag_abool'"},
           {S::GLOBAL, T::LONG, false, "g_Count_LNG", "g_Count_LNG_lng",
@@ -184,6 +212,7 @@ TEST(VBTNamingRules, ConstantRule)
   expect_rule(
       {
           {S::GLOBAL, T::LONG, false, "g_MAX_COUNT_lng", "g_MAX_COUNT_lng", k_accepted},
+          {S::MODULE_PRIVATE, T::DOUBLE, false, "m_PI_dbl", "m_PI_dbl", k_accepted},
           {S::MODULE_PRIVATE, T::PINLIST, false, "m_PIN_NAMES", "m_PIN_NAMES", k_accepted},
           {S::LOCAL, T::INTEGER, false, "i_PIN_COUNT_int", "i_PIN_COUNT_int", k_accepted},
           {S::LOCAL, T::LONG, false, "i", "i_I_lng", // reserved names follow the constant rule
@@ -196,6 +225,14 @@ TEST(VBTNamingRules, ConstantRule)
            "常量名 'g_Vdd2Level' 应使用全大写和下划线格式，建议改为：'g_VDD2_LEVEL_dbl'"},
           {S::GLOBAL, T::LONG, true, "g_MAX_lng", "g_MAX_LNG_alng",
            "常量名 'g_MAX_lng' 应使用全大写和下划线格式，建议改为：'g_MAX_LNG_alng'"},
+          {S::GLOBAL, T::LONG, false, "g_MAX_COUNT_int", "g_MAX_COUNT_INT_lng",
+           "常量名 'g_MAX_COUNT_int' 应使用全大写和下划线格式，建议改为：'g_MAX_COUNT_INT_lng'"},
+          {S::GLOBAL, T::DOUBLE, false, "g_ADCRange_dbl", "g_ADC_RANGE_dbl",
+           "常量名 'g_ADCRange_dbl' 应使用下划线全大写格式，建议改为：'g_ADC_RANGE_dbl'"},
+          {S::MODULE_PRIVATE, T::LONG, false, "MAX_COUNT", "m_MAX_COUNT_lng",
+           "常量名 'MAX_COUNT' 应使用下划线全大写格式，建议改为：'m_MAX_COUNT_lng'"},
+          {S::MODULE_PRIVATE, T::DOUBLE, false, "maxVoltage", "m_MAXVOLTAGE_dbl",
+           "常量名 'maxVoltage' 应使用下划线全大写格式，建议改为：'m_MAXVOLTAGE_dbl'"},
           {S::GLOBAL, T::LONG, false, "g_Straße", "g_STRASSE_lng", // full upper-case mapping
            "常量名 'g_Straße' 应使用全大写和下划线格式，建议改为：'g_STRASSE_lng'"},
           {S::GLOBAL, T::LONG, false, "g_12_lng", "g_12_lng", // no letter: not upper snake
@@ -219,12 +256,21 @@ TEST(VBTNamingRules, ParameterRule)
   const std::vector<Case> cases = {
       {FunctionType::VBT, "ByVal", "in_data", "Data",
        "VBT函数参数 'in_data' 不应有前缀，应为PascalCase格式：'Data'"},
+      {FunctionType::VBT, "", "inout_Value", "Value",
+       "VBT函数参数 'inout_Value' 不应有前缀，应为PascalCase格式：'Value'"},
+      {FunctionType::VBT, "", "out_x", "X",
+       "VBT函数参数 'out_x' 不应有前缀，应为PascalCase格式：'X'"},
+      {FunctionType::VBT, "", "pin_name", "PinName",
+       "VBT函数参数 'pin_name' 应为PascalCase格式：'PinName'"},
+      {FunctionType::VBT, "", "PinName", "PinName", k_accepted},
       {FunctionType::VBT, "", "pinName", "Pinname",
        "VBT函数参数 'pinName' 应为PascalCase格式：'Pinname'"},
       {FunctionType::VBT, "", "In_Data", "In_Data", k_accepted},
       {FunctionType::DSP, "", "in_Data", "in_Data",
        "DSP/非VBT函数参数 'in_Data' 必须指定ByVal或ByRef"},
       {FunctionType::DSP, "ByVal", "in_Data", "in_Data", k_accepted},
+      {FunctionType::OTHER, "", "data", "data",
+       "DSP/非VBT函数参数 'data' 必须指定ByVal或ByRef"}, // only the keyword is reported
       {FunctionType::OTHER, "ByRef", "data", "in_Data",
        "DSP/非VBT函数参数 'data' 应有in_/out_/inout_前缀，建议：'in_Data'"},
       {FunctionType::DSP, "ByVal", "In_Data", "in_InData",
@@ -233,6 +279,7 @@ TEST(VBTNamingRules, ParameterRule)
        "DSP/非VBT函数参数 'out_result_value' 的基础名称应为PascalCase格式：'out_ResultValue'"},
       {FunctionType::OTHER, "byref", "inout_Buf", "inout_Buf", k_accepted},
       {FunctionType::IP, "", "x", "x", k_accepted},
+      {FunctionType::IP, "ByVal", "in_bad name", "in_bad name", k_accepted},
   };
   for (const Case& c : cases) {
     const NameCheck got = R::check_function_parameter(c.name, "Long", c.keyword, c.kind);

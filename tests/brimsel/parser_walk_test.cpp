@@ -134,6 +134,8 @@ TEST_F(VBAParserFiles, LineWalkOpensAndClosesProcedures)
   }
   text.pop_back();
   write("w.bas", text);
+  write("types.bas", "public type type_Low\nEnd Type\ntype type_Bare\nEnum enum_Ok\nEnd Enum\n"
+                     "Private\tEnum enum_Tab\nEnd Enum\n");
   write("two.bas",
         "Sub Init()\nDim a As Long\nSub Other()\nSub Init()\nEnd Functions\nDim b As Long\n");
 
@@ -144,9 +146,21 @@ TEST_F(VBAParserFiles, LineWalkOpensAndClosesProcedures)
   const std::string two = m_dir + "/two.bas:";
   EXPECT_EQ(parser.functions.at(w + "A").end_line, 9);
   EXPECT_EQ(parser.functions.at(w + "B").end_line, 20);
+  const auto closed = keys_of(parser.functions);
+  EXPECT_LT(std::find(closed.begin(), closed.end(), w + "A"),
+            std::find(closed.begin(), closed.end(), w + "B"));
   EXPECT_EQ(parser.module_variables.at(m_dir + "/w.bas").at(0).name, "x");
   EXPECT_EQ(parser.local_variables.at(w + "B").at(0).name, "y");
-  EXPECT_EQ(keys_of(parser.types), (std::vector<std::string>{w + "type_T"}));
+  EXPECT_TRUE(parser.types.contains(w + "type_T"));
+  EXPECT_FALSE(parser.types.contains(w + "type_Inner")); // inside B: a declaration line
+  // The header patterns ignore case; the bare "Type " prefix does not, and such a line is no
+  // declaration either.
+  const std::string types = m_dir + "/types.bas";
+  EXPECT_EQ(parser.types.at(types + ":type_Low").scope, "public");
+  EXPECT_FALSE(parser.types.contains(types + ":type_Bare"));
+  EXPECT_FALSE(parser.module_variables.contains(types));
+  EXPECT_EQ(parser.enums.at(types + ":enum_Ok").line_number, 4);
+  EXPECT_EQ(parser.enums.at(types + ":enum_Tab").scope, "private");
 
   // Same-named procedures share one entry (the later record, the earlier place) and one list.
   const FunctionInfo& init = parser.functions.at(two + "Init");
