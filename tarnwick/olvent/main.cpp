@@ -194,14 +194,17 @@ int main(int argc, char** argv)
 
   ProgressBar bar;
   bool show_progress = !quiet && isatty(STDERR_FILENO) == 1;
-  tarnwick::olvent::LogSink log;
-  if (!quiet) {
-    log = [&bar](const std::string& line) {
-      bar.clear_line();
-      std::cout << line << '\n' << std::flush;
-      bar.redraw();
-    };
-  }
+  // The engine loads an unsupported file as a device without sheets, and says so in this line.
+  bool unsupported = false;
+  tarnwick::olvent::LogSink log = [&](const std::string& line) {
+    if (line == "Error: file extension is not supported.")
+      unsupported = true;
+    if (quiet)
+      return;
+    bar.clear_line();
+    std::cout << line << '\n' << std::flush;
+    bar.redraw();
+  };
   tarnwick::olvent::ProgressSink progress;
   if (show_progress)
     progress = [&bar](double value) { bar.draw(value); };
@@ -221,6 +224,9 @@ int main(int argc, char** argv)
       bar.finish();
       return fail(k_not_loaded, e.what());
     }
+    if (unsupported)
+      return fail(k_not_loaded,
+                  "not a device folder, .igxl/.zip archive or .xlsm workbook: " + device);
     const auto& table = engine.get_job_list();
     const tarnwick::habron::JobListDict no_jobs;
     const auto& job_table = table ? *table : no_jobs;

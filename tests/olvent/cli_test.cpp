@@ -108,6 +108,18 @@ TEST_F(OlventCommand, ExitsWithTheStatusOfWhatWentWrong)
   Result missing = run({"-l", (dir() / "nothing").string()});
   EXPECT_EQ(missing.status, 2);
   EXPECT_EQ(missing.err, "olvent: error: device not found: " + (dir() / "nothing").string() + "\n");
+  // A file the engine cannot load is not taken for a device without jobs.
+  const std::string notes = (dir() / "notes.txt").string();
+  write_file(notes, "x");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-l", notes}, {"-q", notes}}) {
+    Result unsupported = run(args);
+    EXPECT_EQ(unsupported.status, 2);
+    EXPECT_EQ(unsupported.out, args[0] == "-q" ? "" : "Error: file extension is not supported.\n");
+    EXPECT_EQ(unsupported.err,
+              "olvent: error: not a device folder, .igxl/.zip archive or .xlsm workbook: " +
+                  notes + "\n");
+  }
   write_file(dir() / "broken.zip", "not a zip");
   Result broken = run({"-l", (dir() / "broken.zip").string()});
   EXPECT_EQ(broken.status, 2);
