@@ -1,6 +1,7 @@
 #include "tarnwick/quenby/quenby.hpp"
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "tarnwick/text/error.hpp"
@@ -47,26 +48,40 @@ void ParsePinLevel::parse(std::string_view text, std::string_view source)
   static const text::Regex value_regex(R"(=?(\S+))", {.unicode = true});
 
   const std::vector<std::string> lines = text::split_lines(text);
+  // A pin takes several rows (level, clamp, ...): its name is upper-cased once for them.
+  std::string last_pin;
+  std::string pin_key; // upper-cased last_pin
+  // Parameter names come from a short list: each text is upper-cased and sorted once per read
+  // into the table its rows go to (none for the other parameters).
+  std::unordered_map<std::string, PinLevelDict*> table_of;
   for (std::size_t row = k_first_data_row; row < lines.size(); ++row) {
     const text::Row cells = text::split_cells(lines[row]);
     const std::string& pin = cell(cells, 1, source, row);
     if (pin.empty()) {
       return;
     }
-    const std::string parameter = text::upper(cell(cells, 3, source, row));
-    PinLevelDict* table = nullptr;
-    if (parameter == "VMAIN" || parameter == "VPS") {
-      table = m_pin_level_dict.get();
-    } else if (parameter == "IFOLDLEVEL") {
-      table = m_pin_clamp_dict.get();
-    } else {
+    const auto [known, added] = table_of.try_emplace(cell(cells, 3, source, row), nullptr);
+    if (added) {
+      const std::string parameter = text::upper(known->first);
+      if (parameter == "VMAIN" || parameter == "VPS") {
+        known->second = m_pin_level_dict.get();
+      } else if (parameter == "IFOLDLEVEL") {
+        known->second = m_pin_clamp_dict.get();
+      }
+    }
+    PinLevelDict* table = known->second;
+    if (table == nullptr) {
       continue;
     }
     const auto match = value_regex.search(cell(cells, 4, source, row));
     if (!match) {
       throw Error(text::row_location(source, row) + ": no value in cell 4");
     }
-    (*table)[text::upper(pin)] = text::upper(match->str(1));
+    if (pin != last_pin) {
+      pin_key = text::upper(pin);
+      last_pin = pin;
+    }
+    (*table)[pin_key] = text::upper(match->str(1));
   }
 }
 

@@ -9,6 +9,27 @@
 
 namespace tarnwick::sarnet {
 
+namespace {
+
+// Spec columns start at index 3: the comment, symbol and value columns are not kept.
+constexpr std::size_t k_first_spec_column = 3;
+
+// The SpecInfo of `line_list` under header keys that are upper-cased already.
+SpecInfo spec_info_of(const text::Row& line_list, const std::vector<std::string>& upper_keys)
+{
+  if (line_list.size() < upper_keys.size()) {
+    throw Error("spec row of " + std::to_string(line_list.size()) + " cells for "
+                + std::to_string(upper_keys.size()) + " header keys");
+  }
+  SpecInfo info;
+  for (std::size_t i = k_first_spec_column; i < upper_keys.size(); ++i) {
+    info[upper_keys[i]] = text::upper(line_list[i]);
+  }
+  return info;
+}
+
+} // namespace
+
 Sarnet::Sarnet() : m_spec_dict(std::make_shared<SpecDict>()) {}
 
 void Sarnet::read_spec(const std::string& spec_path, const std::string& platform)
@@ -21,6 +42,8 @@ void Sarnet::parse(std::string_view text, std::string_view platform, std::string
 {
   const std::vector<std::string> lines = text::split_lines(text);
   std::vector<std::string> key_list;
+  // key_list upper-cased, once for all data rows.
+  std::vector<std::string> upper_keys;
   for (std::size_t row = 0; row < lines.size(); ++row) {
     const std::string& line = lines[row];
     if (row == 0) {
@@ -43,19 +66,24 @@ void Sarnet::parse(std::string_view text, std::string_view platform, std::string
     } else if (row == 3) {
       const text::Row cells = text::split_cells(line);
       if (cells.size() > key_list.size()) {
-        throw Error(text::row_location(source, row) + ": the header row has " + std::to_string(cells.size())
-                    + " cells, the row above only " + std::to_string(key_list.size()));
+        throw Error(text::row_location(source, row) + ": the header row has "
+                    + std::to_string(cells.size()) + " cells, the row above only "
+                    + std::to_string(key_list.size()));
       }
       for (std::size_t i = 0; i < cells.size(); ++i) {
         key_list[i] += " " + cells[i];
       }
+      for (const std::string& key : key_list) {
+        upper_keys.push_back(text::upper(key));
+      }
     } else if (row >= 4) {
       const text::Row cells = text::split_cells(line);
       if (cells.size() < 2 || cells.size() < key_list.size()) {
-        throw Error(text::row_location(source, row) + ": the row has " + std::to_string(cells.size())
-                    + " cells, the header " + std::to_string(key_list.size()));
+        throw Error(text::row_location(source, row) + ": the row has "
+                    + std::to_string(cells.size()) + " cells, the header "
+                    + std::to_string(key_list.size()));
       }
-      (*m_spec_dict)[text::upper(cells[1])] = get_spec_info(cells, key_list);
+      (*m_spec_dict)[text::upper(cells[1])] = spec_info_of(cells, upper_keys);
     }
   }
 }
@@ -72,15 +100,12 @@ const std::string& Sarnet::get_spec_version() const
 
 SpecInfo get_spec_info(const text::Row& line_list, const std::vector<std::string>& key_list)
 {
-  if (line_list.size() < key_list.size()) {
-    throw Error("spec row of " + std::to_string(line_list.size()) + " cells for "
-                + std::to_string(key_list.size()) + " header keys");
+  std::vector<std::string> upper_keys;
+  upper_keys.reserve(key_list.size());
+  for (const std::string& key : key_list) {
+    upper_keys.push_back(text::upper(key));
   }
-  SpecInfo info;
-  for (std::size_t i = 3; i < key_list.size(); ++i) {
-    info[text::upper(key_list[i])] = text::upper(line_list[i]);
-  }
-  return info;
+  return spec_info_of(line_list, upper_keys);
 }
 
 } // namespace tarnwick::sarnet

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,8 @@ void ParseTIM::parse(std::string_view text, std::string_view platform, std::stri
   const std::size_t first_row =
       layout == Layout::ultraflex ? k_ultraflex_first_row : k_j750_first_row;
   const std::vector<std::string> lines = text::split_lines(text);
+  std::string last_name_cell;
+  std::string name; // upper-cased last_name_cell
   for (std::size_t row = 0; row < lines.size(); ++row) {
     const std::string& line = lines[row];
     // A bare line end ends the sheet from the first data row on, a blank line from row 7 on.
@@ -86,22 +89,31 @@ void ParseTIM::parse(std::string_view text, std::string_view platform, std::stri
       continue;
     }
     const text::Row cells = text::split_cells(line);
-    const std::string name = text::upper(cell(cells, 1, source, row));
-    if (!m_clk_dic->contains(name)) {
-      m_clk_dic->insert({name, ClockMap()});
+    // A time set takes many rows in a row: its name is upper-cased once for them.
+    const std::string& name_cell = cell(cells, 1, source, row);
+    if (name_cell != last_name_cell) {
+      name = text::upper(name_cell);
+      last_name_cell = name_cell;
     }
-    const std::string period = without_equals(cell(cells, 2, source, row));
+    ClockMap& clocks = m_clk_dic->try_emplace(name).first.value();
+    const std::string& period_cell = cell(cells, 2, source, row);
+    // The row's period, upper-cased only where a table takes it.
+    std::optional<std::string> period;
     if (!m_timing_period->contains(name)) {
-      m_timing_period->insert({name, text::upper(period)});
+      period = text::upper(without_equals(period_cell));
+      m_timing_period->emplace(name, *period);
     }
     const std::string& kind = cell(cells, 5, source, row);
     if (layout == Layout::ultraflex) {
       if (kind == "clock") {
-        (*m_clk_dic)[name][cells[3]] = text::upper(without_equals(cells[4]));
+        clocks[cells[3]] = text::upper(without_equals(cells[4]));
       }
     } else if (kind == "mcg") {
       // The clock runs at the row's own period divided by the divider in cell 4.
-      (*m_clk_dic)[name][cells[4]] = text::upper(period) + "/" + cells[4];
+      if (!period) {
+        period = text::upper(without_equals(period_cell));
+      }
+      clocks[cells[4]] = *period + "/" + cells[4];
     }
   }
 }

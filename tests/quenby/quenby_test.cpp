@@ -51,6 +51,21 @@ TEST(ParsePinLevel, LevelAndClampRowsGiveTheFirstOperandUpperCased)
   EXPECT_EQ(pairs(reader.get_pin_clamp_info()), (Pairs{{"VDD", "0.5"}}));
 }
 
+TEST(ParsePinLevel, EveryRowIsSortedByItsOwnParameterAndPin)
+{
+  // Rows of one parameter text and of one pin may come apart and back again; "ſ" upper-cases
+  // to "S", a trailing blank keeps a parameter from matching.
+  ParsePinLevel reader;
+  reader.parse(k_header + "\tvdd\t\tvp\xC5\xBF\t=1\t\n"
+                          "\tvio\t\tVps \t=2\t\n"
+                          "\tvio\t\tIFoldLevel\t=3\t\n"
+                          "\tvdd\t\tIFOLDLEVEL\t=4\t\n"
+                          "\tvio\t\tvp\xC5\xBF\t=5\t\n"
+                          "\tVdd\t\tVps \t=6\t\n");
+  EXPECT_EQ(pairs(reader.get_pin_level_info()), (Pairs{{"VDD", "1"}, {"VIO", "5"}}));
+  EXPECT_EQ(pairs(reader.get_pin_clamp_info()), (Pairs{{"VIO", "3"}, {"VDD", "4"}}));
+}
+
 TEST(ParsePinLevel, ShortRowsAndMissingValuesAreErrors)
 {
   ParsePinLevel reader;

@@ -69,6 +69,16 @@ TEST(Sarnet, SymbolsAndValuesAreUpperCasedAndLaterRowsReplace)
   EXPECT_EQ(row_of(reader, "VDD_CORE"), (Pairs{{"SEL A", "MASS"}, {"\n Z\n", "\n"}}));
 }
 
+TEST(Sarnet, GetSpecInfoKeepsColumnsFromIndexThreeUnderUpperCaseKeys)
+{
+  // Keys that meet once upper-cased leave the later column's cell at the first key's place.
+  const std::vector<std::string> keys = {"", "Symbol a", "Value a", "Sel a", "Cat \xC3\x9F", "sel A"};
+  const auto info = tarnwick::sarnet::get_spec_info({"x", "vdd", "1", "p", "q", "r"}, keys);
+  EXPECT_EQ(Pairs(info.begin(), info.end()), (Pairs{{"SEL A", "R"}, {"CAT SS", "Q"}}));
+  EXPECT_THROW(tarnwick::sarnet::get_spec_info({"x", "vdd", "1", "p", "q"}, keys),
+               tarnwick::Error);
+}
+
 TEST(Sarnet, VersionIsKeptAsText)
 {
   Sarnet ultraflex;
