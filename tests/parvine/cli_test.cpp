@@ -1,5 +1,3 @@
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -9,50 +7,19 @@
 
 #include "support.hpp"
 #include "tarnwick/brimsel/cli.hpp"
-#include "tarnwick/text/lines.hpp"
 #include "tarnwick/text/unicode.hpp"
 
 namespace tarnwick::parvine {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Outcome;
+using test::read_with_openpyxl;
+using test::ReadWorkbook;
+using test::run_brimsel;
 using test::TempDir;
 
 const fs::path k_build_dir = TARNWICK_BUILD_DIR;
-
-std::string quoted(const std::string& text)
-{
-  std::string result = "'";
-  for (const char c : text) {
-    result += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  }
-  return result + "'";
-}
-
-struct Outcome
-{
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs the built program with `args`, `input` on standard input and `environment`
-// ("NAME=value") in front.
-Outcome run_brimsel(const std::vector<std::string>& args, const std::string& input = "",
-                    const std::string& environment = "")
-{
-  TempDir io;
-  test::write_file(io.path() / "in", input);
-  std::string command = environment + " " + quoted((k_build_dir / "bin" / "brimsel").string());
-  for (const auto& arg : args) {
-    command += " " + quoted(arg);
-  }
-  command += " < " + quoted(io.path() / "in") + " > " + quoted(io.path() / "out") + " 2> "
-             + quoted(io.path() / "err");
-  const int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::read_file(io.path() / "out"),
-          test::read_file(io.path() / "err")};
-}
 
 // A copy of the test sources, so that reports land in a temp folder.
 std::string copy_sources(const TempDir& dir)
@@ -74,44 +41,6 @@ std::vector<fs::path> reports_in(const fs::path& folder)
     }
   }
   return reports;
-}
-
-// A workbook as openpyxl reads it: sheet order; per sheet the set column widths and the cells
-// as "type:value" ("s" text, "n" number) by reference.
-struct ReadWorkbook
-{
-  std::vector<std::string> order;
-  std::map<std::string, std::map<std::string, double>> widths;
-  std::map<std::string, std::map<std::string, std::string>> cells;
-
-  std::string cell(const std::string& sheet, const std::string& ref) const
-  {
-    const auto& sheet_cells = cells.at(sheet);
-    const auto found = sheet_cells.find(ref);
-    return found == sheet_cells.end() ? "(none)" : found->second;
-  }
-};
-
-ReadWorkbook read_with_openpyxl(const fs::path& path)
-{
-  TempDir io;
-  const fs::path script = fs::path(TARNWICK_SOURCE_DIR) / "tests" / "parvine" / "dump_workbook.py";
-  const std::string command = "/usr/bin/python3 " + quoted(script) + " " + quoted(path) + " > "
-                              + quoted(io.path() / "dump");
-  EXPECT_EQ(std::system(command.c_str()), 0);
-  ReadWorkbook book;
-  for (auto row : text::read_rows(io.path() / "dump")) {
-    row.back().pop_back(); // the LF
-    if (row[0] == "sheet") {
-      book.order.push_back(row[1]);
-      book.cells[row[1]];
-    } else if (row[0] == "width") {
-      book.widths[book.order.back()][row[1]] = std::stod(row[2]);
-    } else {
-      book.cells[book.order.back()][row[1]] = row[2] + ":" + row[3];
-    }
-  }
-  return book;
 }
 
 // Every used column of `sheet` has the width of its longest cell + 2, at most 50, as the file
@@ -164,43 +93,6 @@ TEST(CommandLine, StopsWithStatusOne)
   EXPECT_EQ(missing_report.status, 1);
   EXPECT_TRUE(missing_report.out.ends_with("错误：指定的报告文件 'none.xlsx' 不存在\n"));
   EXPECT_TRUE(reports_in(folder).empty());
-}
-
-TEST(CommandLine, RefactorModeAppliesTheRenamesConfirmedInTheReport)
-{
-  TempDir dir;
-  const std::string folder = copy_sources(dir);
-  ASSERT_EQ(run_brimsel({folder}).status, 0);
-  const std::string report = reports_in(folder).at(0).string();
-  const std::string prompt = "使用已有报告: " + report + "\n\n是否继续自动重构？(y/N): ";
-  for (const std::string answer : {"n\n", "yes\n", "\n"}) {
-    const Outcome run = run_brimsel({folder, "refactor", report}, answer);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(run.out.ends_with(prompt + "重构已取消\n")) << run.out;
-  }
-  const Outcome closed = run_brimsel({folder, "refactor", report}, "");
-  EXPECT_EQ(closed.status, 0);
-  EXPECT_TRUE(closed.out.ends_with(prompt + "生成报告时出错: EOF when reading a line\n"));
-  // The report as written confirms nothing.
-  const Outcome unconfirmed = run_brimsel({folder, "refactor", report}, "y\n");
-  EXPECT_TRUE(unconfirmed.out.ends_with("未找到任何确认的修改\n重构应用失败\n")) << unconfirmed.out;
-
-  // The user confirms the first global in a column of their own.
-  const std::string confirm =
-    "import openpyxl, sys\nbook = openpyxl.load_workbook(sys.argv[1])\n"
-    "sheet = book['Global Variables']\nsheet['M1'] = '应用'\nsheet['M2'] = True\n"
-    "book.save(sys.argv[1])\n";
-  ASSERT_EQ(std::system(("/usr/bin/python3 -c " + quoted(confirm) + " " + quoted(report)).c_str()), 0);
-  const Outcome applied = run_brimsel({folder, "refactor", report}, " Y \n");
-  EXPECT_EQ(applied.status, 0);
-  EXPECT_NE(applied.out.find("\n重构应用成功！\n正在生成重构报告: " + folder + "/VBT_Refactor_Report_"),
-            std::string::npos)
-    << applied.out;
-  EXPECT_NE(applied.out.find("\n✓ 重构报告已生成: " + folder + "/VBT_Refactor_Report_"),
-            std::string::npos);
-  EXPECT_NE(test::read_file(folder + "/Globals.bas").find("Public g_Counter_lng As Long"),
-            std::string::npos);
-  EXPECT_EQ(reports_in(folder).size(), 2U);
 }
 
 TEST(CommandLine, DryRunReportReadBackWithOpenpyxl)
@@ -279,11 +171,11 @@ TEST(CommandLine, ReportFailuresEndWithStatusZero)
       fs::copy(entry.path(), lib / name, fs::copy_options::copy_symlinks);
     }
   }
-  const std::string environment = "LD_LIBRARY_PATH=" + quoted(lib);
+  const std::string environment = "LD_LIBRARY_PATH=" + test::shell_quoted(lib);
   const std::string import_failure = "无法导入Excel报告生成器: " + (lib / "libtarnwick_parvine.so").string();
   const std::string install_line = "请安装所需依赖: scripts/install-deps\n";
 
-  const Outcome missing = run_brimsel({folder}, "", environment);
+  const Outcome missing = run_brimsel({folder}, "", {}, environment);
   EXPECT_EQ(missing.status, 0);
   EXPECT_TRUE(missing.out.ends_with(k_counts + import_failure
                                     + ": cannot open shared object file: No such file or directory\n"
@@ -292,7 +184,7 @@ TEST(CommandLine, ReportFailuresEndWithStatusZero)
   // A library of that name without the entry points; the writer is obtained before the mode
   // is looked at.
   fs::copy(fs::canonical(lib / "libtarnwick_text.so"), lib / "libtarnwick_parvine.so");
-  const Outcome no_entry = run_brimsel({folder, "refactor"}, "", environment);
+  const Outcome no_entry = run_brimsel({folder, "refactor"}, "", {}, environment);
   EXPECT_EQ(no_entry.status, 0);
   EXPECT_TRUE(no_entry.out.ends_with(
     import_failure + ": undefined symbol: tarnwick_parvine_generate_dry_run_report\n" + install_line))

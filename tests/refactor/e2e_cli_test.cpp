@@ -9,7 +9,6 @@
 #include <regex>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include "../parvine/support.hpp"
@@ -18,52 +17,14 @@ namespace tarnwick::brimsel {
 namespace {
 
 namespace fs = std::filesystem;
+using parvine::test::Outcome;
 using parvine::test::read_file;
+using parvine::test::read_with_openpyxl;
+using parvine::test::run_brimsel;
+using parvine::test::shell_quoted;
 using parvine::test::TempDir;
 
 const fs::path k_data = fs::path(TARNWICK_TEST_DATA_DIR) / "refactor" / "e2e";
-
-std::string quoted(const std::string& text)
-{
-  std::string result = "'";
-  for (const char c : text) {
-    result += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  }
-  return result + "'";
-}
-
-struct Outcome
-{
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs the built program with `args` in `cwd` (the test's own when empty). `input` is what
-// standard input holds; without it standard input is closed.
-Outcome run_brimsel(const std::vector<std::string>& args, const std::optional<std::string>& input,
-                    const fs::path& cwd = {})
-{
-  TempDir io;
-  std::string command;
-  if (!cwd.empty()) {
-    command = "cd " + quoted(cwd) + " && ";
-  }
-  command += quoted((fs::path(TARNWICK_BUILD_DIR) / "bin" / "brimsel").string());
-  for (const auto& arg : args) {
-    command += " " + quoted(arg);
-  }
-  if (input) {
-    parvine::test::write_file(io.path() / "in", *input);
-    command += " < " + quoted(io.path() / "in");
-  } else {
-    command += " 0<&-";
-  }
-  command += " > " + quoted(io.path() / "out") + " 2> " + quoted(io.path() / "err");
-  const int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(io.path() / "out"),
-          read_file(io.path() / "err")};
-}
 
 // Every file below `folder` by its path relative to it, with its bytes.
 std::map<std::string, std::string> snapshot(const fs::path& folder)
@@ -108,40 +69,10 @@ std::string prepare(const fs::path& parent, const std::string& folder_arg)
   const std::string report = folder_arg + "/" + only_file(parent / "vbt", "Brimsel_Report_");
   EXPECT_NE(dry_run.out.find("\n✓ Dry-run报告已生成: " + report + "\n"), std::string::npos)
       << dry_run.out;
-  const std::string edit = "/usr/bin/python3 " + quoted(k_data / "confirm_rows.py") + " "
-                           + quoted(parent / report) + " " + quoted(k_edits);
+  const std::string edit = "/usr/bin/python3 " + shell_quoted(k_data / "confirm_rows.py") + " "
+                           + shell_quoted(parent / report) + " " + shell_quoted(k_edits);
   EXPECT_EQ(std::system(edit.c_str()), 0);
   return report;
-}
-
-// A workbook's cells as openpyxl reads them: sheet title -> reference -> "type:value".
-using Cells = std::map<std::string, std::map<std::string, std::string>>;
-
-Cells read_with_openpyxl(const fs::path& path, std::vector<std::string>& order, bool& widths)
-{
-  TempDir io;
-  const fs::path script = fs::path(TARNWICK_SOURCE_DIR) / "tests" / "parvine" / "dump_workbook.py";
-  const std::string command = "/usr/bin/python3 " + quoted(script) + " " + quoted(path) + " > "
-                              + quoted(io.path() / "dump");
-  EXPECT_EQ(std::system(command.c_str()), 0);
-  Cells cells;
-  std::istringstream dump(read_file(io.path() / "dump"));
-  for (std::string line; std::getline(dump, line);) {
-    std::vector<std::string> fields;
-    std::istringstream row(line);
-    for (std::string field; std::getline(row, field, '\t');) {
-      fields.push_back(field);
-    }
-    if (fields[0] == "sheet") {
-      order.push_back(fields[1]);
-      cells[fields[1]];
-    } else if (fields[0] == "width") {
-      widths = true;
-    } else {
-      cells[order.back()][fields[1]] = fields[2] + ":" + fields[3];
-    }
-  }
-  return cells;
 }
 
 const std::string k_prompt = "\n是否继续自动重构？(y/N): ";
@@ -213,11 +144,9 @@ TEST(BrimselEndToEnd, ConfirmedRowsAreRenamedWithByteExactBackupsAndListedInTheR
   EXPECT_TRUE(run.out.ends_with(expected_tail)) << run.out;
 
   // The refactor report lists exactly the three confirmed renames.
-  std::vector<std::string> order;
-  bool widths = false;
-  Cells cells = read_with_openpyxl(report_path, order, widths);
+  auto [order, widths, cells] = read_with_openpyxl(report_path);
   EXPECT_EQ(order, (std::vector<std::string>{"Refactor Changes", "Refactor Summary"}));
-  EXPECT_FALSE(widths);
+  EXPECT_TRUE(widths.empty());
   const std::regex timestamp(R"(s:\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})");
   for (const auto& ref : {"G2", "G3", "G4"}) {
     EXPECT_TRUE(std::regex_match(cells["Refactor Changes"][ref], timestamp)) << ref;
@@ -274,20 +203,26 @@ TEST(BrimselEndToEnd, DeclinedOrUnansweredPromptChangesNothing)
   const auto before = snapshot(folder);
   const std::string asked = "使用已有报告: " + report + "\n" + k_prompt;
 
-  const Outcome cancelled = run_brimsel({folder, "refactor", report}, "n\n");
-  EXPECT_EQ(cancelled.status, 0);
-  EXPECT_TRUE(cancelled.out.ends_with(asked + "重构已取消\n")) << cancelled.out;
+  // Only "y", white space and case aside, goes on.
+  for (const std::string answer : {"n\n", "yes\n", "\n"}) {
+    const Outcome cancelled = run_brimsel({folder, "refactor", report}, answer);
+    EXPECT_EQ(cancelled.status, 0);
+    EXPECT_TRUE(cancelled.out.ends_with(asked + "重构已取消\n")) << cancelled.out;
+  }
 
   // End of input and a closed standard input: the error line of the report handler, status 0.
   for (const auto& input : {std::optional<std::string>(""), std::optional<std::string>()}) {
     const Outcome ended = run_brimsel({folder, "refactor", report}, input);
     EXPECT_EQ(ended.status, 0) << ended.err;
-    const std::size_t at = ended.out.rfind(asked);
-    ASSERT_NE(at, std::string::npos) << ended.out;
-    const std::string rest = ended.out.substr(at + asked.size());
-    EXPECT_TRUE(rest.starts_with("生成报告时出错: ")) << rest;
-    EXPECT_EQ(rest.find('\n'), rest.size() - 1) << rest;
+    EXPECT_TRUE(ended.out.ends_with(asked + "生成报告时出错: EOF when reading a line\n"))
+        << ended.out;
   }
+
+  // A folder passes as the report path, but holds no confirmed rows.
+  const Outcome no_workbook = run_brimsel({folder, "refactor", folder}, " Y \n");
+  EXPECT_EQ(no_workbook.status, 0);
+  EXPECT_TRUE(no_workbook.out.ends_with("未找到任何确认的修改\n重构应用失败\n")) << no_workbook.out;
+
   // No source rewritten, no backup, no refactor report.
   EXPECT_EQ(snapshot(folder), before);
 }
@@ -296,7 +231,7 @@ TEST(BrimselEndToEnd, ReportOfTheDotSlashFolderAppliesToThePlainFolder)
 {
   TempDir dir;
   const std::string report = prepare(dir.path(), "./vbt");
-  const Outcome run = run_brimsel({"vbt", "refactor", report}, "y\n", dir.path());
+  const Outcome run = run_brimsel({"vbt", "refactor", report}, " Y \n", dir.path());
   ASSERT_EQ(run.status, 0) << run.out << run.err;
 
   // The report's "./vbt/..." paths name the files this parse read as "vbt/...".
@@ -314,10 +249,8 @@ TEST(BrimselEndToEnd, ReportOfTheDotSlashFolderAppliesToThePlainFolder)
             read_file(k_data / "expected" / "Flow.bas"));
 
   // The refactor report keeps the paths as the report gave them.
-  std::vector<std::string> order;
-  bool widths = false;
-  Cells cells = read_with_openpyxl(
-      dir.path() / "vbt" / only_file(dir.path() / "vbt", "VBT_Refactor_Report_"), order, widths);
+  auto cells = read_with_openpyxl(
+      dir.path() / "vbt" / only_file(dir.path() / "vbt", "VBT_Refactor_Report_")).cells;
   EXPECT_EQ(cells["Refactor Changes"]["B2"], "s:./vbt/Globals.bas");
   EXPECT_EQ(cells["Refactor Changes"]["B4"], "s:./vbt/模块/Flow.bas");
   EXPECT_EQ(cells["Refactor Summary"]["B5"], "n:3");
