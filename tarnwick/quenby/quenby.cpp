@@ -22,8 +22,8 @@ const std::string& cell(const text::Row& cells, std::size_t index, std::string_v
                         std::size_t row)
 {
   if (index >= cells.size()) {
-    throw Error(text::row_location(source, row) + ": no cell " + std::to_string(index) + " (the row has "
-                + std::to_string(cells.size()) + " cells)");
+    throw Error(text::row_location(source, row) + ": no cell " + std::to_string(index)
+                + " (the row has " + std::to_string(cells.size()) + " cells)");
   }
   return cells[index];
 }
@@ -31,10 +31,9 @@ const std::string& cell(const text::Row& cells, std::size_t index, std::string_v
 } // namespace
 
 ParsePinLevel::ParsePinLevel()
-  : m_pin_level_dict(std::make_shared<PinLevelDict>()),
-    m_pin_clamp_dict(std::make_shared<PinLevelDict>())
-{
-}
+    : m_pin_level_dict(std::make_shared<PinLevelDict>()),
+      m_pin_clamp_dict(std::make_shared<PinLevelDict>())
+{}
 
 void ParsePinLevel::read_pin_level(const std::string& pin_level_path)
 {

@@ -30,7 +30,8 @@ SpecInfo spec_info_of(const text::Row& line_list, const std::vector<std::string>
 
 } // namespace
 
-Sarnet::Sarnet() : m_spec_dict(std::make_shared<SpecDict>()) {}
+Sarnet::Sarnet() : m_spec_dict(std::make_shared<SpecDict>())
+{}
 
 void Sarnet::read_spec(const std::string& spec_path, const std::string& platform)
 {

@@ -53,8 +53,8 @@ void ParseGlobalSpec::parse(std::string_view text, std::string_view platform,
     } else if (row >= 4) {
       const text::Row cells = text::split_cells(lines[row]);
       if (cells.size() < 4) {
-        throw Error(text::row_location(source, row) + ": the row has " + std::to_string(cells.size())
-                    + " cells, a global spec needs 4");
+        throw Error(text::row_location(source, row) + ": the row has "
+                    + std::to_string(cells.size()) + " cells, a global spec needs 4");
       }
       table[text::upper(cells[1])] = text::upper(cells[3]);
     }

@@ -19,7 +19,12 @@ namespace {
 constexpr std::size_t k_ultraflex_first_row = 7;
 constexpr std::size_t k_j750_first_row = 6;
 
-enum class Layout { ultraflex, j750, none };
+enum class Layout
+{
+  ultraflex,
+  j750,
+  none
+};
 
 Layout layout_of(std::string_view platform)
 {
@@ -59,9 +64,8 @@ const std::string& cell(const text::Row& cells, std::size_t index, std::string_v
 } // namespace
 
 ParseTIM::ParseTIM()
-  : m_timing_period(std::make_shared<TimingPeriod>()), m_clk_dic(std::make_shared<ClkDic>())
-{
-}
+    : m_timing_period(std::make_shared<TimingPeriod>()), m_clk_dic(std::make_shared<ClkDic>())
+{}
 
 void ParseTIM::read_timing(const std::string& timing_path, const std::string& platform)
 {

@@ -1,9 +1,9 @@
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "tarnwick/pellick/pellick.hpp"
 #include "tarnwick/text/error.hpp"

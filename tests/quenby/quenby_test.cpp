@@ -1,3 +1,5 @@
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -5,8 +7,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tarnwick/quenby/quenby.hpp"
 #include "tarnwick/text/error.hpp"
@@ -32,17 +32,18 @@ const std::string k_header = "DTLevelSheet,version=2.1:platform=Jaguar\tPin Leve
 TEST(ParsePinLevel, LevelAndClampRowsGiveTheFirstOperandUpperCased)
 {
   ParsePinLevel reader;
-  reader.parse(k_header + "\tVDD\t\tVmain\t=1.2\t\n"
-                          "\tVIO\t\tVPS\t=_vio_lvl\t\n"
-                          "\tVDD\t\tIFoldLevel\t=0.5\t\n"
-                          "\tVDD\t\tVil\t=9\t\n"
-                          "\tvdd_core\t\tVMAIN\t=_VDD + 0.1\t\n"
-                          "\tvcc\t\tvps\t=_vdd*1.1\n"
-                          "\tvpp\t\tVMain\t 0.9 \t\n"
-                          "\tVDD\t\tVMAIN\t=1.3\t\n"
-                          "\t\t\tVMAIN\t2\t\n"
-                          "\tVLATE\t\tVMAIN\t3\t\n"
-                          "\n");
+  reader.parse(k_header
+               + "\tVDD\t\tVmain\t=1.2\t\n"
+                 "\tVIO\t\tVPS\t=_vio_lvl\t\n"
+                 "\tVDD\t\tIFoldLevel\t=0.5\t\n"
+                 "\tVDD\t\tVil\t=9\t\n"
+                 "\tvdd_core\t\tVMAIN\t=_VDD + 0.1\t\n"
+                 "\tvcc\t\tvps\t=_vdd*1.1\n"
+                 "\tvpp\t\tVMain\t 0.9 \t\n"
+                 "\tVDD\t\tVMAIN\t=1.3\t\n"
+                 "\t\t\tVMAIN\t2\t\n"
+                 "\tVLATE\t\tVMAIN\t3\t\n"
+                 "\n");
   EXPECT_EQ(pairs(reader.get_pin_level_info()), (Pairs{{"VDD", "1.3"},
                                                        {"VIO", "_VIO_LVL"},
                                                        {"VDD_CORE", "_VDD"},
@@ -56,12 +57,13 @@ TEST(ParsePinLevel, EveryRowIsSortedByItsOwnParameterAndPin)
   // Rows of one parameter text and of one pin may come apart and back again; "ſ" upper-cases
   // to "S", a trailing blank keeps a parameter from matching.
   ParsePinLevel reader;
-  reader.parse(k_header + "\tvdd\t\tvp\xC5\xBF\t=1\t\n"
-                          "\tvio\t\tVps \t=2\t\n"
-                          "\tvio\t\tIFoldLevel\t=3\t\n"
-                          "\tvdd\t\tIFOLDLEVEL\t=4\t\n"
-                          "\tvio\t\tvp\xC5\xBF\t=5\t\n"
-                          "\tVdd\t\tVps \t=6\t\n");
+  reader.parse(k_header
+               + "\tvdd\t\tvp\xC5\xBF\t=1\t\n"
+                 "\tvio\t\tVps \t=2\t\n"
+                 "\tvio\t\tIFoldLevel\t=3\t\n"
+                 "\tvdd\t\tIFOLDLEVEL\t=4\t\n"
+                 "\tvio\t\tvp\xC5\xBF\t=5\t\n"
+                 "\tVdd\t\tVps \t=6\t\n");
   EXPECT_EQ(pairs(reader.get_pin_level_info()), (Pairs{{"VDD", "1"}, {"VIO", "5"}}));
   EXPECT_EQ(pairs(reader.get_pin_clamp_info()), (Pairs{{"VIO", "3"}, {"VDD", "4"}}));
 }

@@ -1,3 +1,5 @@
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -5,8 +7,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tarnwick/sarnet/sarnet.hpp"
 #include "tarnwick/text/error.hpp"
@@ -46,9 +46,10 @@ TEST(Sarnet, HeaderRowsCombineIntoUpperCaseKeys)
   // Row 2's empty cells take the heading on their left, a blank is no empty cell; row 3 adds
   // " " + its cell, empty or not; the last key keeps the line ends of both rows.
   Sarnet reader;
-  reader.parse(k_version + "\n\t\t\tSel\t\tCat\t\t\t \t\n"
-                           "\tSymbol\tValue\ta\tb\tx\ty\t\tb\tz\n"
-                           "\tvdd\t1\tp\tq\tr\ts\tt\tu\tv\n",
+  reader.parse(k_version
+                   + "\n\t\t\tSel\t\tCat\t\t\t \t\n"
+                     "\tSymbol\tValue\ta\tb\tx\ty\t\tb\tz\n"
+                     "\tvdd\t1\tp\tq\tr\ts\tt\tu\tv\n",
                "UltraFLEX");
   EXPECT_EQ(row_of(reader, "VDD"), (Pairs{{"SEL A", "P"},
                                           {"SEL B", "Q"},
@@ -72,11 +73,11 @@ TEST(Sarnet, SymbolsAndValuesAreUpperCasedAndLaterRowsReplace)
 TEST(Sarnet, GetSpecInfoKeepsColumnsFromIndexThreeUnderUpperCaseKeys)
 {
   // Keys that meet once upper-cased leave the later column's cell at the first key's place.
-  const std::vector<std::string> keys = {"", "Symbol a", "Value a", "Sel a", "Cat \xC3\x9F", "sel A"};
+  const std::vector<std::string> keys = {"",      "Symbol a",     "Value a",
+                                         "Sel a", "Cat \xC3\x9F", "sel A"};
   const auto info = tarnwick::sarnet::get_spec_info({"x", "vdd", "1", "p", "q", "r"}, keys);
   EXPECT_EQ(Pairs(info.begin(), info.end()), (Pairs{{"SEL A", "R"}, {"CAT SS", "Q"}}));
-  EXPECT_THROW(tarnwick::sarnet::get_spec_info({"x", "vdd", "1", "p", "q"}, keys),
-               tarnwick::Error);
+  EXPECT_THROW(tarnwick::sarnet::get_spec_info({"x", "vdd", "1", "p", "q"}, keys), tarnwick::Error);
 }
 
 TEST(Sarnet, VersionIsKeptAsText)

@@ -1,3 +1,5 @@
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -5,8 +7,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/tiskel/tiskel.hpp"
@@ -24,8 +24,7 @@ Pairs pairs(const std::shared_ptr<const GlobSpecDict>& table)
   return {table->begin(), table->end()};
 }
 
-std::string error_of(ParseGlobalSpec& reader, const std::string& text,
-                     const std::string& platform)
+std::string error_of(ParseGlobalSpec& reader, const std::string& text, const std::string& platform)
 {
   try {
     reader.parse(text, platform, "Global Specs.txt");
@@ -43,16 +42,15 @@ const std::string k_header = "\tSymbol\tJob\tValue\tComment\n";
 TEST(ParseGlobalSpec, DataRowsGiveUpperCaseSymbolsAndValues)
 {
   ParseGlobalSpec reader;
-  reader.parse(k_version + "\n" + k_header + "\tvcl\t\t-1\tclamp\n"
-                   "\tvdd_core\tFT\t=1.8*_vnom\tcore supply\n"
-                   "\tvio\t\t1.8\n"
-                   "\t\t\tnameless\t\n"
-                   "\tVCL\t\t-2\t\n",
+  reader.parse(k_version + "\n" + k_header
+                   + "\tvcl\t\t-1\tclamp\n"
+                     "\tvdd_core\tFT\t=1.8*_vnom\tcore supply\n"
+                     "\tvio\t\t1.8\n"
+                     "\t\t\tnameless\t\n"
+                     "\tVCL\t\t-2\t\n",
                "UltraFLEXplus");
-  EXPECT_EQ(pairs(reader.get_info()), (Pairs{{"VCL", "-2"},
-                                             {"VDD_CORE", "=1.8*_VNOM"},
-                                             {"VIO", "1.8\n"},
-                                             {"", "NAMELESS"}}));
+  EXPECT_EQ(pairs(reader.get_info()),
+            (Pairs{{"VCL", "-2"}, {"VDD_CORE", "=1.8*_VNOM"}, {"VIO", "1.8\n"}, {"", "NAMELESS"}}));
 }
 
 TEST(ParseGlobalSpec, RowThreeIsDataUnlessItIsAHeader)

@@ -1,3 +1,5 @@
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -5,8 +7,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/vellox/vellox.hpp"
@@ -51,12 +51,13 @@ Pairs periods_of(const std::string& text, const std::string& platform)
 TEST(ParseTIM, UltraFlexRowsGivePeriodsAndClockRows)
 {
   ParseTIM reader;
-  reader.parse(header(7) + "\tts_a\t=_PER\tCLKP\t=_PER/2\tclock\tes\n"
-                           "\tts_a\t=_PER*2\tDATA\tx\tdata\tes\n"
-                           "\tts_b\t10E-9\tCLKP\t5E-9\tclock\tes\n"
-                           "\tTS_A\t=9\tclkN\t=_per/4\tclock\tes\n"
-                           "\tts_c\t=1\tCLK\t=2\tclock\n"
-                           "\tts_a\t=_PER\tCLKP\t=_per/3\tclock\t\n",
+  reader.parse(header(7)
+                   + "\tts_a\t=_PER\tCLKP\t=_PER/2\tclock\tes\n"
+                     "\tts_a\t=_PER*2\tDATA\tx\tdata\tes\n"
+                     "\tts_b\t10E-9\tCLKP\t5E-9\tclock\tes\n"
+                     "\tTS_A\t=9\tclkN\t=_per/4\tclock\tes\n"
+                     "\tts_c\t=1\tCLK\t=2\tclock\n"
+                     "\tts_a\t=_PER\tCLKP\t=_per/3\tclock\t\n",
                "UltraFLEXplus");
   EXPECT_EQ(periods(reader), (Pairs{{"TS_A", "_PER"}, {"TS_B", "10E-9"}, {"TS_C", "1"}}));
   EXPECT_EQ(clocks(reader, "TS_A"), (Pairs{{"CLKP", "_PER/3"}, {"clkN", "_PER/4"}}));
@@ -68,11 +69,12 @@ TEST(ParseTIM, UltraFlexRowsGivePeriodsAndClockRows)
 TEST(ParseTIM, J750ClockIsTheRowsPeriodOverItsDivider)
 {
   ParseTIM reader;
-  reader.parse(header(6) + "\tts1\t=_per\t\t2\tmcg\t\n"
-                           "\tts1\t=_per2\t\t4\tmcg\t\n"
-                           "\tts1\t=_per3\t\t2\tmcg\t\n"
-                           "\tts2\t=10\t\tdiv=2\tmcg\t\n"
-                           "\tts3\t=10\tX\t=3\tclock\t\n",
+  reader.parse(header(6)
+                   + "\tts1\t=_per\t\t2\tmcg\t\n"
+                     "\tts1\t=_per2\t\t4\tmcg\t\n"
+                     "\tts1\t=_per3\t\t2\tmcg\t\n"
+                     "\tts2\t=10\t\tdiv=2\tmcg\t\n"
+                     "\tts3\t=10\tX\t=3\tclock\t\n",
                "J750Ex");
   EXPECT_EQ(periods(reader), (Pairs{{"TS1", "_PER"}, {"TS2", "10"}, {"TS3", "10"}}));
   EXPECT_EQ(clocks(reader, "TS1"), (Pairs{{"2", "_PER3/2"}, {"4", "_PER2/4"}}));
@@ -101,8 +103,7 @@ TEST(ParseTIM, StopRules)
   // A line of white space stops it only from row 7 on.
   EXPECT_EQ(periods_of(header(6) + "\t\t\t\n" + row, "UltraFLEX"), (Pairs{{"TS", "1"}}));
   EXPECT_EQ(periods_of(header(7) + row + "\t \t\n" + late, "UltraFLEX"), (Pairs{{"TS", "1"}}));
-  EXPECT_EQ(periods_of(header(7) + row + "\t\xC2\xA0\n" + late, "UltraFLEX"),
-            (Pairs{{"TS", "1"}}));
+  EXPECT_EQ(periods_of(header(7) + row + "\t\xC2\xA0\n" + late, "UltraFLEX"), (Pairs{{"TS", "1"}}));
   // J750 reads row 6 even when it is blank.
   EXPECT_EQ(periods_of(header(6) + "\t\t\t\t\t \n" + "\t\n" + row, "J750"), (Pairs{{"", ""}}));
 }
@@ -145,11 +146,9 @@ TEST(ParseTIM, ReadsCrLfIntoTablesThatOutliveTheReader)
     clock_table = reader.get_clk_info();
     reader.read_timing(dir + "/TS B.txt", "UltraFLEX");
     // The path is used as written.
-    EXPECT_THROW(reader.read_timing(dir + "/TS%20A.txt", "UltraFLEX"),
-                 tarnwick::FileNotFoundError);
+    EXPECT_THROW(reader.read_timing(dir + "/TS%20A.txt", "UltraFLEX"), tarnwick::FileNotFoundError);
   }
-  EXPECT_EQ(Pairs(period_table->begin(), period_table->end()),
-            (Pairs{{"TS", "_P"}, {"TS2", "3"}}));
+  EXPECT_EQ(Pairs(period_table->begin(), period_table->end()), (Pairs{{"TS", "_P"}, {"TS2", "3"}}));
   const auto& ts = clock_table->at("TS");
   EXPECT_EQ(Pairs(ts.begin(), ts.end()), (Pairs{{"CK", "_P/2"}, {"CK2", "9"}}));
   fs::remove_all(dir);
