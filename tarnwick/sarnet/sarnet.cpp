@@ -11,7 +11,7 @@ namespace tarnwick::sarnet {
 
 namespace {
 
-// Spec columns start at index 3: the comment, symbol and value columns are not kept.
+// Columns 0 to 2 (the leading column, the symbol and its value) are not kept in a row.
 constexpr std::size_t k_first_spec_column = 3;
 
 // The SpecInfo of `line_list` under header keys that are upper-cased already.
