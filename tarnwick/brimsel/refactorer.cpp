@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fcntl.h>
 #include <iostream>
 #include <limits>
@@ -534,12 +533,7 @@ const std::vector<RenameChange>& VBTRefactorer::changes_of(std::string_view chan
 
 std::string VBTRefactorer::local_time(const char* format) const
 {
-  const std::time_t time = std::chrono::system_clock::to_time_t(m_clock());
-  std::tm local{};
-  ::localtime_r(&time, &local);
-  char buffer[64];
-  const std::size_t size = std::strftime(buffer, sizeof buffer, format, &local);
-  return std::string(buffer, size);
+  return local_time_text(m_clock(), format);
 }
 
 bool VBTRefactorer::add_change(const std::string& change_type, RenameChange change_info)

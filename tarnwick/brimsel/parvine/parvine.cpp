@@ -1,6 +1,5 @@
 #include "tarnwick/brimsel/parvine/parvine.hpp"
 
-#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <set>
@@ -138,15 +137,8 @@ Parvine::Parvine(Clock clock) : m_clock(std::move(clock)) {}
 std::string report_file_path(const std::string& output_dir, std::string_view prefix,
                              std::chrono::system_clock::time_point time)
 {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-  std::tm local{};
-  if (localtime_r(&seconds, &local) == nullptr) {
-    throw Error("cannot convert the report time to local time");
-  }
-  char stamp[32];
-  const std::size_t size = std::strftime(stamp, sizeof stamp, "%Y%m%d_%H%M%S", &local);
-  std::string file_name(prefix);
-  file_name.append(stamp, size).append(".xlsx");
+  const std::string file_name =
+    std::string(prefix) + brimsel::local_time_text(time, "%Y%m%d_%H%M%S") + ".xlsx";
   return (std::filesystem::path(output_dir) / file_name).string();
 }
 
