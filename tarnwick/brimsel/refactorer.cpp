@@ -376,12 +376,6 @@ constexpr ReportSheet k_report_sheets[] = {
     {"Local Variables", "local_variable", "读取局部变量工作表失败: ", "局部变量", true},
 };
 
-// The cell as a text: a text cell's text, a number as stored, TRUE/FALSE, an error value.
-const std::string& cell_text(const xlsx::Cell& cell)
-{
-  return cell.text;
-}
-
 bool is_confirmed(const xlsx::Cell& cell)
 {
   return (cell.kind == xlsx::CellKind::boolean && cell.boolean)
@@ -432,7 +426,7 @@ LineNumber line_number_of(const xlsx::Cell& cell, std::size_t row)
 std::optional<std::size_t> find_column(const xlsx::Sheet& sheet, std::string_view header)
 {
   for (const auto& [column, cell] : sheet.row_cells(0)) {
-    if (cell_text(cell) == header) {
+    if (cell.text == header) {
       return column;
     }
   }
@@ -443,7 +437,7 @@ std::optional<std::size_t> find_column(const xlsx::Sheet& sheet, std::string_vie
 std::optional<std::size_t> find_confirmation_column(const xlsx::Sheet& sheet)
 {
   for (const auto& [column, cell] : sheet.row_cells(0)) {
-    const std::string& header = cell_text(cell);
+    const std::string& header = cell.text;
     if (header.find("应用") != std::string::npos
         || text::lower(header).find("apply") != std::string::npos) {
       return column;
@@ -456,7 +450,8 @@ const std::string& text_in(const xlsx::Sheet& sheet, std::size_t row,
                            std::optional<std::size_t> column)
 {
   static const std::string empty;
-  return column ? cell_text(sheet.cell(row, *column)) : empty;
+  // A text cell's text, a number as stored, TRUE/FALSE or an error value.
+  return column ? sheet.cell(row, *column).text : empty;
 }
 
 } // namespace
