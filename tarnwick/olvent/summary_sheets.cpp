@@ -7,23 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "tarnwick/olvent/columns.hpp"
 #include "tarnwick/olvent/olvent.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/number.hpp"
 
 namespace tarnwick::olvent {
-
-namespace {
-
-std::string join(const std::vector<std::string>& items, const std::string& separator)
-{
-  std::string text;
-  for (std::size_t i = 0; i < items.size(); ++i)
-    text += (i ? separator : "") + items[i];
-  return text;
-}
-
-} // namespace
 
 void Olvent::write_pat_tset_map(const Pat2InstDict& pat2inst_dict, const TsetDict& my_dict,
                                 xlsx::Worksheet& worksheet)
@@ -40,7 +29,7 @@ void Olvent::write_pat_tset_map(const Pat2InstDict& pat2inst_dict, const TsetDic
     auto instances = pat2inst_dict.find(pattern);
     if (instances == pat2inst_dict.end())
       throw Error("Pattern without instances in the pattern map: " + pattern);
-    worksheet.write_string(r, 0, join(instances->second, ","));
+    worksheet.write_string(r, 0, columns::join_commas(instances->second));
     worksheet.write_string(r, 1, pattern);
 
     std::vector<std::string> row_data;
