@@ -17,17 +17,6 @@ namespace {
 // Rows 0 to 2 are headers.
 constexpr std::size_t k_first_data_row = 3;
 
-// Cell `index` of row `row`, or an error naming file, row and cell.
-const std::string& cell(const text::Row& cells, std::size_t index, std::string_view source,
-                        std::size_t row)
-{
-  if (index >= cells.size()) {
-    throw Error(text::row_location(source, row) + ": no cell " + std::to_string(index)
-                + " (the row has " + std::to_string(cells.size()) + " cells)");
-  }
-  return cells[index];
-}
-
 } // namespace
 
 ParsePinLevel::ParsePinLevel()
@@ -55,11 +44,11 @@ void ParsePinLevel::parse(std::string_view text, std::string_view source)
   std::unordered_map<std::string, PinLevelDict*> table_of;
   for (std::size_t row = k_first_data_row; row < lines.size(); ++row) {
     const text::Row cells = text::split_cells(lines[row]);
-    const std::string& pin = cell(cells, 1, source, row);
+    const std::string& pin = text::cell_at(cells, 1, source, row);
     if (pin.empty()) {
       return;
     }
-    const auto [known, added] = table_of.try_emplace(cell(cells, 3, source, row), nullptr);
+    const auto [known, added] = table_of.try_emplace(text::cell_at(cells, 3, source, row), nullptr);
     if (added) {
       const std::string parameter = text::upper(known->first);
       if (parameter == "VMAIN" || parameter == "VPS") {
@@ -72,7 +61,7 @@ void ParsePinLevel::parse(std::string_view text, std::string_view source)
     if (table == nullptr) {
       continue;
     }
-    const auto match = value_regex.search(cell(cells, 4, source, row));
+    const auto match = value_regex.search(text::cell_at(cells, 4, source, row));
     if (!match) {
       throw Error(text::row_location(source, row) + ": no value in cell 4");
     }

@@ -48,13 +48,7 @@ void Sarnet::parse(std::string_view text, std::string_view platform, std::string
   for (std::size_t row = 0; row < lines.size(); ++row) {
     const std::string& line = lines[row];
     if (row == 0) {
-      const text::Regex& regex = text::sheet_version_regex(platform);
-      const auto match = regex.search(line);
-      if (!match) {
-        throw Error(text::row_location(source, row) + ": no version mark \"" + regex.pattern()
-                    + "\" for the platform \"" + std::string(platform) + "\"");
-      }
-      m_spec_version = match->str(1);
+      m_spec_version = text::sheet_version(line, platform, source);
     } else if (row == 2) {
       // An empty header cell belongs to the heading on its left (merged cells in the sheet).
       text::Row cells = text::split_cells(line);

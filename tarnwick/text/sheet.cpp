@@ -50,6 +50,27 @@ void need_cells(const std::vector<std::string>& row, std::size_t need)
   }
 }
 
+const std::string& cell_at(const std::vector<std::string>& cells, std::size_t index,
+                           std::string_view source, std::size_t row)
+{
+  if (index >= cells.size()) {
+    throw Error(row_location(source, row) + ": no cell " + std::to_string(index) + " (the row has "
+                + std::to_string(cells.size()) + " cells)");
+  }
+  return cells[index];
+}
+
+std::string sheet_version(std::string_view row0, std::string_view platform, std::string_view source)
+{
+  const Regex& regex = sheet_version_regex(platform);
+  const auto match = regex.search(row0);
+  if (!match) {
+    throw Error(row_location(source, 0) + ": no version mark \"" + regex.pattern()
+                + "\" for the platform \"" + std::string(platform) + "\"");
+  }
+  return match->str(1);
+}
+
 std::string existing_or_unescaped(const std::string& path)
 {
   std::error_code ec;

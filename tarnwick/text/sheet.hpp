@@ -25,6 +25,17 @@ TARNWICK_TEXT_EXPORT std::string short_row_message(std::size_t need, std::size_t
 // Throws tarnwick::Error with short_row_message when `row` has fewer than `need` cells.
 TARNWICK_TEXT_EXPORT void need_cells(const std::vector<std::string>& row, std::size_t need);
 
+// Cell `index` of `cells`; throws tarnwick::Error "<location>: no cell N (the row has K cells)"
+// when the row is shorter. `source` and `row` name the place for the message.
+TARNWICK_TEXT_EXPORT const std::string& cell_at(const std::vector<std::string>& cells,
+                                                std::size_t index, std::string_view source,
+                                                std::size_t row);
+
+// The version of a sheet from its row 0 (group 1 of sheet_version_regex). Throws tarnwick::Error
+// "<source>, row 0: no version mark "<pattern>" for the platform "<platform>"" without one.
+TARNWICK_TEXT_EXPORT std::string sheet_version(std::string_view row0, std::string_view platform,
+                                               std::string_view source);
+
 // A sheet path that the flow walk may hand over with its blanks written as "%20": `path` as
 // given when something exists there, else with every "%20" turned back into a blank.
 TARNWICK_TEXT_EXPORT std::string existing_or_unescaped(const std::string& path);

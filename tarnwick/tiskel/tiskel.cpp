@@ -40,11 +40,7 @@ void ParseGlobalSpec::parse(std::string_view text, std::string_view platform,
   const std::vector<std::string> lines = text::split_lines(text);
   for (std::size_t row = 0; row < lines.size(); ++row) {
     if (row == 0) {
-      const text::Regex& regex = text::sheet_version_regex(platform);
-      if (!regex.search(lines[row])) {
-        throw Error(text::row_location(source, row) + ": no version mark \"" + regex.pattern()
-                    + "\" for the platform \"" + std::string(platform) + "\"");
-      }
+      text::sheet_version(lines[row], platform, source);
     } else if (row == 3) {
       const text::Row cells = text::split_cells(lines[row]);
       if (is_data_row_3(cells)) {

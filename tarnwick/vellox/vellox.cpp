@@ -50,17 +50,6 @@ std::string without_equals(std::string_view cell)
   return out;
 }
 
-// Cell `index` of row `row`, or an error naming file, row and cell.
-const std::string& cell(const text::Row& cells, std::size_t index, std::string_view source,
-                        std::size_t row)
-{
-  if (index >= cells.size()) {
-    throw Error(text::row_location(source, row) + ": no cell " + std::to_string(index)
-                + " (the row has " + std::to_string(cells.size()) + " cells)");
-  }
-  return cells[index];
-}
-
 } // namespace
 
 ParseTIM::ParseTIM()
@@ -94,20 +83,20 @@ void ParseTIM::parse(std::string_view text, std::string_view platform, std::stri
     }
     const text::Row cells = text::split_cells(line);
     // A time set takes many rows in a row: its name is upper-cased once for them.
-    const std::string& name_cell = cell(cells, 1, source, row);
+    const std::string& name_cell = text::cell_at(cells, 1, source, row);
     if (name_cell != last_name_cell) {
       name = text::upper(name_cell);
       last_name_cell = name_cell;
     }
     ClockMap& clocks = m_clk_dic->try_emplace(name).first.value();
-    const std::string& period_cell = cell(cells, 2, source, row);
+    const std::string& period_cell = text::cell_at(cells, 2, source, row);
     // The row's period, upper-cased only where a table takes it.
     std::optional<std::string> period;
     if (!m_timing_period->contains(name)) {
       period = text::upper(without_equals(period_cell));
       m_timing_period->emplace(name, *period);
     }
-    const std::string& kind = cell(cells, 5, source, row);
+    const std::string& kind = text::cell_at(cells, 5, source, row);
     if (layout == Layout::ultraflex) {
       if (kind == "clock") {
         clocks[cells[3]] = text::upper(without_equals(cells[4]));

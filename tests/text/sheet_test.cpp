@@ -50,6 +50,22 @@ TEST(SheetRows, ShortRowsAndLocations)
   }
 }
 
+TEST(SheetVersion, MissingMarkNamesPlaceAndPattern)
+{
+  EXPECT_EQ(sheet_version("DTSpecSheet,version=3.0:platform=Jaguar\tDC\n", "UltraFLEX", "a.txt"),
+            "3.0");
+  try {
+    sheet_version("DFF 1.1\tDC\n", "UltraFLEX", "a.txt");
+    FAIL() << "no error";
+  } catch (const tarnwick::Error& error) {
+    EXPECT_STREQ(error.what(), "a.txt, row 0: no version mark \"version=(\\S+?):\" for the platform "
+                               "\"UltraFLEX\"");
+  }
+  const std::vector<std::string> cells{"a", "b"};
+  EXPECT_EQ(cell_at(cells, 1, "a.txt", 4), "b");
+  EXPECT_THROW(cell_at(cells, 2, "a.txt", 4), tarnwick::Error);
+}
+
 TEST(SheetVersion, ChoosesThePatternByPlatform)
 {
   const char* row0 = "DTPatternSetSheet,version=2.3:platform=Jaguar:toprow=-1\tPattern Sets\n";
