@@ -6,6 +6,7 @@
 #include <unicode/ucnv.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "tarnwick/text/error.hpp"
@@ -142,15 +143,40 @@ std::string map_case(std::string_view text, Map map)
   return out;
 }
 
+bool is_ascii(std::string_view text)
+{
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// ASCII text maps letter by letter in the root locale: a short cut around ICU for the sheet
+// cells and names that are nearly always ASCII.
+std::string map_ascii(std::string_view text, char first, char last, int shift)
+{
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= first && c <= last) {
+      c = static_cast<char>(c + shift);
+    }
+  }
+  return out;
+}
+
 } // namespace
 
 std::string upper(std::string_view text)
 {
+  if (is_ascii(text)) {
+    return map_ascii(text, 'a', 'z', 'A' - 'a');
+  }
   return map_case(text, [](icu::UnicodeString& u) { u.toUpper(icu::Locale::getRoot()); });
 }
 
 std::string lower(std::string_view text)
 {
+  if (is_ascii(text)) {
+    return map_ascii(text, 'A', 'Z', 'a' - 'A');
+  }
   return map_case(text, [](icu::UnicodeString& u) { u.toLower(icu::Locale::getRoot()); });
 }
 

@@ -20,6 +20,17 @@ TEST(CaseMapping, UsesFullRootLocaleMappings)
   EXPECT_EQ(upper("中文"), "中文");
 }
 
+TEST(CaseMapping, AsciiTextMapsAsTheFullMappingDoes)
+{
+  // ASCII text takes a short cut; a non-ASCII neighbour sends the same text through ICU.
+  for (int c = 0; c < 0x80; ++c) {
+    const std::string ascii(1, static_cast<char>(c));
+    EXPECT_EQ(upper(ascii) + "\u00C9", upper(ascii + "\u00E9")) << c;
+    EXPECT_EQ(lower(ascii) + "\u00E9", lower(ascii + "\u00C9")) << c;
+  }
+  EXPECT_EQ(upper("vdd_Core1\t\n"), "VDD_CORE1\t\n");
+}
+
 TEST(CaseMapping, IgnoresTheDefaultLocale)
 {
   const icu::Locale saved = icu::Locale::getDefault();
