@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "tarnwick/brimsel/naming_rules.hpp"
+#include "tarnwick/brimsel/source_file.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/printed.hpp"
 #include "tarnwick/text/regex.hpp"
@@ -232,67 +233,11 @@ void find_source_files(const std::string& directory, std::vector<std::string>& f
   }
 }
 
-std::string os_error_text(int error_number, const std::string& path)
-{
-  return "[Errno " + std::to_string(error_number) + "] " + std::strerror(error_number) + ": "
-         + text::quoted(path);
-}
-
 // Reads a source file: invalid UTF-8 dropped, every line end made LF and kept on its line.
 // Only regular files are read.
 SourceLines read_source_lines(const std::string& path)
 {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    throw Error(os_error_text(errno, path));
-  }
-  struct Closer
-  {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat status
-  {};
-  if (::fstat(fd, &status) != 0) {
-    throw Error(os_error_text(errno, path));
-  }
-  if (!S_ISREG(status.st_mode)) {
-    throw Error("Not a regular file: " + text::quoted(path));
-  }
-  std::string bytes;
-  bytes.reserve(static_cast<std::size_t>(status.st_size));
-  char buffer[65536];
-  for (;;) {
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
-    if (count < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      throw Error(os_error_text(errno, path));
-    }
-    if (count == 0) {
-      break;
-    }
-    bytes.append(buffer, static_cast<std::size_t>(count));
-  }
-  const std::string decoded = text::drop_invalid_utf8(bytes);
-  SourceLines lines;
-  std::size_t start = 0;
-  while (start < decoded.size()) {
-    const std::size_t end = decoded.find_first_of("\r\n", start);
-    if (end == std::string::npos) {
-      lines.emplace_back(decoded, start);
-      break;
-    }
-    std::string& line = lines.emplace_back();
-    line.reserve(end - start + 1);
-    line.append(decoded, start, end - start);
-    line += '\n';
-    start =
-        end
-        + (decoded[end] == '\r' && end + 1 < decoded.size() && decoded[end + 1] == '\n' ? 2 : 1);
-  }
-  return lines;
+  return split_source_lines(text::drop_invalid_utf8(read_source_file(path).bytes));
 }
 
 // `text` cut at every "," outside parentheses; each part stripped.

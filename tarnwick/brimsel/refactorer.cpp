@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "tarnwick/brimsel/source_file.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/number.hpp"
 #include "tarnwick/text/printed.hpp"
@@ -30,12 +31,6 @@ using StatBuffer = struct stat;
 
 // ---------------------------------------------------------------------------------------------
 // Files
-
-std::string os_error_text(int error_number, const std::string& path)
-{
-  return "[Errno " + std::to_string(error_number) + "] " + std::strerror(error_number) + ": "
-         + text::quoted(path);
-}
 
 [[noreturn]] void throw_os_error(const std::string& path)
 {
@@ -90,44 +85,6 @@ private:
   std::string m_path;
   bool m_kept = false;
 };
-
-struct FileContent
-{
-  std::string bytes;
-  StatBuffer status{};
-};
-
-// The bytes of the regular file at `path` (a symbolic link is followed) and its status.
-FileContent read_file(const std::string& path)
-{
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (fd.get() < 0) {
-    throw_os_error(path);
-  }
-  FileContent content;
-  if (::fstat(fd.get(), &content.status) != 0) {
-    throw_os_error(path);
-  }
-  if (!S_ISREG(content.status.st_mode)) {
-    throw Error("Not a regular file: " + text::quoted(path));
-  }
-  content.bytes.reserve(static_cast<std::size_t>(content.status.st_size));
-  char buffer[65536];
-  for (;;) {
-    const ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
-    if (count < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      throw_os_error(path);
-    }
-    if (count == 0) {
-      break;
-    }
-    content.bytes.append(buffer, static_cast<std::size_t>(count));
-  }
-  return content;
-}
 
 void write_all(int fd, std::string_view bytes, const std::string& path)
 {
@@ -238,27 +195,7 @@ struct SplitLines
 SplitLines split_keeping_ends(std::string_view bytes)
 {
   SplitLines split;
-  std::string current;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const char c = bytes[i];
-    if (c != '\r' && c != '\n') {
-      current += c;
-      continue;
-    }
-    std::string end(1, c);
-    if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
-      end += '\n';
-      ++i;
-    }
-    current += '\n';
-    split.lines.push_back(std::move(current));
-    split.ends.push_back(std::move(end));
-    current.clear();
-  }
-  if (!current.empty()) {
-    split.lines.push_back(std::move(current));
-    split.ends.emplace_back();
-  }
+  split.lines = split_source_lines(bytes, &split.ends);
   return split;
 }
 
@@ -594,10 +531,10 @@ bool VBTRefactorer::apply_changes_to_file(const std::string& file_path,
   const SourceLines& parsed = m_parser.files.at(file_path);
 
   // The file as it is now: valid UTF-8 and still what the parse read, or it is left alone.
-  FileContent current;
+  SourceFile current;
   SplitLines split;
   try {
-    current = read_file(file_path);
+    current = read_source_file(file_path);
     if (!text::is_valid_utf8(current.bytes)) {
       throw Error("Not valid UTF-8 text: " + text::quoted(file_path));
     }
