@@ -485,7 +485,9 @@ bool VBTRefactorer::is_variable_declaration(std::string_view line)
                                        {.caseless = true, .unicode = true});
   static const text::Regex constant(R"(^\s*(Public|Private|Global)\s+Const\s+)",
                                     {.caseless = true, .unicode = true});
-  return declaration.match_at_start(line) || constant.match_at_start(line);
+  // Like the parser, the test sees the line without its trailing comment.
+  const std::string code = strip_trailing_comment(line);
+  return declaration.match_at_start(code) || constant.match_at_start(code);
 }
 
 bool VBTRefactorer::is_function_definition(std::string_view line)

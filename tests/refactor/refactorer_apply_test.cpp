@@ -55,6 +55,19 @@ TEST(ReferencePass, SkipsHeadersDeclarationsAndBlockStartsOnly)
                                 "Me.Go m_Cnt, Go, Me\n"}));
 }
 
+TEST(ReferencePass, DeclarationTestSeesTheLineWithoutItsComment)
+{
+  // Outside procedure headers the refactorer's declaration test agrees with the parser's.
+  for (const char* line : {"Dim ' x\n", "Dim x As Long ' y\n", "  Const K = \"it's\"\n",
+                           "Public Const P = 1\n", "x = 1 ' Dim y\n", "' Dim x\n"}) {
+    EXPECT_EQ(VBTRefactorer::is_variable_declaration(line), VBAParser::is_variable_declaration(line))
+        << line;
+  }
+  // A header is a declaration to the refactorer only.
+  EXPECT_TRUE(VBTRefactorer::is_variable_declaration("Private Sub S()\n"));
+  EXPECT_FALSE(VBAParser::is_variable_declaration("Private Sub S()\n"));
+}
+
 using RefactorerTest = RefactorTest;
 
 TEST_F(RefactorerTest, RefusesRenamesThatCannotBeAppliedSafely)
