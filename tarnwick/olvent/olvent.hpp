@@ -156,7 +156,8 @@ public:
 
   // `val` divided by the largest unit threshold (1e9 "G" down to 1e-12 "p"; no row for 1) that
   // is not above it, with three decimals and the prefix: 2.5e-8 gives "25.000n", 2.5 gives
-  // "2500.000m". std::nullopt for zero, negative values, values below 1e-12, NaN and infinity.
+  // "2500.000m"; infinity gives "infG". std::nullopt for zero, negative values, values below
+  // 1e-12 and NaN.
   static std::optional<std::string> add_unit(double val);
 
   // Replaces the source of the local time (tests fix it; the default reads the system clock).
