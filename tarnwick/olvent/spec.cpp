@@ -1,7 +1,6 @@
 // Spec expression substitution and unit formatting.
 
 #include <array>
-#include <cmath>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -172,9 +171,6 @@ std::optional<std::string> Olvent::add_unit(double val)
     {"0.000000001", "n"},
     {"0.000000000001", "p"},
   }};
-  // An infinite value has no unit either.
-  if (!std::isfinite(val))
-    return std::nullopt;
   for (const auto& [threshold_text, prefix] : unit_dict) {
     double threshold = *text::parse_float(threshold_text);
     if (threshold <= val)

@@ -75,8 +75,10 @@ TEST(AddUnit, DividesByTheLargestThresholdNotAboveTheValue)
   EXPECT_EQ(Olvent::add_unit(2.5e-8), "25.000n");
   EXPECT_EQ(Olvent::add_unit(1e-12), "1.000p");
   for (double none : {0.0, -5e-9, 9.99e-13, std::numeric_limits<double>::quiet_NaN(),
-                      std::numeric_limits<double>::infinity()})
+                      -std::numeric_limits<double>::infinity()})
     EXPECT_EQ(Olvent::add_unit(none), std::nullopt) << none;
+  // An overflowing value still lies above the first threshold.
+  EXPECT_EQ(Olvent::add_unit(std::numeric_limits<double>::infinity()), "infG");
 }
 
 class SpecCalculation : public ::testing::Test
