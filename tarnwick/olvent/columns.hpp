@@ -3,6 +3,7 @@
 // Small text helpers shared by the power-pin and the pattern columns of a job sheet. Internal to
 // the engine library; not installed.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <iostream>
@@ -120,6 +121,23 @@ inline std::optional<FileStamp> stamp_of(const std::string& path)
                    st.st_ctim.tv_nsec};
 }
 
+// Whether a change made to the file after the moment `now` is bound to show in `stamp`: its times
+// lie further back than the granule of the file system's clock (a clock tick; two seconds when
+// the file system keeps no fractions of a second). A file written within that granule may be
+// written again with the same size and the same times.
+inline bool settled(const FileStamp& stamp, std::chrono::system_clock::time_point now)
+{
+  using namespace std::chrono;
+  const nanoseconds granule =
+      stamp.modified_ns == 0 && stamp.changed_ns == 0 ? nanoseconds(seconds(2))
+                                                      : nanoseconds(milliseconds(50));
+  const nanoseconds since_epoch = duration_cast<nanoseconds>(now.time_since_epoch());
+  auto older = [&](std::int64_t s, std::int64_t ns) {
+    return seconds(s) + nanoseconds(ns) + granule < since_epoch;
+  };
+  return older(stamp.modified_s, stamp.modified_ns) && older(stamp.changed_s, stamp.changed_ns);
+}
+
 // The tables read from sheet files, kept while each file stays as it was read: a file that
 // changed, or any other state of it, is read again with the reader's own errors. Every read
 // gets a new serial number, so what was derived from an earlier read can tell it is out of date.
@@ -129,6 +147,7 @@ public:
   struct Entry
   {
     FileStamp stamp;
+    bool settled = false;         // a later change is bound to show in `stamp`
     std::uint64_t serial = 0;
     std::uint64_t checked_in = 0; // the call that last looked at the file
     Tables tables;
@@ -144,14 +163,16 @@ public:
     auto hit = m_entries.find(key);
     if (hit != m_entries.end() && hit->second.checked_in == m_call)
       return hit->second;
+    const auto now = std::chrono::system_clock::now();
     std::optional<FileStamp> stamp = stamp_of(path);
-    if (stamp && hit != m_entries.end() && hit->second.stamp == *stamp) {
+    if (stamp && hit != m_entries.end() && hit->second.settled && hit->second.stamp == *stamp) {
       hit->second.checked_in = m_call;
       return hit->second;
     }
     Tables tables = read(path);
-    Entry& entry = stamp ? m_entries[key] : m_unstamped;
-    entry = {stamp.value_or(FileStamp{}), ++m_serial, stamp ? m_call : 0, std::move(tables)};
+    Entry& entry = m_entries[key];
+    entry = {stamp.value_or(FileStamp{}), stamp && settled(*stamp, now), ++m_serial, m_call,
+             std::move(tables)};
     return entry;
   }
 
@@ -160,7 +181,6 @@ public:
 
 private:
   std::unordered_map<std::string, Entry> m_entries;
-  Entry m_unstamped;
   std::uint64_t m_serial = 0;
   std::uint64_t m_call = 1;
 };

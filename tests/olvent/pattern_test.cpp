@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
+#include "tarnwick/olvent/columns.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/vellox/vellox.hpp"
 
@@ -131,11 +134,15 @@ TEST_F(PatternColumns, ChangedSheetsSpecTablesAndPlatformAreReadAgain)
   process("INST", 0, 1);
   write_file(device + "/Tim.txt", "h\nh\nh\nh\nh\nh\nh\n\tts1\t4E-8\tCLK\t1E-8\tclock\t\n");
   process("INST", 0, 2);
+  // Written again at once with the same size: the file's times may not have moved on.
+  write_file(device + "/Tim.txt", "h\nh\nh\nh\nh\nh\nh\n\tts1\t5E-8\tCLK\t1E-8\tclock\t\n");
+  process("INST", 0, 3);
   engine->platform = "J750"; // its rows start at row 6, too short here
-  EXPECT_THROW(process("INST", 0, 3), tarnwick::Error);
+  EXPECT_THROW(process("INST", 0, 4), tarnwick::Error);
   SheetDump sheet = close_and_dump();
-  EXPECT_EQ(Strings({sheet.text("H2"), sheet.text("H3"), sheet.text("H4"), sheet.text("I4")}),
-            Strings({"10.000n", "20.000n", "40.000n", "CLK:10.000n;"}));
+  EXPECT_EQ(Strings({sheet.text("H2"), sheet.text("H3"), sheet.text("H4"), sheet.text("I4"),
+                     sheet.text("H5")}),
+            Strings({"10.000n", "20.000n", "40.000n", "CLK:10.000n;", "50.000n"}));
 }
 
 TEST_F(PatternColumns, ValuesThatCannotBeComputedShowTheirExpression)
@@ -225,6 +232,59 @@ TEST_F(PatternColumns, FailuresOfToolAndTimeSetSheetAndTheRowFormatKept)
             Strings({"./pats/P1.pat", "./pats/P2.pat", "0 0 1 -", "1 1 0 FFC7CE"}));
   EXPECT_EQ(Strings({sheet.at("H2").kind, sheet.row(6), sheet.at("G7").kind, sheet.text("G10")}),
             Strings({"", "0 0 1 -", "", "./pats/P1.pat"}));
+}
+
+// Sheet tables kept between the records that read the same file.
+using SheetFileCache = TempDirTest;
+
+TEST_F(SheetFileCache, KeepsASettledFileAndReadsAFreshOrChangedOneAgain)
+{
+  using namespace std::chrono;
+  const std::string path = (dir() / "sheet.txt").string();
+  write_file(path, "one");
+  int reads = 0;
+  auto read = [&](const std::string& file) {
+    ++reads;
+    if (!std::filesystem::exists(file))
+      throw tarnwick::FileNotFoundError(file);
+    return read_file(file);
+  };
+  tarnwick::olvent::columns::FileCache<std::string> cache;
+  auto look = [&] {
+    cache.begin_call();
+    return cache.get(path, read).tables;
+  };
+
+  // Times that are not yet in the past could still hide a change: read at every look.
+  std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() + hours(1));
+  EXPECT_EQ(look(), "one");
+  EXPECT_EQ(look(), "one");
+  EXPECT_EQ(reads, 2);
+  EXPECT_EQ(cache.get(path, read).tables, "one"); // once per call
+  EXPECT_EQ(reads, 2);
+  std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - hours(1));
+  std::this_thread::sleep_for(milliseconds(120));
+  EXPECT_EQ(look(), "one");
+  EXPECT_EQ(look(), "one");
+  EXPECT_EQ(reads, 3);
+
+  write_file(path, "two"); // same size
+  EXPECT_EQ(look(), "two");
+  std::filesystem::remove(path);
+  cache.begin_call();
+  EXPECT_THROW(cache.get(path, read), tarnwick::FileNotFoundError);
+
+  // Times kept in whole seconds may lag by two.
+  using tarnwick::olvent::columns::settled;
+  const auto now = system_clock::now();
+  const auto s = duration_cast<seconds>(now.time_since_epoch()).count();
+  EXPECT_FALSE(settled({.modified_s = s - 1, .changed_s = s - 1}, now));
+  EXPECT_TRUE(settled({.modified_s = s - 3, .changed_s = s - 3}, now));
+  EXPECT_TRUE(
+      settled({.modified_s = s - 1, .modified_ns = 5, .changed_s = s - 1, .changed_ns = 5}, now));
+  const auto ns = duration_cast<nanoseconds>(now.time_since_epoch()).count() % 1000000000;
+  EXPECT_FALSE(
+      settled({.modified_s = s - 9, .modified_ns = 5, .changed_s = s, .changed_ns = ns}, now));
 }
 
 } // namespace
