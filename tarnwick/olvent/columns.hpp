@@ -45,6 +45,20 @@ inline std::string with_context(const std::string& context_env, const std::strin
   return category;
 }
 
+// `name` upper-cased as text::upper does it; an ASCII name (the usual sheet name or symbol)
+// without the round trip through ICU.
+inline std::string upper(std::string_view name)
+{
+  std::string result(name);
+  for (char& c : result) {
+    if (static_cast<unsigned char>(c) >= 0x80)
+      return text::upper(name);
+    if (c >= 'a' && c <= 'z')
+      c = static_cast<char>(c - 'a' + 'A');
+  }
+  return result;
+}
+
 // `text` cut at every ",", empty items kept ("a,,b" gives "a", "", "b").
 inline std::vector<std::string> split_commas(std::string_view text)
 {
@@ -185,15 +199,17 @@ private:
   std::uint64_t m_call = 1;
 };
 
-// The key of the value of `expression` for a category and selector.
+// The key of the value of `expression` for a category and selector: the category, the selector
+// and the expression, in that order (a key made for the empty expression is the prefix of the
+// others).
 inline std::string value_key(const std::string& expression, const std::string& category,
                              const std::string& selector)
 {
-  std::string key = expression;
-  key += '\x1f';
-  key += category;
+  std::string key = category;
   key += '\x1f';
   key += selector;
+  key += '\x1f';
+  key += expression;
   return key;
 }
 
@@ -250,18 +266,19 @@ struct TimeSetTables
 // (pin name, alias) rows of a power-order workbook.
 using PowerOrder = std::vector<std::pair<std::string, std::string>>;
 
-// What the power-pin columns of one instance record came to: the log lines of pins the power
-// order lists but the level sheet lacks, then each pin shown with its header, level text and
-// clamp value.
+// What the power-pin columns of one instance record come to, in the order it happens: the log
+// lines of the pins that the power order lists but the level sheet lacks, then each pin shown,
+// with its column header, its level text (none when the level failed) and its clamp value (none
+// when the clamp failed). A record that failed comes to the part before its failure.
 struct PowerPlan
 {
   struct Pin
   {
     std::string pin;
     std::string header;
-    std::string text;
+    std::optional<std::string> text;
     bool zero = false;
-    double clamp = 0.0;
+    std::optional<double> clamp;
   };
   std::vector<std::string> log_lines;
   std::vector<Pin> pins;
@@ -273,7 +290,6 @@ struct Cache
   FileCache<PinLevelTables> pin_levels;
   FileCache<TimeSetTables> time_sets;
   FileCache<PowerOrder> power_orders;
-  ValueCache<double> levels;         // rounded level and clamp values (DC)
   ValueCache<PowerPlan> power_plans; // by level sheet and power order read, category, selector
   ValueCache<std::string> ac_values; // formatted period and clock values (AC)
 
@@ -284,18 +300,6 @@ struct Cache
     time_sets.begin_call();
     power_orders.begin_call();
   }
-
-  // `name` upper-cased.
-  const std::string& upper(const std::string& name)
-  {
-    auto hit = m_upper.find(name);
-    if (hit == m_upper.end())
-      hit = m_upper.emplace(name, text::upper(name)).first;
-    return hit->second;
-  }
-
-private:
-  std::unordered_map<std::string, std::string> m_upper;
 };
 
 // The cache in `slot`, made on first use.

@@ -145,14 +145,17 @@ Olvent::extract_per_clk(const std::string& pattern_name, const std::string& timi
   // of its entry.
   auto known = tset_dict.find(pattern_name);
   const bool cached = known != tset_dict.end();
-  std::vector<std::string> tset_name_list;
+  std::shared_ptr<const dravel::TsetNameList> listed;
+  std::vector<const std::string*> tset_name_list;
   if (cached) {
     for (const auto& [name, value] : known->second)
-      tset_name_list.push_back(name);
+      tset_name_list.push_back(&name);
   } else {
     dravel::Dravel tool;
     tool.read_tset_from_pattern(pattern_path, pattern_name);
-    tset_name_list = *tool.get_pattern_tset();
+    listed = tool.get_pattern_tset();
+    for (const std::string& name : *listed)
+      tset_name_list.push_back(&name);
   }
 
   auto timing_table = tsb_dict.find(timing_name);
@@ -170,8 +173,10 @@ Olvent::extract_per_clk(const std::string& pattern_name, const std::string& timi
 
   // The value text of `expression`; `working` follows the expression text as far as the steps
   // got. A value without a unit (zero, negative, below 1e-12) counts as a failure.
+  const std::string key_prefix = columns::value_key("", category_name, selector_name);
+  std::string key;
   auto evaluate = [&](const std::string& expression, std::string& working) {
-    std::string key = columns::value_key(expression, category_name, selector_name);
+    key.assign(key_prefix).append(expression);
     if (const std::string* known_value = cache.ac_values.find(key))
       return *known_value;
     working =
@@ -182,14 +187,15 @@ Olvent::extract_per_clk(const std::string& pattern_name, const std::string& timi
     std::optional<std::string> formatted = add_unit(value);
     if (!formatted)
       throw Error("No unit for the value " + text::format_float(value));
-    cache.ac_values.store(std::move(key), *formatted);
+    cache.ac_values.store(key, *formatted);
     return *formatted;
   };
 
-  for (const std::string& name : tset_name_list) {
+  for (const std::string* listed_name : tset_name_list) {
+    const std::string& name = *listed_name;
     std::string period_value;
     std::string clock_text;
-    const std::string& key = cache.upper(name);
+    const std::string key = columns::upper(name);
     auto period = timing.find(key);
     if (period != timing.end()) {
       const std::string& timing_period = period->second;
@@ -237,7 +243,7 @@ Olvent::extract_per_clk(const std::string& pattern_name, const std::string& timi
   } else {
     text::OrderedMap<std::string, std::string> entry;
     for (std::size_t i = 0; i < tset_name_list.size(); ++i)
-      entry.insert_or_assign(tset_name_list[i], period_val_list[i]);
+      entry.insert_or_assign(*tset_name_list[i], period_val_list[i]);
     tset_dict.insert_or_assign(pattern_name, std::move(entry));
   }
   return {period_val_list, clk_val_list};

@@ -60,12 +60,10 @@ int Olvent::power_process_and_get_count(const std::string& flow_table_directory,
       throw Error("No job sheet to write the power pins of " + test_suite_name + " into");
     xlsx::Worksheet& sheet = *work_sheet;
     const sarnet::SpecDict& spec_dict = columns::spec_table(dc_spec_dict);
-    // Sheets unchanged since an earlier record are not parsed again, and expressions computed
-    // before with the same spec tables are not computed again.
+    // Sheets unchanged since an earlier record are not parsed again, and a record whose sheets,
+    // category and selector are those of an earlier record comes to what that one came to.
     columns::Cache& cache = columns::cache_in(m_column_cache);
     cache.begin_call();
-    cache.levels.use(dc_spec_dict, glob_spec_dict, dc_spec_version, false);
-
     cache.power_plans.use(dc_spec_dict, glob_spec_dict, dc_spec_version, false);
     auto& clamps = power_pin_clamp_dict[test_suite_name];
     clamps.clear();
@@ -83,6 +81,20 @@ int Olvent::power_process_and_get_count(const std::string& flow_table_directory,
       return dps_index;
     };
 
+    // Shows what a record came to in its sheet row `row`.
+    auto apply = [&](const columns::PowerPlan& plan, xlsx::Row row) {
+      for (const auto& line : plan.log_lines)
+        put_data_log(line);
+      for (const auto& shown : plan.pins) {
+        xlsx::Column dps_index = column_of(shown.header);
+        if (shown.text)
+          sheet.write_string(row, dps_index, *shown.text,
+                             shown.zero ? format_orange : xlsx::Format{});
+        if (shown.clamp)
+          clamps.insert_or_assign(shown.pin, *shown.clamp);
+      }
+    };
+
     int row_counter = flow_table_index;
     for (const auto& record : instance->second) {
       if (record.dc_category.empty()) {
@@ -98,81 +110,67 @@ int Olvent::power_process_and_get_count(const std::string& flow_table_directory,
       const auto* order = power_order_path.empty()
                               ? nullptr
                               : &cache.power_orders.get(power_order_path, read_power_order);
-
-      // A record whose sheets and spec tables are those of an earlier record writes what that
-      // one wrote.
       std::string plan_key = std::to_string(levels.serial) + "/"
                              + std::to_string(order ? order->serial : 0) + "/"
                              + columns::value_key("", category_name, selector_name);
-      if (const columns::PowerPlan* plan = cache.power_plans.find(plan_key)) {
-        for (const auto& line : plan->log_lines)
-          put_data_log(line);
-        for (const auto& pin : plan->pins) {
-          sheet.write_string(row, column_of(pin.header), pin.text,
-                             pin.zero ? format_orange : xlsx::Format{});
-          clamps.insert_or_assign(pin.pin, pin.clamp);
-        }
+      if (const columns::PowerPlan* known = cache.power_plans.find(plan_key)) {
+        apply(*known, row);
         ++row_counter;
         continue;
       }
 
       columns::PowerPlan plan;
-      const quenby::PinLevelDict& pin_level_origin_dict = *levels.tables.levels;
-      const quenby::PinLevelDict& pin_clamp_origin_dict = *levels.tables.clamps;
+      try {
+        const quenby::PinLevelDict& pin_level_origin_dict = *levels.tables.levels;
+        const quenby::PinLevelDict& pin_clamp_origin_dict = *levels.tables.clamps;
 
-      // The pins to show, in column order, and the header each one shows under.
-      text::OrderedMap<std::string, std::string> pin_level_dict;
-      text::OrderedMap<std::string, std::string> power_pin_alias_dict;
-      if (order == nullptr) {
-        for (const auto& [pin, level] : pin_level_origin_dict) {
-          pin_level_dict.insert_or_assign(pin, level);
-          power_pin_alias_dict.insert_or_assign(pin, pin);
-        }
-      } else {
-        for (const auto& [pin, alias] : order->tables) {
-          power_pin_alias_dict.insert_or_assign(pin, alias.empty() ? pin : alias);
-          auto level = pin_level_origin_dict.find(pin);
-          if (level == pin_level_origin_dict.end()) {
-            plan.log_lines.push_back("Cannot find power pin name in pin level file!");
-            plan.log_lines.push_back("Power pin name is: " + pin);
-            put_data_log(plan.log_lines[plan.log_lines.size() - 2]);
-            put_data_log(plan.log_lines.back());
-            continue;
+        // The pins to show, in column order, and the header each one shows under.
+        text::OrderedMap<std::string, std::string> pin_level_dict;
+        text::OrderedMap<std::string, std::string> power_pin_alias_dict;
+        if (order == nullptr) {
+          for (const auto& [pin, level] : pin_level_origin_dict) {
+            pin_level_dict.insert_or_assign(pin, level);
+            power_pin_alias_dict.insert_or_assign(pin, pin);
           }
-          pin_level_dict.insert_or_assign(pin, level->second);
+        } else {
+          for (const auto& [pin, alias] : order->tables) {
+            power_pin_alias_dict.insert_or_assign(pin, alias.empty() ? pin : alias);
+            auto level = pin_level_origin_dict.find(pin);
+            if (level == pin_level_origin_dict.end()) {
+              plan.log_lines.push_back("Cannot find power pin name in pin level file!");
+              plan.log_lines.push_back("Power pin name is: " + pin);
+              continue;
+            }
+            pin_level_dict.insert_or_assign(pin, level->second);
+          }
         }
+
+        // A level or clamp expression, substituted from the DC spec, evaluated and rounded to
+        // five places.
+        auto compute = [&](const std::string& expression) {
+          std::string substituted = spec_calculation(expression, spec_dict, dc_spec_version,
+                                                     category_name, selector_name);
+          return text::round_half_even(evaluate_expression(common::format_str(substituted)), 5);
+        };
+
+        for (const auto& [pin, level] : pin_level_dict) {
+          auto clamp = pin_clamp_origin_dict.find(pin);
+          if (clamp == pin_clamp_origin_dict.end())
+            throw Error("Power pin " + pin + " has no clamp row in " + record.pin_level);
+          columns::PowerPlan::Pin& shown = plan.pins.emplace_back();
+          shown.pin = pin;
+          shown.header = power_pin_alias_dict.at(pin);
+          // A level that is or rounds to zero is shown orange.
+          double value = compute(level);
+          shown.text = text::format_float(value);
+          shown.zero = value == 0.0;
+          shown.clamp = compute(clamp->second);
+        }
+      } catch (...) {
+        apply(plan, row);
+        throw;
       }
-
-      // A level or clamp expression, substituted from the DC spec, evaluated and rounded to
-      // five places.
-      auto compute = [&](const std::string& expression) {
-        std::string key = columns::value_key(expression, category_name, selector_name);
-        if (const double* known = cache.levels.find(key))
-          return *known;
-        std::string substituted =
-            spec_calculation(expression, spec_dict, dc_spec_version, category_name, selector_name);
-        double value =
-            text::round_half_even(evaluate_expression(common::format_str(substituted)), 5);
-        cache.levels.store(std::move(key), value);
-        return value;
-      };
-
-      for (const auto& [pin, level] : pin_level_dict) {
-        const std::string& cur_power_pin = power_pin_alias_dict.at(pin);
-        auto clamp = pin_clamp_origin_dict.find(pin);
-        if (clamp == pin_clamp_origin_dict.end())
-          throw Error("Power pin " + pin + " has no clamp row in " + record.pin_level);
-        xlsx::Column dps_index = column_of(cur_power_pin);
-
-        // A level that is or rounds to zero is shown orange.
-        double value = compute(level);
-        columns::PowerPlan::Pin shown{pin, cur_power_pin, text::format_float(value), value == 0.0};
-        sheet.write_string(row, dps_index, shown.text, shown.zero ? format_orange : xlsx::Format{});
-
-        shown.clamp = compute(clamp->second);
-        clamps.insert_or_assign(pin, shown.clamp);
-        plan.pins.push_back(std::move(shown));
-      }
+      apply(plan, row);
       cache.power_plans.store(std::move(plan_key), std::move(plan));
       ++row_counter;
     }

@@ -7,11 +7,11 @@
 #include <utility>
 #include <vector>
 
+#include "tarnwick/olvent/columns.hpp"
 #include "tarnwick/olvent/olvent.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/number.hpp"
-#include "tarnwick/text/regex.hpp"
-#include "tarnwick/text/unicode.hpp"
+#include "tarnwick/text/sheet.hpp"
 
 namespace tarnwick::olvent {
 
@@ -20,24 +20,19 @@ namespace {
 // Longer chains of spec symbols than any sheet holds; a safety net beside the cycle check.
 constexpr std::size_t k_max_spec_depth = 256;
 
-// Every occurrence of `from` in `text` replaced by `to`, left to right, without overlaps;
-// only the first one when `first_only`.
-std::string replace(std::string text, const std::string& from, const std::string& to,
-                    bool first_only = false)
+bool is_operator(char c)
 {
-  std::string result;
-  std::size_t pos = 0;
-  while (true) {
-    std::size_t hit = text.find(from, pos);
-    if (hit == std::string::npos)
-      break;
-    result.append(text, pos, hit - pos);
-    result += to;
-    pos = hit + from.size();
-    if (first_only)
-      break;
-  }
-  result.append(text, pos, std::string::npos);
+  return c == '+' || c == '-' || c == '*' || c == '/' || c == '(' || c == ')';
+}
+
+// The first occurrence of `from` in `text` replaced by `to`.
+std::string replace_first(const std::string& text, const std::string& from, const std::string& to)
+{
+  std::size_t hit = text.find(from);
+  if (hit == std::string::npos)
+    return text;
+  std::string result = text;
+  result.replace(hit, from.size(), to);
   return result;
 }
 
@@ -75,13 +70,24 @@ std::string Olvent::resolve_spec(const std::string& target, const sarnet::SpecDi
                                  const std::string& selector_name,
                                  std::vector<std::string>& chain)
 {
-  static const text::Regex operators(R"([\+\-\*\/\(\)])");
-
   std::string working = target;
   std::erase(working, '=');
-  // Both lists come from the text as it stands now; the splicing below does not change them.
-  const std::vector<std::string> target_list = operators.split(working);
-  const std::vector<std::string> sample_list = operators.find_all(working);
+  if (working.find('_') == std::string::npos)
+    return working; // no symbol operand
+
+  // The operands between the operator characters (empty ones kept) and the operators, both
+  // taken from the text as it stands now; the splicing below does not change them.
+  std::vector<std::string> target_list;
+  std::vector<std::string> sample_list;
+  std::size_t begin = 0;
+  for (std::size_t i = 0; i < working.size(); ++i) {
+    if (is_operator(working[i])) {
+      target_list.emplace_back(working, begin, i - begin);
+      sample_list.emplace_back(1, working[i]);
+      begin = i + 1;
+    }
+  }
+  target_list.emplace_back(working, begin);
   const std::size_t sample_len = sample_list.size();
 
   for (std::size_t i = 0; i < target_list.size(); ++i) {
@@ -89,7 +95,7 @@ std::string Olvent::resolve_spec(const std::string& target, const sarnet::SpecDi
     if (target_value.find('_') == std::string::npos)
       continue;
     std::string target_value_strip = symbol_name(target_value);
-    std::string key = text::upper(target_value_strip);
+    std::string key = columns::upper(target_value_strip);
 
     for (const auto& open : chain) {
       if (open == key)
@@ -98,63 +104,59 @@ std::string Olvent::resolve_spec(const std::string& target, const sarnet::SpecDi
     if (chain.size() >= k_max_spec_depth)
       throw Error("Spec symbols nested too deeply: " + join_chain(chain, key));
 
-    std::string value;
-    bool global = false;
+    const std::string* value = nullptr;
     if (glob_spec_dict) {
-      if (auto hit = glob_spec_dict->find(key); hit != glob_spec_dict->end()) {
-        value = hit->second;
-        global = true;
-      }
+      if (auto hit = glob_spec_dict->find(key); hit != glob_spec_dict->end())
+        value = &hit->second;
     }
-    if (!global) {
+    if (value == nullptr) {
       auto row = spec_dict.find(key);
-      std::string spec_type;
+      const std::string* spec_type = nullptr;
       if (spec_version == "3.0") {
-        std::string column = "SELECTORS " + text::upper(selector_name);
-        const std::string* found = nullptr;
+        std::string column = "SELECTORS " + columns::upper(selector_name);
         if (row != spec_dict.end()) {
           if (auto cell = row->second.find(column); cell != row->second.end())
-            found = &cell->second;
+            spec_type = &cell->second;
         }
-        if (found == nullptr) {
+        if (spec_type == nullptr) {
           put_data_log("Error: Can not sarnet variable: " + target_value_strip);
           if (row == spec_dict.end())
             throw Error("Spec symbol not found: " + target_value_strip);
           throw Error("Spec symbol " + target_value_strip + " has no column " + column);
         }
-        spec_type = *found;
       } else {
         if (row == spec_dict.end())
           throw Error("Spec symbol not found: " + target_value_strip);
         auto cell = row->second.find("SELECTOR VAL");
         if (cell == row->second.end())
           throw Error("Spec symbol " + target_value_strip + " has no column SELECTOR VAL");
-        spec_type = cell->second;
+        spec_type = &cell->second;
       }
-      std::string column = text::upper(category_name) + " " + spec_type;
+      std::string column = columns::upper(category_name) + " " + *spec_type;
       auto cell = row->second.find(column);
       if (cell == row->second.end())
         throw Error("Spec symbol " + target_value_strip + " has no column " + column);
-      value = cell->second;
+      value = &cell->second;
     }
 
-    chain.push_back(key);
+    chain.push_back(std::move(key));
     std::string resolved =
-      resolve_spec(value, spec_dict, spec_version, category_name, selector_name, chain);
+      resolve_spec(*value, spec_dict, spec_version, category_name, selector_name, chain);
     chain.pop_back();
 
     if (sample_len == 0) {
-      working = replace(working, target_value, resolved);
+      working = text::replace_all(working, target_value, resolved);
     } else if (i == sample_len) {
       const std::string& before = sample_list[i - 1];
-      working = replace(working, before + target_value, before + resolved);
+      working = text::replace_all(working, before + target_value, before + resolved);
     } else if (i == 0) {
       const std::string& after = sample_list[0];
-      working = replace(working, target_value + after, resolved + after, true);
+      working = replace_first(working, target_value + after, resolved + after);
     } else {
       const std::string& before = sample_list[i - 1];
       const std::string& after = sample_list[i];
-      working = replace(working, before + target_value + after, before + resolved + after);
+      working = text::replace_all(working, before + target_value + after,
+                                  before + resolved + after);
     }
   }
   return working;
@@ -162,17 +164,28 @@ std::string Olvent::resolve_spec(const std::string& target, const sarnet::SpecDi
 
 std::optional<std::string> Olvent::add_unit(double val)
 {
-  static const std::array<std::pair<std::string_view, std::string_view>, 7> unit_dict = {{
-    {"1000000000", "G"},
-    {"1000000", "M"},
-    {"1000", "K"},
-    {"0.001", "m"},
-    {"0.000001", "u"},
-    {"0.000000001", "n"},
-    {"0.000000000001", "p"},
-  }};
-  for (const auto& [threshold_text, prefix] : unit_dict) {
-    double threshold = *text::parse_float(threshold_text);
+  struct Unit
+  {
+    double threshold;
+    std::string_view prefix;
+  };
+  // The thresholds are kept as the decimal texts they are and read as numbers once.
+  static const std::array<Unit, 7> unit_dict = [] {
+    const std::array<std::pair<std::string_view, std::string_view>, 7> texts = {{
+      {"1000000000", "G"},
+      {"1000000", "M"},
+      {"1000", "K"},
+      {"0.001", "m"},
+      {"0.000001", "u"},
+      {"0.000000001", "n"},
+      {"0.000000000001", "p"},
+    }};
+    std::array<Unit, 7> units;
+    for (std::size_t i = 0; i < texts.size(); ++i)
+      units[i] = {*text::parse_float(texts[i].first), texts[i].second};
+    return units;
+  }();
+  for (const auto& [threshold, prefix] : unit_dict) {
     if (threshold <= val)
       return text::fixed(val / threshold, 3) + std::string(prefix);
   }

@@ -170,6 +170,12 @@ TEST_F(PowerColumns, AFailedRowKeepsWhatItWroteAndWidensThePatternOffset)
   EXPECT_EQ(engine->MAX_DSP_CNT, 2);
   EXPECT_EQ(clamps("A"), Clamps({{"VDDA", 1}}));
 
+  // A clamp that cannot be computed leaves its level written and no clamp value.
+  write_levels("Bad clamp", {{"VDDA", "VPS", "2"}, {"VDDA", "IFOLDLEVEL", "2/0"}});
+  add_instance("BC", {record("Bad clamp")});
+  EXPECT_THROW(process("BC", 5), tarnwick::olvent::EvaluationError);
+  EXPECT_TRUE(engine->power_pin_clamp_dict.at("BC").empty());
+
   write_levels("No clamp", {{"VDDC", "VPS", "1"}});
   add_instance("N", {record("No clamp")});
   try {
@@ -189,7 +195,8 @@ TEST_F(PowerColumns, AFailedRowKeepsWhatItWroteAndWidensThePatternOffset)
             "Info: cannot found NOPE in Test Instance, please check.\n");
   EXPECT_EQ(log, Strings({"Info: cannot found NOPE in Test Instance, please check."}));
   EXPECT_FALSE(engine->power_pin_clamp_dict.contains("NOPE"));
-  EXPECT_EQ(close_and_dump().text("G2"), "1.0");
+  SheetDump sheet = close_and_dump();
+  EXPECT_EQ(Strings({sheet.text("G2"), sheet.text("G7")}), Strings({"1.0", "2.0"}));
 }
 
 } // namespace

@@ -147,6 +147,9 @@ TEST_F(SpecCalculation, ReadsTheSpecTableThroughTheSpecType)
   // A symbol written without the leading underscore loses its first one.
   spec["VDDIO"] = {{"SELECTOR VAL", "TYP"}, {"CORE TYP", "3.3"}};
   EXPECT_EQ(calc("VDD_IO"), "3.3");
+  // Symbols, categories and selectors are upper-cased with the full Unicode rules.
+  spec["STRASSE"] = {{"SELECTORS ÄTYP", "TYP"}, {"SELECTOR VAL", "MIN"}, {"ÜCORE TYP", "4"}};
+  EXPECT_EQ(calc("_straße*2", "3.0", "üCore", "äTyp"), "4*2");
   EXPECT_TRUE(log.empty());
 }
 
