@@ -99,11 +99,23 @@ inline const sarnet::SpecDict& spec_table(const std::shared_ptr<const sarnet::Sp
   static const sarnet::SpecDict empty;
   return table ? *table : empty;
 }
-inline const kenmoor::TestInstanceDict&
-instance_table(const std::shared_ptr<kenmoor::TestInstanceDict>& table)
+
+// The records of the test instance `name` in `table`. Null when `name` is no instance there,
+// after "Info: cannot found " + name + " in Test Instance, please check." went to `log` and to
+// standard output.
+template <class Log>
+const std::vector<kenmoor::InstanceContent>*
+instance_records(const std::shared_ptr<kenmoor::TestInstanceDict>& table, const std::string& name,
+                 Log log)
 {
-  static const kenmoor::TestInstanceDict empty;
-  return table ? *table : empty;
+  if (table) {
+    if (auto hit = table->find(name); hit != table->end())
+      return &hit->second;
+  }
+  std::string line = "Info: cannot found " + name + " in Test Instance, please check.";
+  log(line);
+  print_line(line);
+  return nullptr;
 }
 
 // What the file system says of a file's content: device, inode, size, modification and change

@@ -25,21 +25,16 @@ void Olvent::pattern_period_clk_process(int dps_count, int write_row_start,
                                         const std::string& flow_table_directory)
 {
   const std::string& test_suite_name = flow_table_info.parameter;
-  const kenmoor::TestInstanceDict& instances = columns::instance_table(test_instance_dict);
-  auto instance = instances.find(test_suite_name);
-  if (instance == instances.end()) {
-    std::string line = "Info: cannot found " + test_suite_name + " in Test Instance, please check.";
-    put_data_log(line);
-    columns::print_line(line);
+  const auto* records = columns::instance_records(
+      test_instance_dict, test_suite_name, [this](const std::string& line) { put_data_log(line); });
+  if (records == nullptr)
     return;
-  }
   if (work_sheet == nullptr)
     throw Error("No job sheet to write the pattern columns of " + test_suite_name + " into");
   xlsx::Worksheet& sheet = *work_sheet;
-  const std::vector<kenmoor::InstanceContent>& records = instance->second;
   const bool frequency = cycle_mode == "Frequency";
 
-  if (records.size() > 1)
+  if (records->size() > 1)
     sheet.set_row(write_row_start + 1, std::nullopt, {}, {.collapsed = true});
 
   columns::Cache& cache = columns::cache_in(m_column_cache);
@@ -72,7 +67,7 @@ void Olvent::pattern_period_clk_process(int dps_count, int write_row_start,
   };
 
   const int start = write_row_start;
-  for (const auto& record : records) {
+  for (const auto& record : *records) {
     const std::string& pattern = record.pattern;
     const std::string& time_set = record.time_set;
     const std::string category = columns::with_context(context_env, record.ac_category);

@@ -46,14 +46,10 @@ int Olvent::power_process_and_get_count(const std::string& flow_table_directory,
                                         int flow_table_index)
 {
   const std::string& test_suite_name = flow_table_info.parameter;
-  const kenmoor::TestInstanceDict& instances = columns::instance_table(test_instance_dict);
-  auto instance = instances.find(test_suite_name);
-  if (instance == instances.end()) {
-    std::string line = "Info: cannot found " + test_suite_name + " in Test Instance, please check.";
-    put_data_log(line);
-    columns::print_line(line);
+  const auto* records = columns::instance_records(
+      test_instance_dict, test_suite_name, [this](const std::string& line) { put_data_log(line); });
+  if (records == nullptr)
     return 0;
-  }
 
   try {
     if (work_sheet == nullptr)
@@ -96,7 +92,7 @@ int Olvent::power_process_and_get_count(const std::string& flow_table_directory,
     };
 
     int row_counter = flow_table_index;
-    for (const auto& record : instance->second) {
+    for (const auto& record : *records) {
       if (record.dc_category.empty()) {
         ++row_counter;
         continue;
