@@ -119,6 +119,24 @@ TEST_F(PowerColumns, WritesRoundedLevelsUnderOneColumnPerPinForTheWholeJob)
   EXPECT_EQ(sheet.text("G11"), "3.0");
 }
 
+TEST_F(PowerColumns, TheContextGoesOnlyBeforeACategoryThatBeginsWithTwoColons)
+{
+  engine->dc_spec_dict = spec_table({{"VDD",
+                                      {{"SELECTORS MIN", "TYP"},
+                                       {"CTX::PWR TYP", "1.8"},
+                                       {"A::PWR TYP", "2"},
+                                       {"::PWR TYP", "3"}}}});
+  write_levels("Levels", {{"VDDA", "VPS", "=_VDD"}, {"VDDA", "IFOLDLEVEL", "1"}});
+  add_instance("A", {record("Levels"), record("Levels", "A::PWR")});
+  EXPECT_EQ(process("A", 0), 1);
+  engine->context_env.clear();
+  add_instance("B", {record("Levels")});
+  EXPECT_EQ(process("B", 2), 1);
+  SheetDump sheet = close_and_dump();
+  EXPECT_EQ(Strings({sheet.text("G2"), sheet.text("G3"), sheet.text("G4")}),
+            Strings({"1.8", "2.0", "3.0"}));
+}
+
 TEST_F(PowerColumns, PowerOrderWorkbookChoosesOrdersAndRenamesThePins)
 {
   write_levels("Levels", {{"VDDA", "VPS", "1"},
