@@ -45,20 +45,6 @@ inline std::string with_context(const std::string& context_env, const std::strin
   return category;
 }
 
-// `name` upper-cased as text::upper does it; an ASCII name (the usual sheet name or symbol)
-// without the round trip through ICU.
-inline std::string upper(std::string_view name)
-{
-  std::string result(name);
-  for (char& c : result) {
-    if (static_cast<unsigned char>(c) >= 0x80)
-      return text::upper(name);
-    if (c >= 'a' && c <= 'z')
-      c = static_cast<char>(c - 'a' + 'A');
-  }
-  return result;
-}
-
 // `text` cut at every ",", empty items kept ("a,,b" gives "a", "", "b").
 inline std::vector<std::string> split_commas(std::string_view text)
 {

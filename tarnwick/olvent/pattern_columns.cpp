@@ -190,7 +190,7 @@ Olvent::extract_per_clk(const std::string& pattern_name, const std::string& timi
     const std::string& name = *listed_name;
     std::string period_value;
     std::string clock_text;
-    const std::string key = columns::upper(name);
+    const std::string key = text::upper(name);
     auto period = timing.find(key);
     if (period != timing.end()) {
       const std::string& timing_period = period->second;

@@ -95,7 +95,7 @@ std::string Olvent::resolve_spec(const std::string& target, const sarnet::SpecDi
     if (target_value.find('_') == std::string::npos)
       continue;
     std::string target_value_strip = symbol_name(target_value);
-    std::string key = columns::upper(target_value_strip);
+    std::string key = text::upper(target_value_strip);
 
     for (const auto& open : chain) {
       if (open == key)
@@ -113,7 +113,7 @@ std::string Olvent::resolve_spec(const std::string& target, const sarnet::SpecDi
       auto row = spec_dict.find(key);
       const std::string* spec_type = nullptr;
       if (spec_version == "3.0") {
-        std::string column = "SELECTORS " + columns::upper(selector_name);
+        std::string column = "SELECTORS " + text::upper(selector_name);
         if (row != spec_dict.end()) {
           if (auto cell = row->second.find(column); cell != row->second.end())
             spec_type = &cell->second;
@@ -132,7 +132,7 @@ std::string Olvent::resolve_spec(const std::string& target, const sarnet::SpecDi
           throw Error("Spec symbol " + target_value_strip + " has no column SELECTOR VAL");
         spec_type = &cell->second;
       }
-      std::string column = columns::upper(category_name) + " " + *spec_type;
+      std::string column = text::upper(category_name) + " " + *spec_type;
       auto cell = row->second.find(column);
       if (cell == row->second.end())
         throw Error("Spec symbol " + target_value_strip + " has no column " + column);

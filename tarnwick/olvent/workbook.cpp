@@ -25,7 +25,11 @@ bool exists(const std::string& path)
 
 std::string two_digits(int value)
 {
-  return (value < 10 ? "0" : "") + std::to_string(value);
+  std::string digits = std::to_string(value);
+  if (value < 10) {
+    digits.insert(digits.begin(), '0');
+  }
+  return digits;
 }
 
 } // namespace
