@@ -16,24 +16,13 @@
 #include "tarnwick/brimsel/parser.hpp"
 #include "tarnwick/brimsel/refactorer.hpp"
 
+// captured(...): the console-capture helper of the parser tests.
+#include "../brimsel/parser_test_util.hpp"
+
 namespace tarnwick::brimsel::testing {
 
 namespace fs = std::filesystem;
 
-// Runs `body` and returns what it wrote to std::cout.
-template <class Body> std::string captured(Body body)
-{
-  std::ostringstream out;
-  std::streambuf* old = std::cout.rdbuf(out.rdbuf());
-  try {
-    body();
-  } catch (...) {
-    std::cout.rdbuf(old);
-    throw;
-  }
-  std::cout.rdbuf(old);
-  return out.str();
-}
 
 // One clock reading for every stamp, so that two runs fall into the same second.
 inline RefactorClock fixed_clock()
