@@ -17,7 +17,10 @@ namespace {
 
 std::string quoted_path(const std::filesystem::path& path)
 {
-  return "'" + path.string() + "'";
+  std::string quoted = "'";
+  quoted += path.string();
+  quoted += '\'';
+  return quoted;
 }
 
 bool is_hex(char c)
@@ -53,10 +56,29 @@ std::string escape_literal_escapes(std::string_view text)
   return out;
 }
 
+// Whether `text` goes to the library as it is, found in one pass: short enough, ASCII only (so
+// valid UTF-8), no NUL character and no "_x" that could start a literal escape sequence.
+bool plain_text(std::string_view text)
+{
+  if (text.size() > k_max_text_length) {
+    return false;
+  }
+  for (std::size_t pos = 0; pos < text.size(); ++pos) {
+    const auto c = static_cast<unsigned char>(text[pos]);
+    if (c == 0 || c >= 0x80 || (c == '_' && pos + 1 < text.size() && text[pos + 1] == 'x')) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // The text to hand to the library: valid UTF-8 and, once stored, at most k_max_text_length
 // code points. Returns `text` itself when nothing needs changing, else a view of `storage`.
 std::string_view cell_text(std::string_view text, std::string& storage)
 {
+  if (plain_text(text)) {
+    return text;
+  }
   if (!text::is_valid_utf8(text)) {
     storage = text::repair_utf8(text);
     text = storage;
@@ -162,13 +184,13 @@ void check(lxw_error error, const std::string& sheet)
 void Worksheet::write_string(Row row, Column column, std::string_view text, Format format)
 {
   lxw_worksheet* sheet = checked_sheet();
-  std::string storage;
+  // The library takes a C string; the sheet's buffer is reused from call to call.
+  std::string& storage = m_text_buffer;
   const std::string_view value = cell_text(text, storage);
   if (value.empty()) {
     write_blank(row, column, format);
     return;
   }
-  // The library takes a C string.
   if (storage.data() != value.data()) {
     storage.assign(value);
   }

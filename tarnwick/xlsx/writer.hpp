@@ -168,6 +168,7 @@ private:
   lxw_worksheet* m_sheet;
   std::string m_name;
   std::unordered_map<Row, RowState> m_rows;
+  std::string m_text_buffer; // the C string of the cell text being written
 };
 
 // A workbook being written (.xlsx, or .xlsm when a VBA project is added; the caller names the

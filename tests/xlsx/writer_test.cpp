@@ -248,3 +248,43 @@ TEST_F(WorkbookTest, EscapesDoNotPushALongTextPastTheLimit)
 
 } // namespace
 } // namespace tarnwick::xlsx
+
+namespace tarnwick::xlsx {
+namespace {
+
+// Plain texts go to the library as they are; texts beside them that need repair, escaping or
+// cutting still get it, whatever the order of the writes.
+TEST_F(WorkbookTest, PlainAndTreatedTextsSideBySide)
+{
+  const std::vector<std::string> texts = {
+    "x_",                                     // underscore last: no escape can start
+    "_x",                                     // "_x" alone is no escape sequence
+    "a_x00411_b",                             // "_x0041" then "1": no closing underscore
+    "pre_x0041_post",                         // a literal escape sequence
+    std::string("\xC3\xA9t\xC3\xA9", 5),      // valid UTF-8 beyond ASCII
+    std::string("bad\xFFtail", 8),            // invalid UTF-8
+    std::string(k_max_text_length, 'a'),      // exactly the limit
+    std::string(k_max_text_length + 1, 'b'),  // one past it
+    "short after long",
+  };
+  {
+    Workbook book(m_dir / "mix.xlsx");
+    Worksheet& sheet = book.add_worksheet("S");
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      sheet.write_string(static_cast<Row>(i), 0, texts[i]);
+    }
+  }
+  const Sheet sheet = Reader(m_dir / "mix.xlsx").read_sheet("S");
+  EXPECT_EQ(sheet.cell(0, 0).text, "x_");
+  EXPECT_EQ(sheet.cell(1, 0).text, "_x");
+  EXPECT_EQ(sheet.cell(2, 0).text, "a_x00411_b");
+  EXPECT_EQ(sheet.cell(3, 0).text, "pre_x0041_post");
+  EXPECT_EQ(sheet.cell(4, 0).text, texts[4]);
+  EXPECT_EQ(sheet.cell(5, 0).text, "bad\xEF\xBF\xBDtail");
+  EXPECT_EQ(sheet.cell(6, 0).text, texts[6]);
+  EXPECT_EQ(sheet.cell(7, 0).text, std::string(k_max_text_length, 'b'));
+  EXPECT_EQ(sheet.cell(8, 0).text, "short after long");
+}
+
+} // namespace
+} // namespace tarnwick::xlsx
