@@ -1,7 +1,7 @@
 #include "tarnwick/text/lines.hpp"
 
+#include <algorithm>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "tarnwick/text/error.hpp"
@@ -23,17 +23,20 @@ std::string normalise_line_ends(std::string_view text)
 {
   std::string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out.push_back('\n');
-      if (i + 1 < text.size() && text[i + 1] == '\n') {
-        ++i;
-      }
-    } else {
-      out.push_back(text[i]);
+  std::size_t begin = 0;
+  for (;;) {
+    const std::size_t cr = text.find('\r', begin);
+    if (cr == std::string_view::npos) {
+      out.append(text.substr(begin));
+      return out;
+    }
+    out.append(text.substr(begin, cr - begin));
+    out.push_back('\n');
+    begin = cr + 1;
+    if (begin < text.size() && text[begin] == '\n') {
+      ++begin;
     }
   }
-  return out;
 }
 
 } // namespace
@@ -58,7 +61,11 @@ std::string read_text_file(const std::filesystem::path& path)
   if (!in) {
     throw Error("Cannot open file: " + quoted_path(path));
   }
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  char buffer[1 << 16];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+  }
   if (in.bad()) {
     throw Error("Cannot read file: " + quoted_path(path));
   }
@@ -88,6 +95,7 @@ std::vector<std::string> split_lines(std::string_view text)
 Row split_cells(std::string_view line)
 {
   Row cells;
+  cells.reserve(static_cast<std::size_t>(std::count(line.begin(), line.end(), '\t')) + 1);
   std::size_t begin = 0;
   for (;;) {
     const std::size_t tab = line.find('\t', begin);

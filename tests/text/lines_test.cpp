@@ -70,6 +70,21 @@ TEST_F(TextFile, NormalisesLineEndsAndDropsTheByteOrderMark)
   EXPECT_EQ(read_rows(path)[0], (Row{"h", "x\n"}));
 }
 
+TEST_F(TextFile, ReadsLargeFilesWholeWithEveryLineEnd)
+{
+  // Larger than any read block, with a CR LF pair at every possible offset of a block edge.
+  std::string raw;
+  std::string expected;
+  for (int i = 0; raw.size() < 200000; ++i) {
+    const std::string cells = "row" + std::to_string(i) + "\tvalue";
+    raw += cells + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\r" : "\n");
+    expected += cells + "\n";
+  }
+  raw += "\r";
+  expected += "\n";
+  EXPECT_EQ(read_text_file(write("large.txt", raw)), expected);
+}
+
 TEST_F(TextFile, EmptyFileHasNoLines)
 {
   EXPECT_TRUE(read_lines(write("empty.txt", "")).empty());
