@@ -83,6 +83,12 @@ TEST(VBAParserDeclarations, NamesSplitOutsideBracketsWithTheirOwnTypesAndBounds)
 
 TEST(VBAParserDeclarations, TrailingCommentIsNotPartOfTheDeclaration)
 {
+  EXPECT_EQ(strip_trailing_comment(R"(Const A As String = "it's" ' x)"),
+            R"(Const A As String = "it's")");
+  EXPECT_EQ(strip_trailing_comment(R"(Const Q As String = "say ""hi'"" now")"),
+            R"(Const Q As String = "say ""hi'"" now")");
+  EXPECT_EQ(strip_trailing_comment("Dim x As Long"), "Dim x As Long");
+  EXPECT_EQ(strip_trailing_comment("Dim nCount As Long ' loop counter"), "Dim nCount As Long");
   EXPECT_EQ(declare("Dim nCount As Long ' loop counter"), "nCount:Long:module_private@m");
   EXPECT_EQ(declare("Dim x As Long ' used as counter"), "x:Long:module_private@m");
   EXPECT_EQ(declare(R"(Const A As String = "it's" ' note)"), "A:String:module_private:const@m");

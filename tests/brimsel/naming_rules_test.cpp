@@ -46,6 +46,28 @@ void expect_rule(const std::vector<RuleCase>& cases, bool is_const)
   }
 }
 
+// The text values reach messages and report cells, so every letter counts.
+TEST(VBTRecords, EnumerationTextsInMemberOrder)
+{
+  std::string types;
+  for (int i = 0; i <= static_cast<int>(T::PATTERN); ++i) {
+    types += std::string(to_string(static_cast<T>(i))) + " ";
+  }
+  EXPECT_EQ(types, "Integer Long Single Double String Boolean Variant SiteLong SiteDouble "
+                   "SiteBoolean DspWave Enum Type PinData PinListData CSL UserClass PinList "
+                   "Pattern ");
+  std::string scopes;
+  for (int i = 0; i <= static_cast<int>(S::CLASS_EXTERNAL); ++i) {
+    scopes += std::string(to_string(static_cast<S>(i))) + " ";
+  }
+  EXPECT_EQ(scopes, "local module_private global class_private class_public class_external ");
+  EXPECT_EQ(to_string(FunctionType::VBT), "VBT");
+  EXPECT_EQ(to_string(FunctionType::DSP), "DSP");
+  EXPECT_EQ(to_string(FunctionType::IP), "IP");
+  EXPECT_EQ(to_string(FunctionType::OTHER), "OTHER");
+}
+
+// The tables once; the suffixes here are those the rule cases below do not reach.
 TEST(VBTNamingRules, TablesKeepTheirOrderAndExactLetters)
 {
   EXPECT_EQ(R::RESERVED_VARS,
@@ -59,15 +81,6 @@ TEST(VBTNamingRules, TablesKeepTheirOrderAndExactLetters)
     prefixes += prefix;
   }
   EXPECT_EQ(prefixes, "i_m_g_i_m_v_");
-  EXPECT_EQ(to_string(T::CSL), "CSL");
-  EXPECT_EQ(to_string(T::DSPWAVE), "DspWave");
-  EXPECT_EQ(to_string(S::MODULE_PRIVATE), "module_private");
-}
-
-TEST(VBTNamingRules, TypeSuffix)
-{
-  EXPECT_EQ(R::get_type_suffix(T::LONG, false), "_lng");
-  EXPECT_EQ(R::get_type_suffix(T::LONG, true), "_alng");
   EXPECT_EQ(R::get_type_suffix(T::SITEDOUBLE, true), "_aSDBL");
   EXPECT_EQ(R::get_type_suffix(T::VARIANT, true), "_var");
   EXPECT_EQ(R::get_type_suffix(T::PATTERN, true), "_PT");
@@ -88,22 +101,12 @@ TEST(VBTNamingRules, CamelStyleTestUsesUnicodeProperties)
 
 TEST(VBTNamingRules, CamelConversionIsAscii)
 {
-  const std::vector<std::pair<const char*, const char*>> cases = {{"", ""},
-                                                                  {"my_var_name", "MyVarName"},
-                                                                  {"MY_VAR", "MyVar"},
-                                                                  {"i_Count", "ICount"},
-                                                                  {"in_DataValue", "InDatavalue"},
-                                                                  {"MyVar_", "Myvar"},
-                                                                  {"x__y", "XY"},
-                                                                  {"___", ""},
-                                                                  {"ab cd-ef", "AbCdEf"},
-                                                                  {"myVar", "Myvar"},
-                                                                  {"MyVar", "MyVar"},
-                                                                  {"MYVAR", "MYVAR"},
-                                                                  {"x1", "X1"},
-                                                                  {"2ND", "2nd"},
-                                                                  {"Größe", "GrE"},
-                                                                  {"变量", ""}};
+  const std::vector<std::pair<const char*, const char*>> cases = {
+      {"", ""}, {"my_var_name", "MyVarName"}, {"MY_VAR", "MyVar"}, {"i_Count", "ICount"},
+      {"in_DataValue", "InDatavalue"}, {"MyVar_", "Myvar"}, {"x__y", "XY"}, {"___", ""},
+      {"ab cd-ef", "AbCdEf"}, {"myVar", "Myvar"}, {"MyVar", "MyVar"}, {"MYVAR", "MYVAR"},
+      {"x1", "X1"}, {"2ND", "2nd"}, {"Größe", "GrE"}, {"变量", ""}
+  };
   for (const auto& [in, out] : cases) {
     EXPECT_EQ(R::to_camel_style(in), out) << in;
   }
@@ -111,18 +114,11 @@ TEST(VBTNamingRules, CamelConversionIsAscii)
 
 TEST(VBTNamingRules, SnakeCaseInsertsAtWordBoundaries)
 {
-  const std::vector<std::pair<const char*, const char*>> cases = {{"", ""},
-                                                                  {"MyVarName", "My_Var_Name"},
-                                                                  {"ABCDef", "ABC_Def"},
-                                                                  {"ABC", "ABC"},
-                                                                  {"ABc", "A_Bc"},
-                                                                  {"Var2Name", "Var2_Name"},
-                                                                  {"aB", "a_B"},
-                                                                  {"A_B", "A_B"},
-                                                                  {"_Abc", "__Abc"},
-                                                                  {"Maxvalue", "Maxvalue"},
-                                                                  {"größeWert", "größe_Wert"},
-                                                                  {"٣X", "٣_X"}};
+  const std::vector<std::pair<const char*, const char*>> cases = {
+      {"", ""}, {"MyVarName", "My_Var_Name"}, {"ABCDef", "ABC_Def"}, {"ABC", "ABC"},
+      {"ABc", "A_Bc"}, {"Var2Name", "Var2_Name"}, {"aB", "a_B"}, {"A_B", "A_B"}, {"_Abc", "__Abc"},
+      {"Maxvalue", "Maxvalue"}, {"größeWert", "größe_Wert"}, {"٣X", "٣_X"}
+  };
   for (const auto& [in, out] : cases) {
     EXPECT_EQ(R::camel_to_snake_case(in), out) << in;
   }

@@ -39,16 +39,6 @@ TEST(VBAParserLineTests, HeadersAndDeclarations)
   }
 }
 
-TEST(VBAParserLineTests, TrailingCommentEndsOutsideStringLiterals)
-{
-  EXPECT_EQ(strip_trailing_comment("Dim nCount As Long ' loop counter"), "Dim nCount As Long");
-  EXPECT_EQ(strip_trailing_comment(R"(Const A As String = "it's" ' x)"),
-            R"(Const A As String = "it's")");
-  EXPECT_EQ(strip_trailing_comment(R"(Const Q As String = "say ""hi'"" now")"),
-            R"(Const Q As String = "say ""hi'"" now")");
-  EXPECT_EQ(strip_trailing_comment("Dim x As Long"), "Dim x As Long");
-}
-
 class VBAParserFiles : public TempDirTest
 {};
 

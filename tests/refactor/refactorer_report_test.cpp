@@ -187,35 +187,6 @@ TEST_F(ReportReadBackTest, ListsTenConfirmedRenamesAndCountsTheRest)
   }
 }
 
-TEST_F(ReportReadBackTest, RefactorAllIssuesAppliesEverySuggestion)
-{
-  const std::string source = write("a.bas", "Public cnt As Long\n"
-                                            "Sub Work()\n"
-                                            "    Dim total As Long\n"
-                                            "    total = cnt\n"
-                                            "End Sub\n");
-  VBAParser parser;
-  parse(parser, m_dir);
-  ASSERT_EQ(parser.global_variables.size(), 1U);
-  const std::string global = parser.global_variables[0].correct_name.value_or("cnt");
-  const std::string local =
-      parser.local_variables.begin()->second[0].correct_name.value_or("total");
-  ASSERT_NE(global, "cnt");
-  ASSERT_NE(local, "total");
-
-  VBTRefactorer refactorer(parser);
-  const std::string out = captured([&] { refactorer.refactor_all_issues(); });
-  EXPECT_TRUE(out.starts_with("开始自动重构...\n已备份文件: "));
-  EXPECT_TRUE(out.ends_with("  - 更新了 2 个变量名的所有引用\n自动重构完成！\n"));
-  EXPECT_EQ(read(source), "Public " + global + " As Long\nSub Work()\n    Dim " + local
-                              + " As Long\n    " + local + " = " + global + "\nEnd Sub\n");
-  std::vector<std::string> types;
-  for (const auto& [type, changes] : refactorer.changes_made()) {
-    types.push_back(type);
-  }
-  EXPECT_EQ(types, (std::vector<std::string>{"global_variable", "local_variable"}));
-}
-
 TEST(RefactorAllIssues, RecordsEachSuggestionThatDiffersFromItsName)
 {
   VBAParser parser;

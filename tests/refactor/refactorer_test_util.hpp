@@ -4,25 +4,20 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tarnwick/brimsel/parser.hpp"
 #include "tarnwick/brimsel/refactorer.hpp"
 
-// captured(...): the console-capture helper of the parser tests.
+// captured(...) and the temp-folder fixture of the parser tests.
 #include "../brimsel/parser_test_util.hpp"
 
 namespace tarnwick::brimsel::testing {
 
 namespace fs = std::filesystem;
-
 
 // One clock reading for every stamp, so that two runs fall into the same second.
 inline RefactorClock fixed_clock()
@@ -30,32 +25,11 @@ inline RefactorClock fixed_clock()
   return [] { return std::chrono::system_clock::from_time_t(1'800'000'000); };
 }
 
-// A fresh folder per test, removed afterwards.
-class RefactorTest : public ::testing::Test
+// The parser tests' temp-folder fixture with what the refactorer tests need besides.
+class RefactorTest : public TempDirTest
 {
 protected:
-  void SetUp() override
-  {
-    std::string pattern = (fs::temp_directory_path() / "refactor-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_dir = pattern;
-  }
-  void TearDown() override
-  {
-    std::error_code ignored;
-    fs::remove_all(m_dir, ignored);
-  }
-
   std::string path(const std::string& relative) const { return m_dir + "/" + relative; }
-
-  // Writes `bytes` to `relative` under the folder, creating parent folders; returns the path.
-  std::string write(const std::string& relative, const std::string& bytes) const
-  {
-    const fs::path file = path(relative);
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << bytes;
-    return file.string();
-  }
 
   static std::string read(const std::string& file)
   {
@@ -78,8 +52,6 @@ protected:
   {
     captured([&] { parser.parse_files(folder); });
   }
-
-  std::string m_dir;
 };
 
 } // namespace tarnwick::brimsel::testing
