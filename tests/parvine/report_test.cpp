@@ -11,7 +11,7 @@ namespace tarnwick::parvine {
 namespace {
 
 using namespace brimsel;
-using test::CoutCapture;
+using test::captured;
 
 // 7 December 2026, 22:15:30 local time.
 std::chrono::system_clock::time_point report_time()
@@ -54,8 +54,8 @@ TEST(ReportFilePath, StampAndFolderJoin)
 
 TEST_F(Report, EmptyParserGivesSummaryAloneAndNineProgressCalls)
 {
-  CoutCapture out;
-  const std::string path = writer.generate_dry_run_report(record_progress, VBAParser{}, folder);
+  std::string path;
+  captured([&] { path = writer.generate_dry_run_report(record_progress, VBAParser{}, folder); });
   EXPECT_EQ(path, expected_path);
   EXPECT_EQ(progress, (std::vector<int>{10, 20, 30, 40, 50, 60, 70, 80, 90}));
   EXPECT_EQ(sheet_names(path), (std::vector<std::string>{"Summary"}));
@@ -73,8 +73,8 @@ TEST_F(Report, OnlySheetsWithRowsInTheirFixedOrder)
   parser.functions["a.bas:W"] =
     FunctionInfo{"W", "W", FunctionType::OTHER, "a.bas", 2, 9, {}, {"参数 'v': 过短"}};
 
-  CoutCapture out;
-  const std::string path = writer.generate_dry_run_report(record_progress, parser, folder);
+  std::string path;
+  captured([&] { path = writer.generate_dry_run_report(record_progress, parser, folder); });
   EXPECT_EQ(sheet_names(path), (std::vector<std::string>{"Local Variables", "Function Parameters",
                                                          "Summary", "Manual Check Required"}));
   // Path bytes that are no UTF-8 are repaired, so the workbook stays readable.
@@ -87,12 +87,13 @@ TEST_F(Report, MissingOrFileFolderFailsAtCloseAndLeavesNothing)
   test::write_file(dir.path() / "plain", "not a folder");
   for (const std::string& bad : {folder + "/missing", folder + "/plain"}) {
     progress.clear();
-    CoutCapture out;
-    EXPECT_THROW(writer.generate_dry_run_report(record_progress, VBAParser{}, bad), Error);
-    EXPECT_EQ(out.text().find("Dry-run报告已生成"), std::string::npos);
+    const std::string out = captured([&] {
+      EXPECT_THROW(writer.generate_dry_run_report(record_progress, VBAParser{}, bad), Error);
+      EXPECT_THROW(writer.generate_refactor_report(ChangesMade{}, bad), Error);
+    });
+    EXPECT_EQ(out.find("Dry-run报告已生成"), std::string::npos);
     EXPECT_EQ(progress.size(), 9U);
-    EXPECT_THROW(writer.generate_refactor_report(ChangesMade{}, bad), Error);
-    EXPECT_EQ(out.text().find("重构报告已生成"), std::string::npos);
+    EXPECT_EQ(out.find("重构报告已生成"), std::string::npos);
   }
   EXPECT_FALSE(std::filesystem::exists(folder + "/missing"));
 }
@@ -110,10 +111,10 @@ TEST_F(Report, FailingProgressSinkStopsTheReportWithoutAWorkbook)
         throw Stop{};
       }
     };
-    CoutCapture out;
-    EXPECT_THROW(writer.generate_dry_run_report(sink, VBAParser{}, folder), Stop);
+    const std::string out = captured(
+      [&] { EXPECT_THROW(writer.generate_dry_run_report(sink, VBAParser{}, folder), Stop); });
     EXPECT_EQ(progress.back(), failing);
-    EXPECT_EQ(out.text(), "正在生成dry-run报告: " + expected_path + "\n");
+    EXPECT_EQ(out, "正在生成dry-run报告: " + expected_path + "\n");
     EXPECT_FALSE(std::filesystem::exists(expected_path)) << failing;
   }
 }
@@ -121,8 +122,8 @@ TEST_F(Report, FailingProgressSinkStopsTheReportWithoutAWorkbook)
 // With rows the sheets and lines are those of the command line's refactor test.
 TEST_F(Report, RefactorReportWithoutChangesHasTheSummaryAlone)
 {
-  CoutCapture out;
-  const std::string empty = writer.generate_refactor_report(ChangesMade{}, folder);
+  std::string empty;
+  captured([&] { empty = writer.generate_refactor_report(ChangesMade{}, folder); });
   EXPECT_EQ(empty, folder + "/VBT_Refactor_Report_20261207_221530.xlsx");
   EXPECT_EQ(sheet_names(empty), (std::vector<std::string>{"Refactor Summary"}));
 }

@@ -1,11 +1,8 @@
 #pragma once
 
-#include <stdlib.h>
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -13,58 +10,15 @@
 #include <string>
 #include <vector>
 
+// The temp folder, file and console helpers of the parser tests.
+#include "../brimsel/parser_test_util.hpp"
+
 namespace tarnwick::parvine::test {
 
-// A fresh folder under the system's temp folder, removed with everything in it.
-class TempDir
-{
-public:
-  TempDir()
-  {
-    std::string pattern = (std::filesystem::temp_directory_path() / "parvine-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      throw std::runtime_error("mkdtemp failed");
-    }
-    m_path = pattern;
-  }
-  ~TempDir() { std::filesystem::remove_all(m_path); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::filesystem::path& path() const { return m_path; }
-
-private:
-  std::filesystem::path m_path;
-};
-
-// Collects what is written to std::cout while it lives.
-class CoutCapture
-{
-public:
-  CoutCapture() : m_saved(std::cout.rdbuf(m_buffer.rdbuf())) {}
-  ~CoutCapture() { std::cout.rdbuf(m_saved); }
-  CoutCapture(const CoutCapture&) = delete;
-  CoutCapture& operator=(const CoutCapture&) = delete;
-
-  std::string text() const { return m_buffer.str(); }
-
-private:
-  std::ostringstream m_buffer;
-  std::streambuf* m_saved;
-};
-
-inline std::string read_file(const std::filesystem::path& path)
-{
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-inline void write_file(const std::filesystem::path& path, const std::string& content)
-{
-  std::ofstream(path, std::ios::binary) << content;
-}
+using brimsel::testing::captured;
+using brimsel::testing::read_file;
+using brimsel::testing::TempDir;
+using brimsel::testing::write_file;
 
 // `text` quoted for the shell.
 inline std::string shell_quoted(const std::string& text)

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -31,11 +30,7 @@ class RefactorTest : public TempDirTest
 protected:
   std::string path(const std::string& relative) const { return m_dir + "/" + relative; }
 
-  static std::string read(const std::string& file)
-  {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+  static std::string read(const std::string& file) { return read_file(file); }
 
   // Names of the entries of `folder`, sorted.
   static std::vector<std::string> entries(const std::string& folder)
@@ -46,11 +41,6 @@ protected:
     }
     std::sort(names.begin(), names.end());
     return names;
-  }
-
-  static void parse(VBAParser& parser, const std::string& folder)
-  {
-    captured([&] { parser.parse_files(folder); });
   }
 };
 
