@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -19,13 +17,6 @@ const std::string k_table =
   "FT_25C\tFlow Table Main\tTest Instances,Test Instances Extra\tAC Specs\tDC Specs\tPattern Sets\n"
   "CP_HOT\tFlow Table CP\tTest Instances\tAC Specs Hot\tDC Specs\tPattern Sets,Pattern Sets Hot\n";
 
-struct Result
-{
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
 class OlventCommand : public TempDirTest
 {
 protected:
@@ -35,17 +26,10 @@ protected:
     tmp = make_dir("tmp");
   }
 
-  // Runs olvent with `args` and $TMPDIR at `tmp`; standard error is no terminal.
-  Result run(const std::vector<std::string>& args)
+  // Runs olvent with `args` and $TMPDIR at `tmp`.
+  Command run(const std::vector<std::string>& args)
   {
-    std::string command = "TMPDIR=" + shell_quote(tmp.string()) + " " + shell_quote(OLVENT_EXE);
-    for (const auto& arg : args)
-      command += " " + shell_quote(arg);
-    command += " > " + shell_quote((dir() / "out").string()) + " 2> " +
-               shell_quote((dir() / "err").string()) + " < /dev/null";
-    int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(dir() / "out"),
-            read_file(dir() / "err")};
+    return run_olvent(args, dir(), "TMPDIR=" + shell_quote(tmp.string()));
   }
 
   fs::path tmp;
@@ -72,14 +56,14 @@ wb.save(sys.argv[2])
   ASSERT_EQ(std::system(make.c_str()), 0);
 
   for (const fs::path& device : {device_folder(), archive, workbook}) {
-    Result result = run({"--list-jobs", device.string()});
+    Command result = run({"--list-jobs", device.string()});
     EXPECT_EQ(result.status, 0) << device;
     EXPECT_EQ(result.out, k_table) << device;
     EXPECT_EQ(result.err, "") << device;
   }
   EXPECT_TRUE(fs::is_empty(tmp)); // the temporary folders are gone
 
-  Result kept = run({"-l", "--keep-temp", archive.string()});
+  Command kept = run({"-l", "--keep-temp", archive.string()});
   ASSERT_FALSE(fs::is_empty(tmp));
   fs::path folder = fs::directory_iterator(tmp)->path();
   EXPECT_TRUE(fs::exists(folder / "demo" / "Job List.txt"));
@@ -88,24 +72,24 @@ wb.save(sys.argv[2])
 
 TEST_F(OlventCommand, PrintsLogLinesUnlessQuiet)
 {
-  Result loud = run({"-l", "--context-env", "CTX", "--vbt-check", device_folder().string()});
+  Command loud = run({"-l", "--context-env", "CTX", "--vbt-check", device_folder().string()});
   EXPECT_EQ(loud.out, "Import Context Environment: CTX\nBrimsel Enabled!\n" + k_table);
-  Result quiet = run({"-lq", "--context-env", "CTX", device_folder().string()});
+  Command quiet = run({"-lq", "--context-env", "CTX", device_folder().string()});
   EXPECT_EQ(quiet.out, k_table);
 }
 
 TEST_F(OlventCommand, ExitsWithTheStatusOfWhatWentWrong)
 {
   EXPECT_EQ(run({}).status, 1);
-  Result platform = run({"--platform", "V93K", device_folder().string()});
+  Command platform = run({"--platform", "V93K", device_folder().string()});
   EXPECT_EQ(platform.status, 1);
   EXPECT_EQ(platform.err.rfind("olvent: error: ", 0), 0u) << platform.err;
   EXPECT_EQ(run({"--cycle-mode", "period", device_folder().string()}).status, 1);
-  Result unknown = run({"-j", "FT_25C", "-j", "NOPE", device_folder().string()});
+  Command unknown = run({"-j", "FT_25C", "-j", "NOPE", device_folder().string()});
   EXPECT_EQ(unknown.status, 1);
   EXPECT_EQ(unknown.err, "olvent: error: unknown job: NOPE; known jobs: FT_25C, CP_HOT\n");
 
-  Result missing = run({"-l", (dir() / "nothing").string()});
+  Command missing = run({"-l", (dir() / "nothing").string()});
   EXPECT_EQ(missing.status, 2);
   EXPECT_EQ(missing.err, "olvent: error: device not found: " + (dir() / "nothing").string() + "\n");
   // A file the engine cannot load is not taken for a device without jobs.
@@ -113,7 +97,7 @@ TEST_F(OlventCommand, ExitsWithTheStatusOfWhatWentWrong)
   write_file(notes, "x");
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"-l", notes}, {"-q", notes}}) {
-    Result unsupported = run(args);
+    Command unsupported = run(args);
     EXPECT_EQ(unsupported.status, 2);
     EXPECT_EQ(unsupported.out, args[0] == "-q" ? "" : "Error: file extension is not supported.\n");
     EXPECT_EQ(unsupported.err,
@@ -121,12 +105,12 @@ TEST_F(OlventCommand, ExitsWithTheStatusOfWhatWentWrong)
                   notes + "\n");
   }
   write_file(dir() / "broken.zip", "not a zip");
-  Result broken = run({"-l", (dir() / "broken.zip").string()});
+  Command broken = run({"-l", (dir() / "broken.zip").string()});
   EXPECT_EQ(broken.status, 2);
   EXPECT_EQ(broken.err.rfind("olvent: error: ", 0), 0u) << broken.err;
 
   // A device without jobs runs into no check workbook.
-  Result no_jobs = run({"-q", "-o", dir().string(), make_dir("empty").string()});
+  Command no_jobs = run({"-q", "-o", dir().string(), make_dir("empty").string()});
   EXPECT_EQ(no_jobs.status, 3);
   // The run's trace of the failure comes first.
   EXPECT_NE(no_jobs.err.find("\nolvent: error: "), std::string::npos) << no_jobs.err;
@@ -134,7 +118,7 @@ TEST_F(OlventCommand, ExitsWithTheStatusOfWhatWentWrong)
 
 TEST_F(OlventCommand, DescribesItsOptions)
 {
-  Result help = run({"--help"});
+  Command help = run({"--help"});
   EXPECT_EQ(help.status, 0);
   for (const std::string option :
        {"DEVICE", "-j,--job NAME", "-l,--list-jobs", "-o,--output DIR", "--platform TEXT",

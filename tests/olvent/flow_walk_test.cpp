@@ -12,7 +12,6 @@ using namespace tarnwick::olvent::test;
 using testing::ElementsAre;
 using testing::HasSubstr;
 
-const std::string k_end = "===============================END===============================";
 
 class FlowWalk : public EngineRun
 {

@@ -6,11 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,43 +18,9 @@
 #include "tarnwick/tiskel/tiskel.hpp"
 #include "tarnwick/xlsx/writer.hpp"
 
-#include "support.hpp"
+#include "run_device.hpp"
 
 namespace tarnwick::olvent::test {
-
-// One cell as openpyxl sees it: kind "s" (text), "n" (number) or "e" (error value), its value
-// and its fill colour ("-" for none).
-struct SeenCell
-{
-  std::string kind;
-  std::string value;
-  std::string fill = "-";
-};
-
-// Row options as openpyxl sees them: "level hidden collapsed fill", e.g. "1 1 0 -".
-struct SheetDump
-{
-  std::map<std::string, SeenCell> cells; // by reference, "G2"
-  std::map<int, std::string> rows;       // by 1-based row number
-  std::map<std::string, std::string> widths;
-
-  // The cell at `ref`, or an empty kind when nothing is there.
-  SeenCell at(const std::string& ref) const
-  {
-    auto hit = cells.find(ref);
-    return hit == cells.end() ? SeenCell{"", "", "-"} : hit->second;
-  }
-  std::string text(const std::string& ref) const
-  {
-    SeenCell cell = at(ref);
-    return cell.kind == "s" ? cell.value : "<" + cell.kind + ":" + cell.value + ">";
-  }
-  std::string row(int number) const
-  {
-    auto hit = rows.find(number);
-    return hit == rows.end() ? "0 0 0 -" : hit->second;
-  }
-};
 
 // The engine with a fresh job sheet "JOB" of a check workbook in a temporary folder.
 class ColumnsTest : public TempDirTest
@@ -113,46 +75,12 @@ protected:
     return table;
   }
 
-  // Closes the workbook and reads the job sheet back with openpyxl.
-  SheetDump close_and_dump()
+  // Closes the workbook and reads it back with openpyxl; bare references name the job sheet.
+  WorkbookDump close_and_dump()
   {
     workbook->close();
-    std::filesystem::path script = dir() / "dump.py";
-    write_file(script, R"(import sys, openpyxl
-ws = openpyxl.load_workbook(sys.argv[1])['JOB']
-def fill(x): return x.fill.fgColor.rgb[-6:] if x.fill.fill_type == 'solid' else '-'
-for row in ws.iter_rows():
-    for c in row:
-        if c.value is not None or c.fill.fill_type == 'solid':
-            print('cell', c.coordinate, c.data_type, '' if c.value is None else c.value, fill(c), sep='\t')
-for r, d in sorted(ws.row_dimensions.items()):
-    print('row', r, '%d %d %d %s' % (d.outline_level or 0, 1 if d.hidden else 0, 1 if d.collapsed else 0, fill(d)), sep='\t')
-for k, d in sorted(ws.column_dimensions.items()):
-    if d.width:
-        print('col', k, round(d.width), sep='\t')
-)");
-    std::string out_file = (dir() / "dump.txt").string();
-    std::string command = "/usr/bin/python3 " + shell_quote(script.string()) + " "
-                          + shell_quote(workbook_path) + " > " + shell_quote(out_file) + " 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0) << read_file(out_file);
-    SheetDump dump;
-    std::istringstream lines(read_file(out_file));
-    std::string line;
-    while (std::getline(lines, line)) {
-      std::vector<std::string> parts;
-      std::istringstream fields(line);
-      std::string field;
-      while (std::getline(fields, field, '\t'))
-        parts.push_back(field);
-      if (parts.size() == 5 && parts[0] == "cell")
-        dump.cells[parts[1]] = {parts[2], parts[3], parts[4]};
-      else if (parts.size() == 3 && parts[0] == "row")
-        dump.rows[std::stoi(parts[1])] = parts[2];
-      else if (parts.size() == 3 && parts[0] == "col")
-        dump.widths[parts[1]] = parts[2];
-      else
-        ADD_FAILURE() << "unexpected dump line: " << line;
-    }
+    WorkbookDump dump = dump_workbook(workbook_path, dir());
+    dump.default_sheet = "JOB";
     return dump;
   }
 

@@ -85,7 +85,7 @@ TEST_F(PatternColumns, WritesPatternPeriodAndClockTextsBesideThePowerBlock)
   add_instance("INST",
                {record("./pats/P1.pat"), record(""), record("./pats/P1.pat,./pats/P2.pat")});
   process("INST", 2, 4); // columns from I, rows 6 to 8
-  SheetDump sheet = close_and_dump();
+  WorkbookDump sheet = close_and_dump();
 
   EXPECT_EQ(
       Strings({sheet.text("I1"), sheet.text("J1"), sheet.text("K1"), sheet.text("L1"),
@@ -93,14 +93,14 @@ TEST_F(PatternColumns, WritesPatternPeriodAndClockTextsBesideThePowerBlock)
       Strings({"PatternName_0", "Period_0", "Clock_0", "PatternName_1", "Period_1", "Clock_1"}));
   EXPECT_EQ(Strings({sheet.text("I6"), sheet.text("J6"), sheet.text("K6")}),
             Strings({"./pats/P1.pat", "10.000n", "CLK:5.000n;"}));
-  EXPECT_EQ(sheet.at("I7").kind, "");
+  EXPECT_EQ(sheet.cell("I7").kind, "");
   EXPECT_EQ(
       Strings({sheet.text("I8"), sheet.text("L8"), sheet.text("M8"), sheet.text("N8")}),
       Strings({"./pats/P1.pat", "./pats/P2.pat", "10.000n,20.000n", "CLK:5.000n;,CLK:10.000n;"}));
-  EXPECT_EQ(Strings({sheet.row(6), sheet.row(7), sheet.row(8)}),
+  EXPECT_EQ(Strings({sheet.row("6"), sheet.row("7"), sheet.row("8")}),
             Strings({"0 0 1 -", "1 1 0 -", "1 1 0 -"}));
-  EXPECT_EQ(sheet.widths["I"], "41");
-  EXPECT_EQ(sheet.widths["L"], "41");
+  EXPECT_EQ(sheet.width("I"), "41");
+  EXPECT_EQ(sheet.width("L"), "41");
 
   EXPECT_EQ(engine->pat2inst_dict.at("./pats/P1.pat"), Strings({"INST", "INST"}));
   EXPECT_EQ(engine->tset_dict.at("./pats/P1.pat").at("ts1"), "10.000n,10.000n");
@@ -117,7 +117,7 @@ TEST_F(PatternColumns, FrequencyModeInvertsEveryValueOnlyForTheExactModeText)
   engine->work_sheet = &workbook->add_worksheet("OTHER");
   engine->cycle_mode = "frequency"; // anything but "Frequency" shows periods
   process("INST", 0, 0);
-  SheetDump sheet = close_and_dump();
+  WorkbookDump sheet = close_and_dump();
   EXPECT_EQ(Strings({sheet.text("H1"), sheet.text("H2"), sheet.text("I2"), sheet.text("K1"),
                      sheet.text("K2"), sheet.text("L2")}),
             Strings({"Freq_0", "100.000M", "CLK:200.000M;", "Freq_1", "100.000M,50.000M",
@@ -139,7 +139,7 @@ TEST_F(PatternColumns, ChangedSheetsSpecTablesAndPlatformAreReadAgain)
   process("INST", 0, 3);
   engine->platform = "J750"; // its rows start at row 6, too short here
   EXPECT_THROW(process("INST", 0, 4), tarnwick::Error);
-  SheetDump sheet = close_and_dump();
+  WorkbookDump sheet = close_and_dump();
   EXPECT_EQ(Strings({sheet.text("H2"), sheet.text("H3"), sheet.text("H4"), sheet.text("I4"),
                      sheet.text("H5")}),
             Strings({"10.000n", "20.000n", "40.000n", "CLK:10.000n;", "50.000n"}));
@@ -203,8 +203,8 @@ TEST_F(PatternColumns, MissingTimeSetsAndPatternsAreReportedAndTheToolAskedOnceP
   EXPECT_EQ(engine->tset_dict.at("./pats/P3.pat").at("ts1"), "10.000n,10.000n");
   EXPECT_EQ(engine->tset_dict.at("./pats/P3.pat").at("t3"), ",");
   workbook_path = (dir() / "second.xlsm").string();
-  SheetDump sheet = close_and_dump();
-  EXPECT_EQ(Strings({sheet.text("H2"), sheet.text("I2"), sheet.text("G3"), sheet.at("H3").kind}),
+  WorkbookDump sheet = close_and_dump();
+  EXPECT_EQ(Strings({sheet.text("H2"), sheet.text("I2"), sheet.text("G3"), sheet.cell("H3").kind}),
             Strings({"10.000n,", "CLK:5.000n;,", "./pats/P9.pat", ""}));
 }
 
@@ -227,10 +227,10 @@ TEST_F(PatternColumns, FailuresOfToolAndTimeSetSheetAndTheRowFormatKept)
   process("BARE", 0, 8);
   EXPECT_EQ(engine->pat2inst_dict.at("./pats/P1.pat"), Strings({"BARE"}));
 
-  SheetDump sheet = close_and_dump();
-  EXPECT_EQ(Strings({sheet.text("G2"), sheet.text("G3"), sheet.row(2), sheet.row(3)}),
+  WorkbookDump sheet = close_and_dump();
+  EXPECT_EQ(Strings({sheet.text("G2"), sheet.text("G3"), sheet.row("2"), sheet.row("3")}),
             Strings({"./pats/P1.pat", "./pats/P2.pat", "0 0 1 -", "1 1 0 FFC7CE"}));
-  EXPECT_EQ(Strings({sheet.at("H2").kind, sheet.row(6), sheet.at("G7").kind, sheet.text("G10")}),
+  EXPECT_EQ(Strings({sheet.cell("H2").kind, sheet.row("6"), sheet.cell("G7").kind, sheet.text("G10")}),
             Strings({"", "0 0 1 -", "", "./pats/P1.pat"}));
 }
 

@@ -105,14 +105,14 @@ TEST_F(PowerColumns, WritesRoundedLevelsUnderOneColumnPerPinForTheWholeJob)
   EXPECT_EQ(process("A", 9), 6);
   EXPECT_EQ(clamps("A"), Clamps({{"VDDA", 0.7}}));
 
-  SheetDump sheet = close_and_dump();
-  EXPECT_EQ(Strings({sheet.text("G1"), sheet.text("K1"), sheet.text("L1"), sheet.widths["G"]}),
+  WorkbookDump sheet = close_and_dump();
+  EXPECT_EQ(Strings({sheet.text("G1"), sheet.text("K1"), sheet.text("L1"), sheet.width("G")}),
             Strings({"VDDA", "VDDE", "VDDX", "16"}));
   EXPECT_EQ(Strings({sheet.text("G2"), sheet.text("H2"), sheet.text("I2"), sheet.text("J2"),
-                     sheet.text("K2"), sheet.at("G3").kind, sheet.text("G4")}),
+                     sheet.text("K2"), sheet.cell("G3").kind, sheet.text("G4")}),
             Strings({"1.98", "0.0", "-0.0", "1e-05", "12.0", "", "1.98"}));
   EXPECT_EQ(
-      Strings({sheet.at("G2").fill, sheet.at("H2").fill, sheet.at("I2").fill, sheet.at("J2").fill}),
+      Strings({sheet.cell("G2").fill, sheet.cell("H2").fill, sheet.cell("I2").fill, sheet.cell("J2").fill}),
       Strings({"-", "FFAA33", "FFAA33", "-"}));
   EXPECT_EQ(Strings({sheet.text("H5"), sheet.text("L5"), sheet.text("G8")}),
             Strings({"1.0", "2.0", "2.75"}));
@@ -132,7 +132,7 @@ TEST_F(PowerColumns, TheContextGoesOnlyBeforeACategoryThatBeginsWithTwoColons)
   engine->context_env.clear();
   add_instance("B", {record("Levels")});
   EXPECT_EQ(process("B", 2), 1);
-  SheetDump sheet = close_and_dump();
+  WorkbookDump sheet = close_and_dump();
   EXPECT_EQ(Strings({sheet.text("G2"), sheet.text("G3"), sheet.text("G4")}),
             Strings({"1.8", "2.0", "3.0"}));
 }
@@ -168,11 +168,11 @@ TEST_F(PowerColumns, PowerOrderWorkbookChoosesOrdersAndRenamesThePins)
   EXPECT_EQ(process("B", 3), 2);
   EXPECT_TRUE(log.empty());
 
-  SheetDump sheet = close_and_dump();
+  WorkbookDump sheet = close_and_dump();
   EXPECT_EQ(Strings({sheet.text("G1"), sheet.text("H1"), sheet.text("G2"), sheet.text("H2"),
                      sheet.text("G3")}),
             Strings({"CORE", "VDDA", "3.0", "1.0", "3.0"}));
-  EXPECT_EQ(Strings({sheet.at("G4").kind, sheet.at("G5").kind, sheet.at("I1").kind}),
+  EXPECT_EQ(Strings({sheet.cell("G4").kind, sheet.cell("G5").kind, sheet.cell("I1").kind}),
             Strings({"", "", ""}));
 }
 
@@ -213,7 +213,7 @@ TEST_F(PowerColumns, AFailedRowKeepsWhatItWroteAndWidensThePatternOffset)
             "Info: cannot found NOPE in Test Instance, please check.\n");
   EXPECT_EQ(log, Strings({"Info: cannot found NOPE in Test Instance, please check."}));
   EXPECT_FALSE(engine->power_pin_clamp_dict.contains("NOPE"));
-  SheetDump sheet = close_and_dump();
+  WorkbookDump sheet = close_and_dump();
   EXPECT_EQ(Strings({sheet.text("G2"), sheet.text("G7")}), Strings({"1.0", "2.0"}));
 }
 

@@ -27,6 +27,10 @@ namespace tarnwick::olvent::test {
 
 using Cells = std::vector<std::string>;
 
+// The last log line of every run.
+inline const std::string k_end =
+    "===============================END===============================";
+
 // The bundled end-to-end devices.
 inline fs::path e2e_device(const std::string& name)
 {
@@ -234,9 +238,18 @@ struct WorkbookDump
   std::vector<std::string> conditional; // "Sheet!A1:A4 type fill"
   bool vba = false;
 
+  // The sheet that a reference without "Sheet!" names, if any.
+  std::string default_sheet{};
+
+  std::string key(const std::string& ref) const
+  {
+    return default_sheet.empty() || ref.find('!') != std::string::npos
+               ? ref
+               : default_sheet + "!" + ref;
+  }
   SeenCell cell(const std::string& ref) const
   {
-    auto it = cells.find(ref);
+    auto it = cells.find(key(ref));
     return it == cells.end() ? SeenCell{"", "", "-"} : it->second;
   }
   // The text of a text cell, else "<kind:value>".
@@ -245,10 +258,22 @@ struct WorkbookDump
     SeenCell seen = cell(ref);
     return seen.kind == "s" ? seen.value : "<" + seen.kind + ":" + seen.value + ">";
   }
+  std::vector<std::string> texts(const std::vector<std::string>& refs) const
+  {
+    std::vector<std::string> found;
+    for (const auto& ref : refs)
+      found.push_back(text(ref));
+    return found;
+  }
   std::string row(const std::string& ref) const
   {
-    auto it = rows.find(ref);
+    auto it = rows.find(key(ref));
     return it == rows.end() ? "0 0 0 -" : it->second;
+  }
+  std::string width(const std::string& column) const
+  {
+    auto it = widths.find(key(column));
+    return it == widths.end() ? "" : it->second;
   }
   // The cells of one sheet as "A1=value" in reading order.
   std::vector<std::string> sheet_cells(const std::string& sheet) const

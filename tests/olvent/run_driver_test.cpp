@@ -15,7 +15,6 @@ using namespace tarnwick::olvent::test;
 using testing::ElementsAre;
 using testing::HasSubstr;
 
-const std::string k_end = "===============================END===============================";
 const std::string k_long_job = "JOB_WITH_A_NAME_OF_25_CHS";
 
 class RunDriver : public EngineRun

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <zip.h>
 
 #include <cstdlib>
@@ -149,6 +150,28 @@ inline std::string shell_quote(const std::string& text)
   for (char c : text)
     quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
+}
+
+// One run of the built command line: exit status, standard output and standard error.
+struct Command
+{
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs olvent with `args` after the environment settings `env`; standard input is closed and
+// standard error is no terminal. The output goes through files in `scratch`.
+inline Command run_olvent(const std::vector<std::string>& args, const fs::path& scratch,
+                          const std::string& env = "")
+{
+  std::string command = env + " " + shell_quote(OLVENT_EXE);
+  for (const auto& arg : args)
+    command += " " + shell_quote(arg);
+  command += " > " + shell_quote((scratch / "stdout").string()) + " 2> "
+             + shell_quote((scratch / "stderr").string()) + " < /dev/null";
+  int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(scratch / "stdout"),
+          read_file(scratch / "stderr")};
 }
 
 } // namespace tarnwick::olvent::test
