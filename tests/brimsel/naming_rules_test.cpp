@@ -124,15 +124,6 @@ TEST(VBTNamingRules, SnakeCaseInsertsAtWordBoundaries)
   }
 }
 
-TEST(VBTNamingRules, Stripping)
-{
-  EXPECT_EQ(R::strip_scope_prefix("m_g_Count"), "g_Count"); // one prefix only
-  EXPECT_EQ(R::strip_type_suffix("Count_lng_int"), "Count");
-  EXPECT_EQ(R::strip_type_suffix("Value_str_var"), "Value_str"); // earlier entry not retried
-  EXPECT_EQ(R::strip_type_suffix("Data_adbl"), "Data");
-  EXPECT_EQ(R::strip_type_suffix("Count_LNG"), "Count_LNG");
-}
-
 TEST(VBTNamingRules, VariableRule)
 {
   expect_rule(
@@ -181,6 +172,8 @@ TEST(VBTNamingRules, VariableRule)
           {S::LOCAL, T::LONG, false, "m_Count", "MCount_lng",
            "变量命名不符合规范，建议使用 'MCount_lng' 或 'i_MCount_lng'"},
           {S::LOCAL, T::VARIANT, false, "Value_str_var", "Value_str_var", k_accepted},
+          {S::LOCAL, T::LONG, false, "Value_str_var", "Value_str_lng", // "_str" not retried
+           "变量命名不符合规范，建议使用 'Value_str_lng' 或 'i_Value_str_lng'"},
           {S::LOCAL, T::VARIANT, false, "i_Value_str", "Value_var",
            "变量命名不符合规范，建议使用 'Value_var' 或 'i_Value_var'"},
           {S::LOCAL, T::LONG, false, "Größe_lng", "Größe_lng", k_accepted},
