@@ -53,20 +53,17 @@ TEST_F(RunDriver, WritesTheJobSheetsThenTheSummarySheets)
   std::vector<std::string> paths = run({"A", k_long_job});
   ASSERT_EQ(paths.size(), 1u);
   EXPECT_EQ(fs::path(paths[0]).parent_path(), out);
-  EXPECT_THAT(log, testing::IsSupersetOf({"Output file path is: " + paths[0]}));
   EXPECT_THAT(std::vector<std::string>(log.end() - 3, log.end()),
               ElementsAre("Output file path is: " + paths[0], "Execution successful!!!", k_end));
   // The sheets and formats went with the workbook.
   EXPECT_EQ(engine->work_sheet, nullptr);
   EXPECT_FALSE(engine->format_red || engine->format_yellow || engine->format_orange ||
                engine->format_bold);
-
-  tarnwick::xlsx::Reader reader(paths[0]);
+  // The pattern map's name is cut to the 31 characters a sheet name may have.
   EXPECT_EQ(
-      reader.sheet_names(),
+      tarnwick::xlsx::Reader(paths[0]).sheet_names(),
       (std::vector<std::string>{"A", k_long_job, "PatTsetMap_JOB_WITH_A_NAME_OF_2", "SortBinDescrp",
                                 "InstParametersCheck", "PowerPinClampCheck"}));
-  EXPECT_TRUE(dump_workbook(paths[0], dir()).vba);
 }
 
 TEST_F(RunDriver, AnEmptySelectionIsAnErrorOfTheGuardedSection)
@@ -76,10 +73,10 @@ TEST_F(RunDriver, AnEmptySelectionIsAnErrorOfTheGuardedSection)
   std::vector<std::string> paths = run({});
   std::string trace = testing::internal::GetCapturedStderr();
   EXPECT_TRUE(paths.empty());
-  ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(log[0], "An exception occurred!Please check!!!");
-  EXPECT_EQ(log[1], "No job selected: the pattern map sheet is named after the last job checked");
-  EXPECT_THAT(trace, HasSubstr(log[1]));
+  EXPECT_THAT(log, ElementsAre("An exception occurred!Please check!!!",
+                               "No job selected: the pattern map sheet is named after the last "
+                               "job checked"));
+  EXPECT_THAT(trace, HasSubstr(log.back()));
   EXPECT_EQ(progress, std::vector<double>{0});
   // The workbook was still closed: a file without job or summary sheets.
   ASSERT_EQ(written().size(), 1u);
@@ -147,8 +144,7 @@ TEST_F(VbtStage, ParsesTheDeviceAndWritesTheReportAfterTheCheckWorkbook)
   std::vector<std::string> paths = run({"A"});
   ASSERT_EQ(paths.size(), 2u);
   EXPECT_THAT(paths[0], HasSubstr("Olvent_"));
-  EXPECT_EQ(fs::path(paths[1]).parent_path(), out);
-  EXPECT_THAT(fs::path(paths[1]).filename().string(), testing::StartsWith("Brimsel_Report_"));
+  EXPECT_THAT(paths[1], testing::StartsWith((out / "Brimsel_Report_").string()));
   EXPECT_TRUE(fs::is_regular_file(paths[1]));
 
   EXPECT_THAT(log_from("Output file path is: " + paths[0], 12),
