@@ -1,6 +1,7 @@
 """Prints what an independent reader (openpyxl) sees in a workbook, one fact a line, tab-separated:
 
 sheet   NAME    FREEZE  FILTER  ROW1-HEIGHT ROW1-BOLD
+outline NAME    SYMBOLS SUMMARY-BELOW SUMMARY-RIGHT APPLY-STYLES   (1 or 0 each)
 cell    NAME!A1 KIND    VALUE   FILL         (KIND: s text, n number, e error, f formula)
 row     NAME!3  LEVEL HIDDEN COLLAPSED FILL
 col     NAME!B  WIDTH
@@ -24,6 +25,11 @@ for ws in wb.worksheets:
     name = ws.title
     first = ws.row_dimensions[1]
     print('sheet', name, ws.freeze_panes, ws.auto_filter.ref, first.height, bool(first.font.b), sep='\t')
+    p = ws.sheet_properties.outlinePr
+    flags = [True if p.showOutlineSymbols is None else p.showOutlineSymbols,
+             True if p.summaryBelow is None else p.summaryBelow,
+             True if p.summaryRight is None else p.summaryRight, bool(p.applyStyles)]
+    print('outline', name, ' '.join('1' if f else '0' for f in flags), sep='\t')
     for row in ws.iter_rows():
         for c in row:
             if c.value is not None or c.fill.fill_type == 'solid':

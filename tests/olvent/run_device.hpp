@@ -231,7 +231,8 @@ inline std::ostream& operator<<(std::ostream& out, const SeenCell& cell)
 // A workbook as openpyxl sees it (see e2e_dump.py); keys are "Sheet!A1", "Sheet!3", ...
 struct WorkbookDump
 {
-  std::vector<std::string> sheets; // "name freeze filter height bold", in order
+  std::vector<std::string> sheets;  // "name freeze filter height bold", in order
+  std::vector<std::string> outline; // "name symbols below right styles" (1/0), in order
   std::map<std::string, SeenCell> cells;
   std::map<std::string, std::string> rows; // "level hidden collapsed fill"
   std::map<std::string, std::string> widths;
@@ -316,6 +317,8 @@ inline WorkbookDump dump_workbook(const fs::path& workbook, const fs::path& scra
     if (kind == "sheet")
       dump.sheets.push_back(parts.at(1) + " " + parts.at(2) + " " + parts.at(3) + " " + parts.at(4)
                             + " " + parts.at(5));
+    else if (kind == "outline")
+      dump.outline.push_back(parts.at(1) + " " + parts.at(2));
     else if (kind == "cell")
       dump.cells[parts.at(1)] = {parts.at(2), parts.at(3), parts.at(4)};
     else if (kind == "row")

@@ -1,13 +1,13 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
 
-#include "support.hpp"
+#include "run_device.hpp"
 #include "tarnwick/common/common.hpp"
 #include "tarnwick/olvent/olvent.hpp"
 #include "tarnwick/text/error.hpp"
@@ -124,33 +124,22 @@ TEST_F(CheckWorkbook, IsWrittenWithFormatsSheetsAndVbaProject)
             read_file(Olvent::vba_project_path()));
 
   // An independent reader sees the formats, panes, filters and outline settings.
-  fs::path script = dir() / "check.py";
-  write_file(script, R"(import sys, openpyxl
-wb = openpyxl.load_workbook(sys.argv[1], keep_vba=True)
-def fill(c): return c.fill.fgColor.rgb[-6:] if c.fill.fill_type == 'solid' else '-'
-def flag(value, default): return default if value is None else value
-for ws in wb.worksheets:
-    p = ws.sheet_properties.outlinePr
-    outline = (flag(p.showOutlineSymbols, True), flag(p.summaryBelow, True),
-               flag(p.summaryRight, True), flag(p.applyStyles, False))
-    row = ws.row_dimensions[1]
-    print(ws.title, ws.freeze_panes, ws.auto_filter.ref, row.height, row.font.b, outline)
-ws = wb['JOB_A']
-values = openpyxl.load_workbook(sys.argv[1], data_only=True)
-print(fill(ws['A2']), fill(ws['B2']), fill(ws['C2']), values['PowerPinClampCheck']['B2'].value)
-)");
-  std::string out_file = (dir() / "out.txt").string();
-  std::string command = "/usr/bin/python3 " + shell_quote(script.string()) + " " +
-                        shell_quote(path) + " > " + shell_quote(out_file) + " 2>&1";
-  ASSERT_EQ(std::system(command.c_str()), 0) << read_file(out_file);
-  EXPECT_EQ(read_file(out_file),
-            "JOB_A C2 A1:CW1 20.0 True (True, False, True, False)\n"
-            "JOB_B C2 A1:CW1 20.0 True (True, False, True, False)\n"
-            "PatTsetMap_JOB_B None None None False (True, True, True, False)\n"
-            "SortBinDescrp None None None False (True, True, True, False)\n"
-            "InstParametersCheck C2 A1:CW1 20.0 True (True, True, True, False)\n"
-            "PowerPinClampCheck B2 A1:CW1 20.0 True (True, True, True, False)\n"
-            "FFC7CE F7D674 FFAA33 #NUM!\n");
+  WorkbookDump dump = dump_workbook(path, dir());
+  EXPECT_THAT(dump.sheets,
+              testing::ElementsAre("JOB_A C2 A1:CW1 20.0 True", "JOB_B C2 A1:CW1 20.0 True",
+                                   "PatTsetMap_JOB_B None None None False",
+                                   "SortBinDescrp None None None False",
+                                   "InstParametersCheck C2 A1:CW1 20.0 True",
+                                   "PowerPinClampCheck B2 A1:CW1 20.0 True"));
+  EXPECT_THAT(dump.outline,
+              testing::ElementsAre("JOB_A 1 0 1 0", "JOB_B 1 0 1 0", "PatTsetMap_JOB_B 1 1 1 0",
+                                   "SortBinDescrp 1 1 1 0", "InstParametersCheck 1 1 1 0",
+                                   "PowerPinClampCheck 1 1 1 0"));
+  EXPECT_EQ(Cells({dump.cell("JOB_A!A2").fill, dump.cell("JOB_A!B2").fill,
+                   dump.cell("JOB_A!C2").fill}),
+            Cells({"FFC7CE", "F7D674", "FFAA33"}));
+  EXPECT_EQ(dump.cell("PowerPinClampCheck!B2"), (SeenCell{"e", "#NUM!", "-"}));
+  EXPECT_TRUE(dump.vba);
 }
 
 } // namespace
