@@ -86,9 +86,9 @@ TEST_F(EndToEnd, TwoJobsFromTheCommandLine)
   EXPECT_EQ(dump.width("FT_ROOM!J"), "41");
 
   // Job FT_HOT: one power pin, but its pattern columns stay after the widest block so far.
-  EXPECT_EQ(dump.texts({"FT_HOT!G1", "FT_HOT!H1", "FT_HOT!J1", "FT_HOT!G2", "FT_HOT!N3",
-                        "FT_HOT!O3"}),
-            Cells({"VDD", "<:>", "PatternName_0", "2.0", "40.000n,", "CLK:40.000n;,"}));
+  EXPECT_EQ(
+      dump.texts({"FT_HOT!G1", "FT_HOT!H1", "FT_HOT!J1", "FT_HOT!G2", "FT_HOT!N3", "FT_HOT!O3"}),
+      Cells({"VDD", "<:>", "PatternName_0", "2.0", "40.000n,", "CLK:40.000n;,"}));
 
   // The pattern map and the clamp grid cover both jobs; the other two the last job only.
   EXPECT_THAT(
@@ -130,11 +130,12 @@ TEST_F(EndToEnd, TwoJobsInProcessReportEveryStep)
   load("", "", patterns);
   std::vector<std::string> paths = run({"FT_ROOM", "FT_HOT"});
   ASSERT_EQ(paths.size(), 1u);
-  EXPECT_EQ(progress,
-            (std::vector<double>{0,  1,  2,  3,  4,  5,   6, 7, 8,  10, 12, 14, 16, 19,
-                                 21, 23, 25, 27, 44, 58, 72, 86, 100, 1, 2,  3,  4,  5,
-                                 6,  7,  8,  13, 19, 24, 65, 100, 96.66666666666667, 100.0,
-                                 103.33333333333333}));
+  // clang-format off
+  EXPECT_EQ(progress, (std::vector<double>{0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 12, 14, 16, 19, 21, 23,
+                                           25, 27, 44, 58, 72, 86, 100, 1, 2, 3, 4, 5, 6, 7, 8,
+                                           13, 19, 24, 65, 100, 96.66666666666667, 100.0,
+                                           103.33333333333333}));
+  // clang-format on
   const std::string info = "Info: cannot found NOT_AN_INSTANCE in Test Instance, please check.";
   const std::string tset_warning = "Warning: Tset(tset_fast) in pattern(.\\Patterns\\hot\\"
                                    "func_hot.PAT.gz) is not list in TSB: Time Sets";

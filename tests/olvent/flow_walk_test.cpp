@@ -12,7 +12,6 @@ using namespace tarnwick::olvent::test;
 using testing::ElementsAre;
 using testing::HasSubstr;
 
-
 class FlowWalk : public EngineRun
 {
 protected:
@@ -64,10 +63,10 @@ TEST_F(FlowWalk, LaysOutOneSheetRowPerRecordWithTheFlowCells)
                    dump.cell("J!F5").fill}),
             Cells({"-", "F7D674", "FFC7CE", "FFC7CE"}));
   // The records of one instance are grouped below the first; a nop row stays red.
-  EXPECT_EQ(Cells({dump.row("J!2"), dump.row("J!3"), dump.row("J!4"), dump.row("J!5"),
-                   dump.row("J!6"), dump.row("J!7")}),
-            Cells({"0 0 1 -", "1 1 0 -", "0 0 1 FFC7CE", "1 1 0 FFC7CE", "1 1 0 FFC7CE",
-                   "0 0 0 -"}));
+  EXPECT_EQ(
+      Cells({dump.row("J!2"), dump.row("J!3"), dump.row("J!4"), dump.row("J!5"), dump.row("J!6"),
+             dump.row("J!7")}),
+      Cells({"0 0 1 -", "1 1 0 -", "0 0 1 FFC7CE", "1 1 0 FFC7CE", "1 1 0 FFC7CE", "0 0 0 -"}));
   EXPECT_EQ(Cells({dump.width("J!A"), dump.width("J!B"), dump.width("J!C")}),
             Cells({"", "21", "16"})); // columns C to F alike
 
@@ -84,8 +83,8 @@ TEST_F(FlowWalk, ReportsUnroundedProgressPerRow)
           {{"a"}});
   load();
   run({"J"});
-  EXPECT_THAT(progress, testing::IsSupersetOf({11.333333333333334, 53.33333333333333,
-                                               76.66666666666666}));
+  EXPECT_THAT(progress,
+              testing::IsSupersetOf({11.333333333333334, 53.33333333333333, 76.66666666666666}));
 }
 
 TEST_F(FlowWalk, FlowNamesAndPathsKeepTheirBlanks)

@@ -229,8 +229,9 @@ TEST_F(PatternColumns, FailuresOfToolAndTimeSetSheetAndTheRowFormatKept)
   WorkbookDump sheet = close_and_dump();
   EXPECT_EQ(Strings({sheet.text("G2"), sheet.text("G3"), sheet.row("2"), sheet.row("3")}),
             Strings({"./pats/P1.pat", "./pats/P2.pat", "0 0 1 -", "1 1 0 FFC7CE"}));
-  EXPECT_EQ(Strings({sheet.cell("H2").kind, sheet.row("6"), sheet.cell("G7").kind, sheet.text("G10")}),
-            Strings({"", "0 0 1 -", "", "./pats/P1.pat"}));
+  EXPECT_EQ(
+      Strings({sheet.cell("H2").kind, sheet.row("6"), sheet.cell("G7").kind, sheet.text("G10")}),
+      Strings({"", "0 0 1 -", "", "./pats/P1.pat"}));
 }
 
 // A sheet file whose times are not yet two seconds in the past may still change unseen.

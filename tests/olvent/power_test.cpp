@@ -107,9 +107,9 @@ TEST_F(PowerColumns, WritesRoundedLevelsUnderOneColumnPerPinForTheWholeJob)
   EXPECT_EQ(Strings({sheet.text("G2"), sheet.text("H2"), sheet.text("I2"), sheet.text("J2"),
                      sheet.text("K2"), sheet.cell("G3").kind, sheet.text("G4")}),
             Strings({"1.98", "0.0", "-0.0", "1e-05", "12.0", "", "1.98"}));
-  EXPECT_EQ(
-      Strings({sheet.cell("G2").fill, sheet.cell("H2").fill, sheet.cell("I2").fill, sheet.cell("J2").fill}),
-      Strings({"-", "FFAA33", "FFAA33", "-"}));
+  EXPECT_EQ(Strings({sheet.cell("G2").fill, sheet.cell("H2").fill, sheet.cell("I2").fill,
+                     sheet.cell("J2").fill}),
+            Strings({"-", "FFAA33", "FFAA33", "-"}));
   EXPECT_EQ(Strings({sheet.text("H5"), sheet.text("L5"), sheet.text("G8")}),
             Strings({"1.0", "2.0", "2.75"}));
 }

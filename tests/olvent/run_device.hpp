@@ -244,9 +244,8 @@ struct WorkbookDump
 
   std::string key(const std::string& ref) const
   {
-    return default_sheet.empty() || ref.find('!') != std::string::npos
-               ? ref
-               : default_sheet + "!" + ref;
+    return default_sheet.empty() || ref.find('!') != std::string::npos ? ref
+                                                                       : default_sheet + "!" + ref;
   }
   SeenCell cell(const std::string& ref) const
   {
