@@ -218,7 +218,11 @@ public:
   Screen(bool quiet, bool progress_bar) : m_quiet(quiet), m_bar(progress_bar) {}
 
   // The number of jobs of the run, for the bar's "job i of n".
-  void set_jobs(std::size_t count) { m_jobs = count; }
+  void set_jobs(std::size_t count)
+  {
+    m_jobs = count;
+    m_stage = "job 1 of " + std::to_string(count);
+  }
 
   // A log line of the engine; "Parse Job: " starts the next job of the run.
   void log(const std::string& line)
