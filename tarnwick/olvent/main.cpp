@@ -616,13 +616,13 @@ int main(int argc, char** argv)
   };
   tarnwick::olvent::ProgressSink progress = [&screen](double value) { screen.progress(value); };
 
+  catch_ending_signals();
   try {
     TempFolder temp;
     if (keep_temp) {
       temp.keep();
       std::cerr << "olvent: temporary folder: " << temp.path() << '\n';
     }
-    catch_ending_signals();
     Olvent engine(temp.path());
 
     try {
