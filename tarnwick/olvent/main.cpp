@@ -1,17 +1,27 @@
 // olvent: the command line that drives the device check engine.
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <iostream>
+#include <optional>
+#include <streambuf>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -28,6 +38,18 @@ constexpr int k_ok = 0;
 constexpr int k_usage = 1;
 constexpr int k_not_loaded = 2;
 constexpr int k_no_workbook = 3;
+constexpr int k_no_vbt_report = 4;
+
+const char* const k_statuses =
+  "Exit status:\n"
+  "  0  the check workbook was written (and the VBT report, with --vbt-check)\n"
+  "  1  usage error: an unknown option, value or job name\n"
+  "  2  nothing was checked: the device, its job-list sheet, the output folder, the power-order\n"
+  "     file or the pattern folder is missing or cannot be read\n"
+  "  3  the run ended without a check workbook\n"
+  "  4  the check workbook was written, but the VBT report of --vbt-check was not\n"
+  "  Ctrl-C, SIGTERM, SIGHUP or a closed output pipe end olvent by that signal, after the\n"
+  "  temporary folder is removed.";
 
 int fail(int status, const std::string& message)
 {
@@ -35,7 +57,99 @@ int fail(int status, const std::string& message)
   return status;
 }
 
-// A fresh folder below $TMPDIR (or /tmp), removed when the guard goes unless kept.
+// Ending by a signal ---------------------------------------------------------------------------
+
+// The temporary folder that a signal ending the process removes first, while it is armed.
+char g_cleanup_path[PATH_MAX];
+volatile std::sig_atomic_t g_cleanup_armed = 0;
+// The progress bar's line is open on standard error and wants its line end.
+volatile std::sig_atomic_t g_bar_open = 0;
+
+// Removes `name` below the folder `dirfd` with all it holds, symbolic links as links, using only
+// calls that are safe inside a signal handler. Gives up below `depth` 256. True when it is gone.
+bool remove_tree_at(int dirfd, const char* name, int depth) noexcept
+{
+  if (unlinkat(dirfd, name, 0) == 0)
+    return true;
+  if (errno != EISDIR && errno != EPERM)
+    return errno == ENOENT;
+  if (depth < 256) {
+    int fd = openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+      // Removing entries while reading may hide others from the read: read again from the start
+      // until a pass removes nothing.
+      bool removed_any = true;
+      while (removed_any) {
+        removed_any = false;
+        lseek(fd, 0, SEEK_SET);
+        alignas(struct dirent64) char buffer[1024];
+        ssize_t size;
+        while ((size = getdents64(fd, buffer, sizeof buffer)) > 0) {
+          for (ssize_t at = 0; at < size;) {
+            const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+            at += entry->d_reclen;
+            const char* entry_name = entry->d_name;
+            if (std::strcmp(entry_name, ".") == 0 || std::strcmp(entry_name, "..") == 0)
+              continue;
+            removed_any = remove_tree_at(fd, entry_name, depth + 1) || removed_any;
+          }
+        }
+      }
+      close(fd);
+    }
+  }
+  return unlinkat(dirfd, name, AT_REMOVEDIR) == 0 || errno == ENOENT;
+}
+
+// Removes the armed temporary folder, ends the progress bar's line and ends the process by
+// `signal` with its default action, so that the caller sees the usual status for it.
+[[noreturn]] void end_by_signal(int signal) noexcept
+{
+  if (g_cleanup_armed) {
+    g_cleanup_armed = 0;
+    remove_tree_at(AT_FDCWD, g_cleanup_path, 0);
+  }
+  if (g_bar_open) {
+    g_bar_open = 0;
+    [[maybe_unused]] ssize_t written = write(STDERR_FILENO, "\n", 1);
+  }
+  struct sigaction action{};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  raise(signal);
+  _exit(128 + signal); // a signal that does not end the process by default
+}
+
+extern "C" void on_ending_signal(int signal)
+{
+  end_by_signal(signal);
+}
+
+constexpr int k_ending_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+// Removes the temporary folder when one of the ending signals comes. A signal that the caller
+// set to be ignored (SIGINT of a background job) stays ignored.
+void catch_ending_signals()
+{
+  struct sigaction action{};
+  action.sa_handler = on_ending_signal;
+  sigemptyset(&action.sa_mask);
+  for (int signal : k_ending_signals)
+    sigaddset(&action.sa_mask, signal);
+  for (int signal : k_ending_signals) {
+    struct sigaction old{};
+    if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+      sigaction(signal, &action, nullptr);
+  }
+}
+
+// A fresh folder below $TMPDIR (or /tmp), removed when the guard goes, or when a signal ends
+// the process first, unless kept.
 class TempFolder
 {
 public:
@@ -46,9 +160,13 @@ public:
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (mkdtemp(buffer.data()) == nullptr)
-      throw std::runtime_error("cannot create a temporary folder from " + pattern + ": " +
-                               std::strerror(errno));
+      throw std::runtime_error("cannot create a temporary folder from " + pattern + ": "
+                               + std::strerror(errno));
     m_path = buffer.data();
+    if (m_path.size() < sizeof g_cleanup_path) {
+      std::memcpy(g_cleanup_path, m_path.c_str(), m_path.size() + 1);
+      g_cleanup_armed = 1;
+    }
   }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
@@ -58,50 +176,292 @@ public:
       std::error_code ec;
       fs::remove_all(m_path, ec);
     }
+    g_cleanup_armed = 0;
   }
   const std::string& path() const { return m_path; }
-  void keep() { m_keep = true; }
+  void keep()
+  {
+    m_keep = true;
+    g_cleanup_armed = 0;
+  }
 
 private:
   std::string m_path;
   bool m_keep = false;
 };
 
-// Progress bar on standard error, redrawn in place; log lines printed meanwhile go above it.
-class ProgressBar
+// Terminal output ------------------------------------------------------------------------------
+
+// Writes all of `text` to `fd`. A closed pipe ends the process as SIGPIPE does, also when the
+// caller ignores SIGPIPE.
+void write_all(int fd, std::string_view text)
+{
+  while (!text.empty()) {
+    ssize_t written = write(fd, text.data(), text.size());
+    if (written < 0) {
+      if (errno == EINTR)
+        continue;
+      if (errno == EPIPE)
+        end_by_signal(SIGPIPE);
+      return;
+    }
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+// Everything olvent shows: log lines and the lines the engine and its readers print themselves
+// on standard output, errors on standard error, and on a terminal the progress bar, which gets
+// a line of its own: it is cleared before any other output and drawn again after it.
+class Screen
 {
 public:
-  void draw(double value)
+  Screen(bool quiet, bool progress_bar) : m_quiet(quiet), m_bar(progress_bar) {}
+
+  // The number of jobs of the run, for the bar's "job i of n".
+  void set_jobs(std::size_t count)
   {
-    m_value = std::clamp(value, 0.0, 100.0);
-    m_shown = true;
-    redraw();
+    m_jobs = count;
+    m_stage = "job 1 of " + std::to_string(count);
   }
-  void clear_line() const
+
+  // A log line of the engine; "Parse Job: " starts the next job of the run.
+  void log(const std::string& line)
   {
-    if (m_shown)
-      std::cerr << "\r\033[K" << std::flush;
+    if (line.starts_with("Parse Job: ")) {
+      ++m_job;
+      m_stage = "job " + std::to_string(std::max<std::size_t>(m_job, 1)) + " of "
+                + std::to_string(std::max(m_jobs, m_job));
+    } else if (line.starts_with("开始处理目录中的BAS文件: ")) {
+      m_stage = "VBT check";
+    }
+    m_last_log = line;
+    if (!m_quiet)
+      show(STDOUT_FILENO, line + '\n');
   }
-  void redraw() const
+
+  // A line that the engine or a reader printed on standard output itself. The engine prints
+  // some of its log lines again right after logging them (a failed flow row as "i printed"
+  // after the log's "i - printed"); those are shown once.
+  void printed(const std::string& line)
   {
-    if (!m_shown)
+    bool repeat = line == m_last_log;
+    if (!repeat) {
+      auto dash = m_last_log.find(" - ");
+      repeat = dash != std::string::npos && dash > 0
+               && m_last_log.find_first_not_of("0123456789") == dash
+               && line == m_last_log.substr(0, dash) + ' ' + m_last_log.substr(dash + 3);
+    }
+    m_last_log.clear();
+    if (!repeat && !m_quiet)
+      show(STDOUT_FILENO, line + '\n');
+  }
+
+  // A line for standard error: errors, warnings and the trace of a failed run.
+  void error(const std::string& line) { show(STDERR_FILENO, line + '\n'); }
+
+  // Output that was asked for (the job table, the paths written with --quiet).
+  void out(const std::string& text) { show(STDOUT_FILENO, text); }
+
+  void progress(double value)
+  {
+    if (!m_bar)
       return;
-    constexpr int width = 40;
-    int filled = static_cast<int>(m_value / 100.0 * width);
-    std::cerr << "\r[" << std::string(filled, '#') << std::string(width - filled, ' ') << "] "
-              << static_cast<int>(m_value) << "%" << std::flush;
+    int percent = static_cast<int>(std::clamp(value, 0.0, 100.0));
+    if (m_open && percent == m_percent && m_stage == m_drawn_stage)
+      return;
+    m_percent = percent;
+    draw();
   }
+
+  // Ends the bar's line.
   void finish()
   {
-    if (m_shown)
-      std::cerr << '\n' << std::flush;
-    m_shown = false;
+    if (m_open)
+      write_all(STDERR_FILENO, "\n");
+    m_open = false;
+    g_bar_open = 0;
   }
 
 private:
-  double m_value = 0;
-  bool m_shown = false;
+  void show(int fd, std::string_view text)
+  {
+    if (m_open)
+      write_all(STDERR_FILENO, "\r\033[K");
+    write_all(fd, text);
+    if (m_open)
+      draw();
+  }
+
+  void draw()
+  {
+    constexpr int width = 40;
+    int filled = m_percent * width / 100;
+    std::string bar = "\r[" + std::string(filled, '#') + std::string(width - filled, ' ') + "] "
+                      + std::to_string(m_percent) + "%";
+    if (!m_stage.empty())
+      bar += "  " + m_stage;
+    write_all(STDERR_FILENO, bar + "\033[K");
+    m_drawn_stage = m_stage;
+    m_open = true;
+    g_bar_open = 1;
+  }
+
+  bool m_quiet;
+  bool m_bar;
+  bool m_open = false; // the bar is drawn on the current line of standard error
+  int m_percent = 0;
+  std::size_t m_jobs = 0;
+  std::size_t m_job = 0;
+  std::string m_stage;
+  std::string m_drawn_stage;
+  std::string m_last_log;
 };
+
+// A stream buffer that hands each complete line written to it to `sink`, without its line end.
+// What the engine and the readers write on std::cout and std::cerr passes through one, so that
+// the screen can place it.
+class LineBuffer : public std::streambuf
+{
+public:
+  explicit LineBuffer(std::function<void(const std::string&)> sink) : m_sink(std::move(sink)) {}
+  ~LineBuffer() override
+  {
+    if (!m_line.empty())
+      m_sink(m_line);
+  }
+
+protected:
+  int_type overflow(int_type c) override
+  {
+    if (!traits_type::eq_int_type(c, traits_type::eof()))
+      put(traits_type::to_char_type(c));
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char* text, std::streamsize size) override
+  {
+    for (std::streamsize i = 0; i < size; ++i)
+      put(text[i]);
+    return size;
+  }
+
+private:
+  void put(char c)
+  {
+    if (c != '\n') {
+      m_line += c;
+      return;
+    }
+    std::string line;
+    line.swap(m_line);
+    m_sink(line);
+  }
+
+  std::function<void(const std::string&)> m_sink;
+  std::string m_line;
+};
+
+// Sends `stream` to `buffer` while it lives.
+class Redirect
+{
+public:
+  Redirect(std::ostream& stream, std::streambuf& buffer)
+    : m_stream(stream), m_old(stream.rdbuf(&buffer))
+  {
+  }
+  Redirect(const Redirect&) = delete;
+  Redirect& operator=(const Redirect&) = delete;
+  ~Redirect() { m_stream.rdbuf(m_old); }
+
+private:
+  std::ostream& m_stream;
+  std::streambuf* m_old;
+};
+
+// Checks before the run ------------------------------------------------------------------------
+
+// Why `path` cannot serve as the output folder, or nothing.
+std::optional<std::string> output_folder_problem(const std::string& path)
+{
+  struct stat info{};
+  if (stat(path.c_str(), &info) != 0)
+    return std::strerror(errno);
+  if (!S_ISDIR(info.st_mode))
+    return std::strerror(ENOTDIR);
+  if (access(path.c_str(), W_OK | X_OK) != 0)
+    return std::strerror(errno);
+  return std::nullopt;
+}
+
+// Why the file `path` cannot be read, or nothing.
+std::optional<std::string> input_file_problem(const std::string& path)
+{
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return std::strerror(errno);
+  struct stat info{};
+  int error = fstat(fd, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
+  close(fd);
+  if (error != 0)
+    return std::strerror(error);
+  return std::nullopt;
+}
+
+// Why `path` cannot serve as the pattern folder, or nothing.
+std::optional<std::string> input_folder_problem(const std::string& path)
+{
+  struct stat info{};
+  if (stat(path.c_str(), &info) != 0)
+    return std::strerror(errno);
+  if (!S_ISDIR(info.st_mode))
+    return std::strerror(ENOTDIR);
+  return std::nullopt;
+}
+
+// The pattern tool -----------------------------------------------------------------------------
+
+constexpr const char* k_pattern_tool = "patinfo";
+
+// Whether an executable file `name` lies in a folder of the search path `path_list`.
+bool on_search_path(const std::string& path_list, const std::string& name)
+{
+  std::size_t start = 0;
+  while (true) {
+    std::size_t colon = path_list.find(':', start);
+    std::string folder = path_list.substr(start, colon - start);
+    std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
+    struct stat info{};
+    if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode)
+        && access(candidate.c_str(), X_OK) == 0)
+      return true;
+    if (colon == std::string::npos)
+      return false;
+    start = colon + 1;
+  }
+}
+
+// Makes the stand-in pattern tool beside this program answer when PATH holds none: appends
+// this program's folder to PATH, so that a tool earlier on PATH still wins. The folder looked
+// in last, or "" when PATH already held a tool; nullopt when none can be found at all.
+std::optional<std::string> find_pattern_tool()
+{
+  const char* current = std::getenv("PATH");
+  // Without PATH, programs are looked for in the system's default folders.
+  std::string path_list = current ? current : "/usr/bin:/bin";
+  if (on_search_path(path_list, k_pattern_tool))
+    return "";
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (ec)
+    return std::nullopt;
+  std::string folder = self.parent_path().string();
+  path_list += ":" + folder;
+  setenv("PATH", path_list.c_str(), 1);
+  if (!on_search_path(path_list, k_pattern_tool))
+    return std::nullopt;
+  return folder;
+}
+
+// The job table -------------------------------------------------------------------------------
 
 // A job-table value as one cell of the listing: line ends removed.
 std::string cell(std::string value)
@@ -119,15 +479,35 @@ std::string joined(const std::vector<std::string>& values)
   return text;
 }
 
-void list_jobs(const tarnwick::habron::JobListDict& jobs)
+std::string job_listing(const tarnwick::habron::JobListDict& jobs)
 {
-  std::cout << "Job\tFlow Table\tTest Instances\tAC Spec\tDC Spec\tPattern Sets\n";
+  std::string text = "Job\tFlow Table\tTest Instances\tAC Spec\tDC Spec\tPattern Sets\n";
   for (const auto& [name, job] : jobs) {
-    std::cout << cell(name) << '\t' << cell(job.flow_table) << '\t'
-              << joined(job.test_instance_list) << '\t' << cell(job.ac_spec) << '\t'
-              << cell(job.dc_spec) << '\t' << joined(job.pattern_set) << '\n';
+    text += cell(name) + '\t' + cell(job.flow_table) + '\t' + joined(job.test_instance_list)
+            + '\t' + cell(job.ac_spec) + '\t' + cell(job.dc_spec) + '\t'
+            + joined(job.pattern_set) + '\n';
   }
-  std::cout << std::flush;
+  return text;
+}
+
+// Where the job-list sheet of `device` was looked for, when none was found.
+std::string job_list_not_found(const std::string& device, const Olvent& engine,
+                               const std::string& temp_folder)
+{
+  const std::string wanted = "whose name matches \"job.*list\" (any case)";
+  std::error_code ec;
+  if (fs::is_directory(device, ec))
+    return "no job-list sheet in " + device + ": no file or folder in it " + wanted;
+  std::string lowered = device;
+  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (lowered.ends_with(".xlsm"))
+    return "no job-list sheet in " + device + ": no sheet " + wanted;
+  std::string top = fs::path(device).stem().string();
+  if (engine.device_directory != temp_folder)
+    return "no job-list sheet in " + device + ": no entry of its folder \"" + top + "\" " + wanted;
+  return "no job-list sheet in " + device + ": no entry at the top of the archive " + wanted
+         + ", and no folder \"" + top + "\" there";
 }
 
 } // namespace
@@ -154,8 +534,8 @@ int main(int argc, char** argv)
     ->type_name("")
     ->required();
   app.add_option("-j,--job", jobs,
-                 "job to check; repeat for several, kept in the order given;\n"
-                 "default: every job of the job list, in its order")
+                 "job to check; repeat -j for several jobs (-j A -j B), kept in the order\n"
+                 "given; default: every job of the job list, in its order")
     ->type_name("NAME")
     ->allow_extra_args(false);
   app.add_flag("-l,--list-jobs", list, "print the job table and exit");
@@ -168,14 +548,25 @@ int main(int argc, char** argv)
     ->type_name("MODE")
     ->check(CLI::IsMember({"Period", "Frequency"}));
   app.add_option("--power-order", power_order, "power-order workbook")->type_name("FILE");
-  app.add_option("--patterns", patterns, "pattern folder (enables the time-set query)")
+  app.add_option("--patterns", patterns,
+                 "pattern folder (enables the time-set query through the pattern\n"
+                 "tool patinfo: the first on PATH, else the one beside olvent)")
     ->type_name("DIR");
-  app.add_option("--context-env", context_env, "context environment")->type_name("TEXT");
-  app.add_flag("--vbt-check", vbt_check, "also run the VBT code check");
-  app.add_flag("-q,--quiet", quiet, "no log lines on standard output");
+  app.add_option("--context-env", context_env,
+                 "context environment, put in front of every AC and DC category\n"
+                 "that begins with \"::\" (CTX makes ::Slow CTX::Slow)")
+    ->type_name("TEXT");
+  app.add_flag("--vbt-check", vbt_check,
+               "also run the VBT code check and write its report beside the\n"
+               "check workbook");
+  app.add_flag("-q,--quiet", quiet,
+               "no log lines and no progress bar: only errors and warnings (on\n"
+               "standard error) and the paths of the files written");
   app.add_flag("--keep-temp", keep_temp,
-               "keep the temporary folder (default: removed at exit)");
+               "keep the temporary folder (default: removed at exit, also on\n"
+               "Ctrl-C, SIGTERM or a closed output pipe)");
   app.set_version_flag("--version", "olvent " TARNWICK_VERSION);
+  app.footer(k_statuses);
 
   try {
     app.parse(argc, argv);
@@ -188,27 +579,44 @@ int main(int argc, char** argv)
     return k_usage;
   }
 
+  // What can be checked is checked before any sheet is read.
   std::error_code ec;
   if (!fs::exists(device, ec))
     return fail(k_not_loaded, "device not found: " + device);
+  if (!list) {
+    if (auto problem = output_folder_problem(output))
+      return fail(k_not_loaded, "output folder " + output + ": " + *problem);
+  }
+  if (!power_order.empty()) {
+    if (auto problem = input_file_problem(power_order))
+      return fail(k_not_loaded, "power-order file " + power_order + ": " + *problem);
+  }
+  if (!patterns.empty()) {
+    if (auto problem = input_folder_problem(patterns))
+      return fail(k_not_loaded, "pattern folder " + patterns + ": " + *problem);
+  }
+  std::optional<std::string> pattern_tool = find_pattern_tool();
+  if (!pattern_tool && !patterns.empty() && !list)
+    std::cerr << "olvent: warning: no pattern tool " << k_pattern_tool
+              << " on PATH nor beside olvent: the time sets, periods and clocks of the"
+                 " patterns stay empty\n";
 
-  ProgressBar bar;
-  bool show_progress = !quiet && isatty(STDERR_FILENO) == 1;
+  Screen screen(quiet, !quiet && isatty(STDERR_FILENO) == 1);
+  LineBuffer printed([&screen](const std::string& line) { screen.printed(line); });
+  LineBuffer errors([&screen](const std::string& line) { screen.error(line); });
+  Redirect printed_redirect(std::cout, printed);
+  Redirect errors_redirect(std::cerr, errors);
+
   // The engine loads an unsupported file as a device without sheets, and says so in this line.
   bool unsupported = false;
   tarnwick::olvent::LogSink log = [&](const std::string& line) {
     if (line == "Error: file extension is not supported.")
       unsupported = true;
-    if (quiet)
-      return;
-    bar.clear_line();
-    std::cout << line << '\n' << std::flush;
-    bar.redraw();
+    screen.log(line);
   };
-  tarnwick::olvent::ProgressSink progress;
-  if (show_progress)
-    progress = [&bar](double value) { bar.draw(value); };
+  tarnwick::olvent::ProgressSink progress = [&screen](double value) { screen.progress(value); };
 
+  catch_ending_signals();
   try {
     TempFolder temp;
     if (keep_temp) {
@@ -221,24 +629,28 @@ int main(int argc, char** argv)
       engine.read_device(device, power_order, patterns, platform, log, cycle_mode, context_env,
                          vbt_check ? 1 : 0, progress);
     } catch (const std::exception& e) {
-      bar.finish();
+      screen.finish();
       return fail(k_not_loaded, e.what());
     }
     if (unsupported)
       return fail(k_not_loaded,
                   "not a device folder, .igxl/.zip archive or .xlsm workbook: " + device);
+    if (engine.job_list_path().empty())
+      return fail(k_not_loaded, job_list_not_found(device, engine, temp.path()));
     const auto& table = engine.get_job_list();
     const tarnwick::habron::JobListDict no_jobs;
     const auto& job_table = table ? *table : no_jobs;
 
     if (list) {
-      list_jobs(job_table);
+      screen.out(job_listing(job_table));
       return k_ok;
     }
 
     if (jobs.empty()) {
       for (const auto& entry : job_table)
         jobs.push_back(entry.first);
+      if (jobs.empty())
+        return fail(k_not_loaded, "the job list " + engine.job_list_path() + " names no job");
     } else {
       for (const auto& job : jobs) {
         if (!job_table.contains(job)) {
@@ -251,19 +663,27 @@ int main(int argc, char** argv)
       }
     }
 
+    screen.set_jobs(jobs.size());
     std::vector<std::string> written;
     try {
       written = engine.run(jobs, output);
     } catch (const std::exception& e) {
-      bar.finish();
+      screen.finish();
       return fail(k_no_workbook, e.what());
     }
-    bar.finish();
+    screen.finish();
+    if (quiet) {
+      for (const auto& path : written)
+        screen.out(path + '\n');
+    }
     if (written.empty())
       return fail(k_no_workbook, "the run ended without a check workbook");
+    if (vbt_check && written.size() < 2)
+      return fail(k_no_vbt_report,
+                  "the VBT check wrote no report; the check workbook is " + written.front());
     return k_ok;
   } catch (const std::exception& e) {
-    bar.finish();
+    screen.finish();
     return fail(k_not_loaded, e.what());
   }
 }

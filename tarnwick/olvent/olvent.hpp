@@ -93,6 +93,10 @@ public:
   // successful load, an empty table when the device has no job-list sheet.
   const std::shared_ptr<habron::JobListDict>& get_job_list() const;
 
+  // The job-list sheet that the last `read_device` read; "" when it found none (no entry of the
+  // device folder matched, or the chosen entry did not exist) or no device was loaded yet.
+  const std::string& job_list_path() const;
+
   // Writes the check workbook for the jobs `job_name_set` (in that order) into `work_dir` and,
   // with the VBT check enabled, the VBT dry-run report beside it. Returns the paths written:
   // the check workbook first. Errors of the check are logged and end the run early with the
@@ -259,6 +263,7 @@ private:
 
   std::string m_temp_directory; // the constructor's temporary folder
   bool m_loaded = false;        // read_device has been called before
+  std::string m_job_list_path;  // the job-list sheet read by the last load, "" for none
   Clock m_clock;
   // Sheets and values the power-pin and pattern columns computed before (made on first use).
   std::shared_ptr<columns::Cache> m_column_cache;

@@ -98,6 +98,7 @@ void Olvent::read_device(const std::string& device_path, const std::string& powe
 {
   bool first_load = !m_loaded;
   m_loaded = true;
+  m_job_list_path.clear();
 
   reset();
   this->text = std::move(text);
@@ -162,6 +163,7 @@ void Olvent::read_device(const std::string& device_path, const std::string& powe
   habron::Habron reader;
   try {
     reader.read_job_list(job_list_path);
+    m_job_list_path = job_list_path;
   } catch (const FileNotFoundError&) {
     // No job-list sheet: the device has no jobs.
   }
@@ -171,6 +173,11 @@ void Olvent::read_device(const std::string& device_path, const std::string& powe
 const std::shared_ptr<habron::JobListDict>& Olvent::get_job_list() const
 {
   return job_list_dict;
+}
+
+const std::string& Olvent::job_list_path() const
+{
+  return m_job_list_path;
 }
 
 void Olvent::put_data_log(const std::string& data_log)

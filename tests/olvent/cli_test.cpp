@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -17,6 +22,30 @@ const std::string k_table =
   "FT_25C\tFlow Table Main\tTest Instances,Test Instances Extra\tAC Specs\tDC Specs\tPattern Sets\n"
   "CP_HOT\tFlow Table CP\tTest Instances\tAC Specs Hot\tDC Specs\tPattern Sets,Pattern Sets Hot\n";
 
+// A bundled end-to-end device.
+fs::path bundled(const std::string& name)
+{
+  return fs::path(TARNWICK_TEST_DATA_DIR) / "olvent" / name;
+}
+
+// The files directly in `folder` as zip entries below `prefix` ("name/").
+std::vector<std::pair<std::string, std::string>> folder_entries(const fs::path& folder,
+                                                                const std::string& prefix)
+{
+  std::vector<std::pair<std::string, std::string>> entries{{prefix, ""}};
+  for (const auto& entry : fs::directory_iterator(folder))
+    if (entry.is_regular_file())
+      entries.emplace_back(prefix + entry.path().filename().string(), read_file(entry.path()));
+  return entries;
+}
+
+// How a run ended: killed by `signal`, or exited with `status`.
+struct Ending
+{
+  int signal = 0;
+  int status = -1;
+};
+
 class OlventCommand : public TempDirTest
 {
 protected:
@@ -26,14 +55,108 @@ protected:
     tmp = make_dir("tmp");
   }
 
-  // Runs olvent with `args` and $TMPDIR at `tmp`.
-  Command run(const std::vector<std::string>& args)
+  // Runs olvent with `args` and $TMPDIR at `tmp`, after the settings `env`.
+  Command run(const std::vector<std::string>& args, const std::string& env = "")
   {
-    return run_olvent(args, dir(), "TMPDIR=" + shell_quote(tmp.string()));
+    return run_olvent(args, dir(), "TMPDIR=" + shell_quote(tmp.string()) + " " + env);
+  }
+
+  // The two-job device zipped as "two.zip" (its top folder "two") and a copy of its patterns.
+  fs::path two_jobs_archive()
+  {
+    patterns = dir() / "Patterns";
+    fs::copy(bundled("e2e_two_jobs") / "Patterns", patterns, fs::copy_options::recursive);
+    fs::path archive = dir() / "two.zip";
+    write_zip(archive, folder_entries(bundled("e2e_two_jobs"), "two/"));
+    return archive;
+  }
+
+  // An executable shell script `name` in the folder `folder` of the test folder.
+  fs::path script(const std::string& folder, const std::string& name, const std::string& body)
+  {
+    fs::path path = make_dir(folder) / name;
+    write_file(path, "#!/bin/sh\n" + body);
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add);
+    return path;
+  }
+
+  // Runs olvent with `args`, $TMPDIR at `tmp` and PATH `path`, SIGINT at its default action,
+  // SIGPIPE ignored when `ignore_sigpipe`, standard output into a pipe nobody reads when
+  // `closed_stdout`, and tells how it ended.
+  Ending run_until_ended(const std::vector<std::string>& args, const std::string& path,
+                         bool closed_stdout = false, bool ignore_sigpipe = false)
+  {
+    std::vector<std::string> texts{OLVENT_EXE};
+    texts.insert(texts.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& text : texts)
+      argv.push_back(text.data());
+    argv.push_back(nullptr);
+    std::string tmpdir = "TMPDIR=" + tmp.string();
+    std::string path_setting = "PATH=" + path;
+    std::vector<char*> envp{tmpdir.data(), path_setting.data(), nullptr};
+    int pipe_ends[2] = {-1, -1};
+    if (closed_stdout) {
+      EXPECT_EQ(pipe(pipe_ends), 0);
+      close(pipe_ends[0]);
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+      signal(SIGINT, SIG_DFL);
+      signal(SIGPIPE, ignore_sigpipe ? SIG_IGN : SIG_DFL);
+      if (closed_stdout)
+        dup2(pipe_ends[1], STDOUT_FILENO);
+      execve(OLVENT_EXE, argv.data(), envp.data());
+      _exit(127);
+    }
+    if (closed_stdout)
+      close(pipe_ends[1]);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    return WIFSIGNALED(raw) ? Ending{WTERMSIG(raw), -1} : Ending{0, WEXITSTATUS(raw)};
   }
 
   fs::path tmp;
+  fs::path patterns;
 };
+
+// The lines a terminal shows after it received `bytes`: "\r" goes back to the start of the
+// line, "\033[K" clears the rest of it.
+std::vector<std::string> screen_lines(const std::string& bytes)
+{
+  std::vector<std::string> lines(1);
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    std::string& line = lines.back();
+    if (bytes[i] == '\r') {
+      column = 0;
+    } else if (bytes[i] == '\n') {
+      lines.emplace_back();
+      column = 0;
+    } else if (bytes.compare(i, 3, "\033[K") == 0) {
+      line.resize(std::min(column, line.size()));
+      i += 2;
+    } else {
+      if (column < line.size())
+        line[column] = bytes[i];
+      else
+        line += bytes[i];
+      ++column;
+    }
+  }
+  if (lines.back().empty())
+    lines.pop_back();
+  return lines;
+}
+
+std::vector<std::string> split_lines(const std::string& text)
+{
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
+}
 
 TEST_F(OlventCommand, ListsTheSameJobsFromAFolderAnArchiveAndAWorkbook)
 {
@@ -109,11 +232,11 @@ TEST_F(OlventCommand, ExitsWithTheStatusOfWhatWentWrong)
   EXPECT_EQ(broken.status, 2);
   EXPECT_EQ(broken.err.rfind("olvent: error: ", 0), 0u) << broken.err;
 
-  // A device without jobs runs into no check workbook.
-  Command no_jobs = run({"-q", "-o", dir().string(), make_dir("empty").string()});
-  EXPECT_EQ(no_jobs.status, 3);
-  // The run's trace of the failure comes first.
-  EXPECT_NE(no_jobs.err.find("\nolvent: error: "), std::string::npos) << no_jobs.err;
+  // A run that fails before its workbook is written: the run's trace of the failure comes
+  // first.
+  Command no_workbook = run({"-q", "-o", dir().string(), device_folder().string()});
+  EXPECT_EQ(no_workbook.status, 3);
+  EXPECT_NE(no_workbook.err.find("\nolvent: error: "), std::string::npos) << no_workbook.err;
 }
 
 TEST_F(OlventCommand, DescribesItsOptions)
@@ -125,7 +248,214 @@ TEST_F(OlventCommand, DescribesItsOptions)
         "--cycle-mode MODE", "--power-order FILE", "--patterns DIR", "--context-env TEXT",
         "--vbt-check", "-q,--quiet", "--keep-temp", "-h,--help", "--version"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  for (const std::string said :
+       {"repeat -j for several jobs", "that begins with \"::\" (CTX makes ::Slow CTX::Slow)",
+        "Exit status:\n  0  ", "\n  1  usage error", "\n  2  nothing was checked",
+        "\n  3  the run ended without a check workbook", "\n  4  the check workbook was written",
+        "Ctrl-C, SIGTERM"})
+    EXPECT_NE(help.out.find(said), std::string::npos) << said;
   EXPECT_EQ(run({"--version"}).out, "olvent " TARNWICK_VERSION "\n");
+}
+
+TEST_F(OlventCommand, ChecksItsInputsBeforeAnySheetIsRead)
+{
+  const std::string device = device_folder().string();
+  fs::path file = dir() / "file.txt";
+  write_file(file, "x");
+  const std::string missing = (dir() / "missing").string();
+  // The engine would log the context first: nothing is loaded.
+  auto refused = [&](const std::vector<std::string>& args, const std::string& line) {
+    std::vector<std::string> all{"--context-env", "CTX", device};
+    all.insert(all.begin(), args.begin(), args.end());
+    Command result = run(all);
+    EXPECT_EQ(result.status, 2) << line;
+    EXPECT_EQ(result.out, "") << line;
+    EXPECT_EQ(result.err, "olvent: error: " + line + "\n");
+  };
+  refused({"-o", missing}, "output folder " + missing + ": No such file or directory");
+  refused({"-o", file.string()}, "output folder " + file.string() + ": Not a directory");
+  refused({"--power-order", missing},
+          "power-order file " + missing + ": No such file or directory");
+  refused({"--power-order", dir().string()},
+          "power-order file " + dir().string() + ": Is a directory");
+  refused({"--patterns", missing}, "pattern folder " + missing + ": No such file or directory");
+  refused({"--patterns", file.string()}, "pattern folder " + file.string() + ": Not a directory");
+  if (geteuid() != 0) {
+    fs::path locked = make_dir("locked");
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+    refused({"-o", locked.string()}, "output folder " + locked.string() + ": Permission denied");
+    fs::permissions(file, fs::perms::none);
+    refused({"--power-order", file.string()},
+            "power-order file " + file.string() + ": Permission denied");
+  }
+  EXPECT_TRUE(fs::is_empty(tmp));
+  // Listing the jobs writes nothing, so it does not need the output folder.
+  EXPECT_EQ(run({"-l", "-o", missing, device}).status, 0);
+}
+
+TEST_F(OlventCommand, SaysWhenNoJobListSheetIsFound)
+{
+  const std::string wanted = "whose name matches \"job.*list\" (any case)";
+  const fs::path empty = make_dir("empty");
+  fs::path other = dir() / "demo.zip";
+  write_zip(other, device_entries("other/"));
+  fs::path inner = dir() / "inner.zip";
+  write_zip(inner, {{"inner/", ""}, {"inner/Flow Table Main.txt", "x"}});
+  // A check workbook given as the device.
+  fs::path out = make_dir("out");
+  Command made = run({"-q", "-o", out.string(), bundled("e2e_power_error").string()});
+  ASSERT_EQ(made.status, 0) << made.err;
+  const std::string workbook = split_lines(made.out).at(0);
+
+  for (const auto& [device, line] : std::vector<std::pair<std::string, std::string>>{
+           {empty.string(), "no file or folder in it " + wanted},
+           {other.string(),
+            "no entry at the top of the archive " + wanted + ", and no folder \"demo\" there"},
+           {inner.string(), "no entry of its folder \"inner\" " + wanted},
+           {workbook, "no sheet " + wanted}}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-l", device}, {"-o", out.string(), device}}) {
+      Command result = run(args);
+      EXPECT_EQ(result.status, 2) << device;
+      EXPECT_EQ(result.out, "") << device;
+      EXPECT_EQ(result.err, "olvent: error: no job-list sheet in " + device + ": " + line + "\n");
+    }
+  }
+  // No workbook was started for them.
+  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
+
+  // A job list without jobs lists none and checks none.
+  fs::path no_jobs = make_dir("no_jobs");
+  std::string header = read_file(device_folder() / "Job List.txt");
+  header.resize(header.find("\tFT_25C"));
+  write_file(no_jobs / "Job List.txt", header);
+  Command listed = run({"-l", no_jobs.string()});
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(listed.out, "Job\tFlow Table\tTest Instances\tAC Spec\tDC Spec\tPattern Sets\n");
+  Command checked = run({"-o", out.string(), no_jobs.string()});
+  EXPECT_EQ(checked.status, 2);
+  EXPECT_EQ(checked.err, "olvent: error: the job list " + (no_jobs / "Job List.txt").string()
+                             + " names no job\n");
+}
+
+TEST_F(OlventCommand, ShowsEachLineOnceAndQuietShowsOnlyThePathsWritten)
+{
+  fs::path out = make_dir("out");
+  // A failed flow row: the engine logs its position and printed form and prints them again.
+  Command loud = run({"-o", out.string(), bundled("e2e_power_error").string()});
+  ASSERT_EQ(loud.status, 0) << loud.err;
+  std::vector<std::string> lines = split_lines(loud.out);
+  ASSERT_EQ(lines.size(), 8u) << loud.out;
+  EXPECT_EQ(lines[2], "Error found in power process:");
+  EXPECT_EQ(lines[4].substr(0, 18), "1 - {'Opcode': 'Te");
+  EXPECT_EQ(lines[5].substr(0, 21), "Output file path is: ");
+
+  // A row naming no test instance: one line from the power step, one from the pattern step.
+  Command twice = run({"-o", out.string(), bundled("e2e_two_jobs").string()});
+  lines = split_lines(twice.out);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                       "Info: cannot found NOT_AN_INSTANCE in Test Instance, please check."),
+            2)
+      << twice.out;
+
+  Command quiet = run({"-q", "-o", out.string(), bundled("e2e_power_error").string()});
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.err, "");
+  ASSERT_EQ(split_lines(quiet.out).size(), 1u) << quiet.out;
+  EXPECT_TRUE(fs::is_regular_file(split_lines(quiet.out)[0]));
+}
+
+TEST_F(OlventCommand, KeepsTheProgressBarOnALineOfItsOwnOnATerminal)
+{
+  if (std::system("script --version > /dev/null 2>&1") != 0)
+    GTEST_SKIP() << "no script command to run olvent on a terminal";
+  fs::path archive = two_jobs_archive();
+  fs::path out = make_dir("out");
+  const std::vector<std::string> args{"-o", out.string(), "--patterns", patterns.string(),
+                                      archive.string()};
+  Command piped = run(args);
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  ASSERT_EQ(piped.err, "");
+
+  std::string command = "TMPDIR=" + shell_quote(tmp.string()) + " " + shell_quote(OLVENT_EXE);
+  for (const auto& arg : args)
+    command += " " + shell_quote(arg);
+  fs::path typescript = dir() / "typescript";
+  std::string on_terminal = "script -qec " + shell_quote(command) + " /dev/null > "
+                            + shell_quote(typescript.string()) + " < /dev/null";
+  ASSERT_EQ(std::system(on_terminal.c_str()), 0);
+  const std::string bytes = read_file(typescript);
+  EXPECT_NE(bytes.find("%  job 1 of 2"), std::string::npos);
+  EXPECT_NE(bytes.find("%  job 2 of 2"), std::string::npos);
+
+  // What stays on the screen: the lines of the piped run, each whole and once, then the bar.
+  std::vector<std::string> shown = screen_lines(bytes);
+  std::vector<std::string> expected = split_lines(piped.out);
+  ASSERT_EQ(shown.size(), expected.size() + 1) << bytes;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    if (expected[i].starts_with("Output file path is: "))
+      EXPECT_EQ(shown[i].substr(0, 21), "Output file path is: ");
+    else
+      EXPECT_EQ(shown[i], expected[i]);
+  }
+  EXPECT_EQ(shown.back(), "[" + std::string(40, '#') + "] 100%  job 2 of 2");
+}
+
+TEST_F(OlventCommand, RemovesItsTemporaryFolderWhenASignalEndsIt)
+{
+  fs::path archive = two_jobs_archive();
+  const std::string path = "/usr/bin:/bin";
+  // The pattern tool asked during the run sends the signal.
+  for (int signal : {SIGINT, SIGTERM}) {
+    fs::path tool = script("signal" + std::to_string(signal), "patinfo",
+                           "kill -s " + std::to_string(signal) + " $PPID\n");
+    Ending ended = run_until_ended({"-q", "-o", dir().string(), "--patterns", patterns.string(),
+                                    archive.string()},
+                                   tool.parent_path().string() + ":" + path);
+    EXPECT_EQ(ended.signal, signal) << ended.status;
+    EXPECT_TRUE(fs::is_empty(tmp)) << signal;
+  }
+  // The job table goes to a pipe whose reader has gone, with SIGPIPE at its default or ignored.
+  for (bool ignored : {false, true}) {
+    Ending ended = run_until_ended({"-l", archive.string()}, path, true, ignored);
+    EXPECT_EQ(ended.signal, SIGPIPE) << ended.status;
+    EXPECT_TRUE(fs::is_empty(tmp)) << ignored;
+  }
+}
+
+TEST_F(OlventCommand, FindsThePatternToolBesideItselfWhenPathHasNone)
+{
+  if (fs::exists("/usr/bin/patinfo") || fs::exists("/bin/patinfo"))
+    GTEST_SKIP() << "a pattern tool is installed on this machine";
+  fs::path archive = two_jobs_archive();
+  fs::path listing = patterns / "pattern_tset.txt";
+  const std::vector<std::string> args{"-q", "-o", dir().string(), "--patterns", patterns.string(),
+                                      archive.string()};
+  // The stand-in beside the program answers: its listing names the pattern's time sets.
+  Command stand_in = run(args, "PATH=/usr/bin:/bin");
+  EXPECT_EQ(stand_in.status, 0);
+  EXPECT_EQ(stand_in.err, "");
+  EXPECT_NE(read_file(listing).find("\ttset_fast"), std::string::npos);
+
+  // A tester's own tool earlier on PATH wins.
+  fs::path own =
+    script("own", "patinfo", "echo asked >> " + shell_quote((dir() / "asked").string()) + "\n");
+  Command tester = run(args, "PATH=" + own.parent_path().string() + ":/usr/bin:/bin");
+  EXPECT_EQ(tester.status, 0);
+  EXPECT_TRUE(fs::exists(dir() / "asked"));
+
+  // A copy of the program with no tool beside it says so once, before the run.
+  fs::path alone = make_dir("alone") / "olvent";
+  fs::copy_file(OLVENT_EXE, alone);
+  std::string command = "PATH=/usr/bin:/bin TMPDIR=" + shell_quote(tmp.string()) + " "
+                        + shell_quote(alone.string());
+  for (const auto& arg : args)
+    command += " " + shell_quote(arg);
+  command += " 2> " + shell_quote((dir() / "err").string()) + " > /dev/null";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(read_file(dir() / "err"),
+            "olvent: warning: no pattern tool patinfo on PATH nor beside olvent: the time sets, "
+            "periods and clocks of the patterns stay empty\n");
 }
 
 } // namespace

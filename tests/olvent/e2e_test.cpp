@@ -267,12 +267,14 @@ TEST_F(EndToEnd, AReportLibraryThatCannotBeOpenedEndsTheVbtStage)
   }
   Command result = olvent({device.string(), "--vbt-check", "-o", out.string()},
                           "LD_LIBRARY_PATH=" + shell_quote(lib.string()));
-  EXPECT_EQ(result.status, 0) << result.err; // the check workbook was written
+  EXPECT_EQ(result.status, 4) << result.err; // the check workbook alone was written
   fs::path check = check_workbook();
   EXPECT_THAT(result.out, HasSubstr("发现 1 个Enum定义\nAn exception occurred!Please check!!!\n"
                                     + (lib / "libtarnwick_parvine.so").string()));
   EXPECT_THAT(result.out, testing::Not(HasSubstr("✓ 检查报告已生成")));
   EXPECT_THAT(result.err, HasSubstr("ReportImportError"));
+  EXPECT_THAT(result.err, testing::EndsWith("\nolvent: error: the VBT check wrote no report; the "
+                                            "check workbook is " + check.string() + "\n"));
   EXPECT_EQ(tarnwick::xlsx::Reader(check).sheet_names().size(), 6u);
 }
 
