@@ -336,8 +336,8 @@ TEST(BrimselEndToEnd, EverySuggestionConfirmedRenamesWholeNamesOnlyAndASecondRun
                            + shell_quoted(report) + " all";
   ASSERT_EQ(std::system(edit.c_str()), 0);
   // The API declaration returning LongPtr is a Variant global, for a person to check.
-  const std::string variant_row =
-      "s:变量 'Declare PtrSafe Function FindWin Lib \"user32\"' 为Variant类型，请确认是否为正确类型";
+  const std::string variant_row = "s:变量 'Declare PtrSafe Function FindWin Lib \"user32\"' "
+                                  "为Variant类型，请确认是否为正确类型";
   bool listed = false;
   const auto dry_run_report = read_with_openpyxl(report);
   for (const auto& [ref, value] : dry_run_report.cells.at("Manual Check Required")) {
