@@ -308,7 +308,9 @@ bool is_identifier(std::string_view name)
 // The old names of `mapping` that the reference pass replaced somewhere, found by comparing
 // each line it changed with the line as parsed. Old and new names are identifiers, so a
 // renamed line has the same word runs at the same places; where a run differs, its old word
-// was renamed, and so was each name of the chain that led on from it to the final word.
+// was renamed, and so was each name of the chain (p1 -> p2 -> p3) that led on from it to the
+// final word. A chain is followed only up to a name already found, so that each name is
+// looked at once however long the chains are.
 std::set<std::string, std::less<>>
 names_replaced(const SourceLines& before, const SourceLines& after, const NameMapping& mapping)
 {
@@ -321,12 +323,11 @@ names_replaced(const SourceLines& before, const SourceLines& after, const NameMa
     const std::vector<std::string_view> new_words = word_runs(after[i]);
     for (std::size_t k = 0; k < old_words.size() && k < new_words.size(); ++k) {
       std::string_view word = old_words[k];
-      for (std::size_t step = 0; step <= mapping.size() && word != new_words[k]; ++step) {
+      while (word != new_words[k]) {
         const auto found = mapping.find(std::string(word));
-        if (found == mapping.end()) {
+        if (found == mapping.end() || !replaced.insert(found->first).second) {
           break;
         }
-        replaced.insert(found->first);
         word = found->second;
       }
     }

@@ -163,8 +163,10 @@ TEST_F(RefactorerTest, FileNoRenameChangesIsLeftAloneAndOnlyRenamesThatChangedAr
     out = captured([&] {
       refactorer.add_change("module_variable", change(b, 1, "gone", "m_Gone"));
       refactorer.add_change("module_variable", change(a, 1, "cnt", "m_Cnt"));
-      // Only referenced, on a line that is no record's own.
+      // Only referenced, on a line that is no record's own; the second rename changes the
+      // first one's result.
       refactorer.add_change("module_variable", change(a, 99, "tot", "m_Tot"));
+      refactorer.add_change("module_variable", change(a, 99, "m_Tot", "m_TotLng"));
       // A procedure name of the file is renamed on its record's line only; here none.
       refactorer.add_change("local_variable", change(a, 1, "Go", "GoOn"));
       rewritten = refactorer.apply_all_changes();
@@ -181,14 +183,15 @@ TEST_F(RefactorerTest, FileNoRenameChangesIsLeftAloneAndOnlyRenamesThatChangedAr
   std::string out;
   auto [rewritten, applied] = run(out);
   EXPECT_TRUE(rewritten);
-  EXPECT_EQ(applied, (std::vector<std::string>{"module_variable:cnt", "module_variable:tot"}));
-  EXPECT_EQ(read(a), "Dim m_Cnt As Long\nSub Go()\n  m_Cnt = m_Tot + 1\nEnd Sub\n");
+  EXPECT_EQ(applied, (std::vector<std::string>{"module_variable:cnt", "module_variable:tot",
+                                               "module_variable:m_Tot"}));
+  EXPECT_EQ(read(a), "Dim m_Cnt As Long\nSub Go()\n  m_Cnt = m_TotLng + 1\nEnd Sub\n");
   EXPECT_EQ(read(b), b_text);
   const std::vector<std::string> names = entries(m_dir);
   ASSERT_EQ(names.size(), 3U) << "one backup, of a.bas only";
   EXPECT_TRUE(names[1].starts_with("a.bas.backup_")) << names[1];
   EXPECT_EQ(out, "未修改文件（没有名称需要重命名）: " + b + "\n已备份文件: " + path(names[1])
-                     + "\n已修改文件: " + a + "\n  - 更新了 3 个变量名的所有引用\n");
+                     + "\n已修改文件: " + a + "\n  - 更新了 4 个变量名的所有引用\n");
 
   // The same renames again over the renamed sources: nothing changes, and the run says so.
   std::tie(rewritten, applied) = run(out);
