@@ -261,6 +261,24 @@ std::vector<std::string> split_outside_parentheses(std::string_view text, bool d
   return parts;
 }
 
+// `text` with every byte inside brackets turned into "#", so that a search of it finds only
+// what stands outside them, at the same offsets.
+std::string outside_brackets(std::string_view text)
+{
+  std::string masked(text);
+  int depth = 0;
+  for (char& c : masked) {
+    if (c == '(') {
+      ++depth;
+    } else if (c == ')') {
+      --depth;
+    } else if (depth != 0) {
+      c = '#';
+    }
+  }
+  return masked;
+}
+
 FunctionType function_type_of(std::string_view name)
 {
   if (name.ends_with("_VBT")) {
@@ -458,10 +476,11 @@ void VBAParser::parse_variable_declaration(std::string_view line, const std::str
     const bool is_const = match->matched(2) || keyword == "const";
 
     for (const std::string& part : split_outside_parentheses(*match->group("names"), false)) {
-      // A name may carry its own "As <type>"; the bounds after a name only mark an array.
+      // A name may carry its own "As <type>"; the bounds after a name only mark an array. An
+      // "As" inside brackets types a parameter (a Property or Declare line), not the name.
       std::string_view head = part;
       VariableType var_type = line_type;
-      if (const auto own = patterns().own_type.search(part)) {
+      if (const auto own = patterns().own_type.search(outside_brackets(part))) {
         head = std::string_view(part).substr(0, own->start());
         var_type = parse_variable_type(own->str(1));
       }

@@ -268,6 +268,73 @@ bool is_boundary(std::string_view text, std::size_t pos)
   return word_before(text, pos) != word_after(text, pos);
 }
 
+// The maximal runs of word characters of `text`, left to right.
+std::vector<std::string_view> word_runs(std::string_view text)
+{
+  std::vector<std::string_view> runs;
+  std::size_t start = std::string_view::npos;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    const bool word = text::is_word(code_point_at(text, pos));
+    if (word && start == std::string_view::npos) {
+      start = pos;
+    } else if (!word && start != std::string_view::npos) {
+      runs.push_back(text.substr(start, pos - start));
+      start = std::string_view::npos;
+    }
+    pos += length;
+  }
+  if (start != std::string_view::npos) {
+    runs.push_back(text.substr(start));
+  }
+  return runs;
+}
+
+bool is_identifier(std::string_view name)
+{
+  const auto ascii_letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  if (name.empty() || !ascii_letter(name.front())) {
+    return false;
+  }
+  for (const char c : name) {
+    if (!ascii_letter(c) && !(c >= '0' && c <= '9') && c != '_') {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The old names of `mapping` that the reference pass replaced somewhere, found by comparing
+// each line it changed with the line as parsed. Old and new names are identifiers, so a
+// renamed line has the same word runs at the same places; where a run differs, its old word
+// was renamed, and so was each name of the chain (p1 -> p2 -> p3) that led on from it to the
+// final word. A chain is followed only up to a name already found, so that each name is
+// looked at once however long the chains are.
+std::set<std::string, std::less<>>
+names_replaced(const SourceLines& before, const SourceLines& after, const NameMapping& mapping)
+{
+  std::set<std::string, std::less<>> replaced;
+  for (std::size_t i = 0; i < before.size() && i < after.size(); ++i) {
+    if (before[i] == after[i]) {
+      continue;
+    }
+    const std::vector<std::string_view> old_words = word_runs(before[i]);
+    const std::vector<std::string_view> new_words = word_runs(after[i]);
+    for (std::size_t k = 0; k < old_words.size() && k < new_words.size(); ++k) {
+      std::string_view word = old_words[k];
+      while (word != new_words[k]) {
+        const auto found = mapping.find(std::string(word));
+        if (found == mapping.end() || !replaced.insert(found->first).second) {
+          break;
+        }
+        word = found->second;
+      }
+    }
+  }
+  return replaced;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Records
 
@@ -421,20 +488,7 @@ std::string replace_whole_word(std::string_view text, std::string_view old_name,
 
 bool is_valid_rename(std::string_view old_name, std::string_view new_name)
 {
-  if (old_name.empty() || old_name.find_first_of("\r\n") != std::string_view::npos
-      || !text::is_valid_utf8(old_name)) {
-    return false;
-  }
-  const auto ascii_letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-  if (new_name.empty() || !ascii_letter(new_name.front())) {
-    return false;
-  }
-  for (const char c : new_name) {
-    if (!ascii_letter(c) && !(c >= '0' && c <= '9') && c != '_') {
-      return false;
-    }
-  }
-  return true;
+  return is_identifier(old_name) && is_identifier(new_name);
 }
 
 struct VBTRefactorer::FileGroup
@@ -528,9 +582,36 @@ void VBTRefactorer::apply_variable_references_to_file(SourceLines& lines,
 }
 
 bool VBTRefactorer::apply_changes_to_file(const std::string& file_path,
-                                          const std::vector<RenameChange>& changes)
+                                          const std::vector<RenameChange>& changes,
+                                          std::vector<bool>& changed)
 {
   const SourceLines& parsed = m_parser.files.at(file_path);
+
+  // The renamed text first: a file that no rename changes is neither backed up nor written.
+  SourceLines lines = parsed;
+  NameMapping var_name_mapping;
+  for (const RenameChange& change : changes) {
+    var_name_mapping.insert_or_assign(change.original_name, change.new_name);
+  }
+  apply_variable_references_to_file(lines, var_name_mapping, file_path);
+  const auto referenced = names_replaced(parsed, lines, var_name_mapping);
+  changed.assign(changes.size(), false);
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    const RenameChange& change = changes[i];
+    changed[i] = referenced.contains(change.original_name);
+    if (change.line_number >= 1 && static_cast<std::uint64_t>(change.line_number) <= lines.size()) {
+      std::string& line = lines[static_cast<std::size_t>(change.line_number - 1)];
+      std::string renamed = replace_whole_word(line, change.original_name, change.new_name);
+      if (renamed != line) {
+        line = std::move(renamed);
+        changed[i] = true;
+      }
+    }
+  }
+  if (lines == parsed) {
+    std::cout << "未修改文件（没有名称需要重命名）: " << file_path << '\n';
+    return false;
+  }
 
   // The file as it is now: valid UTF-8 and still what the parse read, or it is left alone.
   SourceFile current;
@@ -557,19 +638,6 @@ bool VBTRefactorer::apply_changes_to_file(const std::string& file_path,
   } catch (const std::exception& error) {
     std::cout << "备份文件失败 " << file_path << ": " << error.what() << '\n';
     return false;
-  }
-
-  SourceLines lines = parsed;
-  NameMapping var_name_mapping;
-  for (const RenameChange& change : changes) {
-    var_name_mapping.insert_or_assign(change.original_name, change.new_name);
-  }
-  apply_variable_references_to_file(lines, var_name_mapping, file_path);
-  for (const RenameChange& change : changes) {
-    if (change.line_number >= 1 && static_cast<std::uint64_t>(change.line_number) <= lines.size()) {
-      std::string& line = lines[static_cast<std::size_t>(change.line_number - 1)];
-      line = replace_whole_word(line, change.original_name, change.new_name);
-    }
   }
 
   try {
@@ -630,24 +698,32 @@ bool VBTRefactorer::apply_all_changes()
 {
   m_applied_changes.clear();
   const Grouping grouping = group_by_file();
-  std::vector<bool> rewritten(grouping.groups.size(), false);
+  // Per group, per record of the group: whether it changed the rewritten file (empty when the
+  // file was not rewritten).
+  std::vector<std::vector<bool>> changed(grouping.groups.size());
+  bool any_rewritten = false;
   for (std::size_t i = 0; i < grouping.groups.size(); ++i) {
     const FileGroup& group = grouping.groups[i];
     if (!group.parsed) {
       std::cout << "跳过未解析的文件: " << group.path << '\n';
+    } else if (apply_changes_to_file(group.path, group.changes, changed[i])) {
+      any_rewritten = true;
     } else {
-      rewritten[i] = apply_changes_to_file(group.path, group.changes);
+      changed[i].clear();
     }
   }
+  std::vector<std::size_t> seen(grouping.groups.size(), 0);
   std::size_t record = 0;
   for (const auto& [type, changes] : m_changes_made) {
     for (const RenameChange& change : changes) {
-      if (rewritten[grouping.group_of_record[record++]]) {
+      const std::size_t group = grouping.group_of_record[record++];
+      const std::size_t index = seen[group]++;
+      if (index < changed[group].size() && changed[group][index]) {
         m_applied_changes[type].push_back(change);
       }
     }
   }
-  return !m_applied_changes.empty();
+  return any_rewritten;
 }
 
 void VBTRefactorer::refactor_all_issues()
@@ -747,8 +823,15 @@ bool VBTRefactorer::apply_changes_from_excel(const std::string& excel_path)
           if (old_name.empty() || new_name.empty()) {
             continue;
           }
+          const std::string& file_path = text_in(sheet, row, path_column);
+          if (!is_valid_rename(old_name, new_name)) {
+            std::cout << "跳过无效的重命名: " << text::quoted(old_name) << " -> "
+                      << text::quoted(new_name) << " (" << spec.name << " 第 " << row + 1 << " 行, "
+                      << file_path << ")\n";
+            continue;
+          }
           RenameChange change;
-          change.file_path = text_in(sheet, row, path_column);
+          change.file_path = file_path;
           change.line_number =
               line_column ? line_number_of(sheet.cell(row, *line_column), row + 1) : 0;
           change.original_name = old_name;

@@ -28,8 +28,9 @@ using NameMapping = text::OrderedMap<std::string, std::string>;
 TARNWICK_BRIMSEL_EXPORT std::string
 replace_whole_word(std::string_view text, std::string_view old_name, std::string_view new_name);
 
-// Whether a rename can be applied: `old_name` is non-empty UTF-8 without a line break and
-// `new_name` is an identifier ([A-Za-z][A-Za-z0-9_]*).
+// Whether a rename can be applied: both names are identifiers ([A-Za-z][A-Za-z0-9_]*). A
+// header that the declaration rules list as a variable ("Property Get Value"), blanks or a
+// name with its bounds would otherwise rewrite whatever text it matches.
 TARNWICK_BRIMSEL_EXPORT bool is_valid_rename(std::string_view old_name, std::string_view new_name);
 
 // Renames variables, Types and Enums in the sources a VBAParser has read. Renames are recorded
@@ -52,9 +53,9 @@ public:
   // The records of `change_type`; an empty list when there are none (nothing is created).
   const std::vector<RenameChange>& changes_of(std::string_view change_type) const;
 
-  // The records of the last apply step whose files were rewritten, types in the order of
-  // `changes_made`; a type none of whose files was rewritten is left out. This is what the
-  // refactor report lists.
+  // The records of the last apply step that changed a file that was rewritten, types in the
+  // order of `changes_made`; a type none of whose records changed a file is left out. This is
+  // what the refactor report lists.
   const ChangesMade& applied_changes() const { return m_applied_changes; }
 
   // Records every variable, Type and Enum whose suggested name differs from its name, then
@@ -63,7 +64,7 @@ public:
 
   // Reads the rows confirmed in the edited dry-run report at `excel_path` (sheets "Global
   // Variables", "Module Variables", "Local Variables"), records and lists them, and applies all
-  // records. Returns true when at least one source file was rewritten; every failure is
+  // records. A confirmed row whose names is_valid_rename refuses is named in a line and left out. Returns true when at least one source file was rewritten; every failure is
   // reported as a console line and gives false.
   bool apply_changes_from_excel(const std::string& excel_path);
 
@@ -72,7 +73,8 @@ public:
   bool add_change(const std::string& change_type, RenameChange change_info);
 
   // Applies every record, grouped by file in order of first appearance. A record path that is
-  // not a file of the parse (nor the same file under another name) is skipped with a line.
+  // not a file of the parse (nor the same file under another name) is skipped with a line; a
+  // file whose text no record changes is named in a line and neither backed up nor written.
   // Fills applied_changes(); returns true when at least one file was rewritten.
   bool apply_all_changes();
 
@@ -92,8 +94,10 @@ private:
   struct FileGroup;
   struct Grouping;
 
-  bool apply_changes_to_file(const std::string& file_path,
-                             const std::vector<RenameChange>& changes);
+  // Rewrites one file; `changed` gets, per record of `changes`, whether it changed the text.
+  // Returns whether the file was rewritten.
+  bool apply_changes_to_file(const std::string& file_path, const std::vector<RenameChange>& changes,
+                             std::vector<bool>& changed);
   Grouping group_by_file() const;
   std::string local_time(const char* format) const;
   // Stamps `change`, when there is one, and records it under `change_type`.

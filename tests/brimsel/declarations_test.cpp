@@ -79,6 +79,18 @@ TEST(VBAParserDeclarations, NamesSplitOutsideBracketsWithTheirOwnTypesAndBounds)
             "Property Get Count:Long:global:array@g");
   EXPECT_EQ(declare(R"(Private Declare Function F Lib "k32" () As Long)"),
             R"(Declare Function F Lib "k32":Long:module_private:array@m)");
+  // An "As" inside the brackets types a parameter, not the declared name.
+  EXPECT_EQ(declare("Public Property Get Count(ByVal i As Integer) As Long"),
+            "Property Get Count:Long:global:array@g");
+  EXPECT_EQ(declare(R"(Private Declare Function GetTick Lib "k32" (ByVal s As String) As Long)"),
+            R"(Declare Function GetTick Lib "k32":Long:module_private:array@m)");
+  // A global typed Variant: the manual-check sheet lists it.
+  EXPECT_EQ(
+      declare(
+          R"(Public Declare PtrSafe Function H Lib "u" (ByVal s As String, n As Long) As LongPtr)"),
+      R"(Declare PtrSafe Function H Lib "u":Variant:global:array@g)");
+  EXPECT_EQ(declare("Dim q(1 To 2) As Integer, r As Long"),
+            "q:Integer:module_private:array@m; r:Long:module_private@m");
 }
 
 TEST(VBAParserDeclarations, TrailingCommentIsNotPartOfTheDeclaration)

@@ -2,14 +2,19 @@
 // edit it in a spreadsheet program, then refactor mode applying what was confirmed.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tarnwick/brimsel/parser.hpp"
+#include "tarnwick/brimsel/refactorer.hpp"
 
 #include "../parvine/support.hpp"
 
@@ -17,12 +22,14 @@ namespace tarnwick::brimsel {
 namespace {
 
 namespace fs = std::filesystem;
+using parvine::test::captured;
 using parvine::test::Outcome;
 using parvine::test::read_file;
 using parvine::test::read_with_openpyxl;
 using parvine::test::run_brimsel;
 using parvine::test::shell_quoted;
 using parvine::test::TempDir;
+using parvine::test::write_file;
 
 const fs::path k_data = fs::path(TARNWICK_TEST_DATA_DIR) / "refactor" / "e2e";
 
@@ -225,6 +232,181 @@ TEST(BrimselEndToEnd, ReportOfTheDotSlashFolderAppliesToThePlainFolder)
   EXPECT_EQ(cells["Refactor Changes"]["B2"], "s:./vbt/Globals.bas");
   EXPECT_EQ(cells["Refactor Changes"]["B4"], "s:./vbt/模块/Flow.bas");
   EXPECT_EQ(cells["Refactor Summary"]["B5"], "n:3");
+}
+
+// Property procedures and API declarations, as real modules have them: the declaration rules
+// list each header as a variable named by its text, with a suggestion that is no rename.
+const std::string k_property_module =
+    "Attribute VB_Name = \"Counter\"\n"
+    "Private Declare Function GetTick Lib \"kernel32\" (ByVal s As String) As Long\n"
+    "Public Declare PtrSafe Function FindWin Lib \"user32\" (ByVal s As String, ByVal t As String) "
+    "As LongPtr\n"
+    "Private count As Long\n"
+    "Public Property Get Value() As Long\n"
+    "    Value = count\n"
+    "End Property\n"
+    "Public Property Get Item(ByVal i As Integer) As Long\n"
+    "    Item = count + i\n"
+    "End Property\n";
+
+// The words of `text` (runs of ASCII letters, digits, "_" and non-ASCII bytes) and the text
+// with each word made "w".
+std::pair<std::vector<std::string>, std::string> words_and_gaps(const std::string& text)
+{
+  std::pair<std::vector<std::string>, std::string> split;
+  bool in_word = false;
+  for (const char c : text) {
+    const bool word = std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'
+                      || static_cast<unsigned char>(c) >= 0x80;
+    if (word && !in_word) {
+      split.first.emplace_back();
+      split.second += 'w';
+    }
+    if (word) {
+      split.first.back() += c;
+    } else {
+      split.second += c;
+    }
+    in_word = word;
+  }
+  return split;
+}
+
+// Each declaration line's variable names, by file and line, in table order.
+std::map<std::pair<std::string, std::int64_t>, std::vector<std::string>>
+declared_names(const VBAParser& parser)
+{
+  std::map<std::pair<std::string, std::int64_t>, std::vector<std::string>> names;
+  const auto add = [&](const VariableList& list) {
+    for (const VariableInfo& v : list) {
+      names[{v.file_path, v.line_number}].push_back(v.name);
+    }
+  };
+  add(parser.global_variables);
+  for (const auto& [file, list] : parser.module_variables) {
+    add(list);
+  }
+  for (const auto& [key, list] : parser.local_variables) {
+    add(list);
+  }
+  return names;
+}
+
+// The names of a file's declaration lines once every suggestion is applied: a name with a
+// suggestion that is a valid rename takes it, any other keeps its own.
+std::map<std::pair<std::string, std::int64_t>, std::vector<std::string>>
+renamed_names(const VBAParser& parser)
+{
+  std::map<std::pair<std::string, std::int64_t>, std::vector<std::string>> names;
+  const auto add = [&](const VariableList& list) {
+    for (const VariableInfo& v : list) {
+      const bool renamed = v.correct_name && is_valid_rename(v.name, *v.correct_name);
+      names[{v.file_path, v.line_number}].push_back(renamed ? *v.correct_name : v.name);
+    }
+  };
+  add(parser.global_variables);
+  for (const auto& [file, list] : parser.module_variables) {
+    add(list);
+  }
+  for (const auto& [key, list] : parser.local_variables) {
+    add(list);
+  }
+  return names;
+}
+
+TEST(BrimselEndToEnd, EverySuggestionConfirmedRenamesWholeNamesOnlyAndASecondRunChangesNothing)
+{
+  TempDir dir;
+  const fs::path root = dir.path() / "all";
+  const auto recursive = fs::copy_options::recursive;
+  fs::create_directories(root);
+  fs::copy(fs::path(TARNWICK_SOURCE_DIR) / "examples" / "demo-device" / "VBT", root / "demo",
+           recursive);
+  fs::copy(fs::path(TARNWICK_TEST_DATA_DIR) / "brimsel" / "vbt_project", root / "project",
+           recursive);
+  fs::copy(k_data / "vbt", root / "e2e", recursive);
+  write_file(root / "Counter.bas", k_property_module);
+  const std::string folder = root.string();
+
+  VBAParser parsed;
+  captured([&] { parsed.parse_files(folder); });
+  ASSERT_EQ(run_brimsel({folder}).status, 0);
+  const std::string report = folder + "/" + only_file(root, "Brimsel_Report_");
+  const std::string edit = "/usr/bin/python3 " + shell_quoted(k_data / "confirm_rows.py") + " "
+                           + shell_quoted(report) + " all";
+  ASSERT_EQ(std::system(edit.c_str()), 0);
+  // The API declaration returning LongPtr is a Variant global, for a person to check.
+  const std::string variant_row = "s:变量 'Declare PtrSafe Function FindWin Lib \"user32\"' "
+                                  "为Variant类型，请确认是否为正确类型";
+  bool listed = false;
+  const auto dry_run_report = read_with_openpyxl(report);
+  for (const auto& [ref, value] : dry_run_report.cells.at("Manual Check Required")) {
+    listed = listed || value == variant_row;
+  }
+  EXPECT_TRUE(listed);
+  const auto before = snapshot(root);
+
+  const Outcome run = run_brimsel({folder, "refactor", report}, "y\n");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\n重构应用成功！\n"), std::string::npos) << run.out;
+  // The four headers are refused, each in a line; every other suggestion is applied.
+  for (const char* header : {"Declare Function GetTick Lib \"kernel32\"",
+                             "Declare PtrSafe Function FindWin Lib \"user32\"",
+                             "Property Get Value", "Property Get Item"}) {
+    EXPECT_NE(run.out.find(std::string("\n跳过无效的重命名: '") + header + "' -> "),
+              std::string::npos)
+        << header;
+  }
+  EXPECT_EQ(read_file(root / "Counter.bas"),
+            std::regex_replace(k_property_module, std::regex(R"(\bcount\b)"), "m_Count_lng"));
+
+  // Only whole words changed, each from an old name to its suggestion: no header, blank or
+  // other text was rewritten.
+  auto expected = renamed_names(parsed);
+  const auto unchanged = declared_names(parsed);
+  std::set<std::pair<std::string, std::string>> renames;
+  for (const auto& [place, names] : unchanged) {
+    const auto& new_names = expected.at(place);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      renames.insert({names[i], new_names[i]});
+    }
+  }
+  const auto after = snapshot(root);
+  for (const auto& [file, lines] : parsed.files) {
+    const std::string relative = fs::relative(file, root).string();
+    const auto [old_words, old_gaps] = words_and_gaps(before.at(relative));
+    const auto [new_words, new_gaps] = words_and_gaps(after.at(relative));
+    ASSERT_EQ(new_gaps, old_gaps) << file;
+    for (std::size_t i = 0; i < old_words.size(); ++i) {
+      if (new_words[i] != old_words[i]) {
+        EXPECT_TRUE(renames.contains({old_words[i], new_words[i]}))
+            << file << ": " << old_words[i] << " -> " << new_words[i];
+      }
+    }
+  }
+
+  // A second parse finds every declared name under its new name, where its file was rewritten,
+  // and every procedure as before.
+  VBAParser reparsed;
+  captured([&] { reparsed.parse_files(folder); });
+  for (auto& [place, names] : expected) {
+    const std::string relative = fs::relative(place.first, root).string();
+    if (after.at(relative) == before.at(relative)) {
+      names = unchanged.at(place);
+    }
+  }
+  EXPECT_EQ(declared_names(reparsed), expected);
+  EXPECT_EQ(reparsed.functions.size(), parsed.functions.size());
+  for (const auto& [key, function] : parsed.functions) {
+    EXPECT_TRUE(reparsed.functions.contains(key)) << key;
+  }
+
+  // The same report again: nothing left to change, no backup, no refactor report.
+  const Outcome again = run_brimsel({folder, "refactor", report}, "y\n");
+  EXPECT_EQ(again.status, 0);
+  EXPECT_TRUE(again.out.ends_with("重构应用失败\n")) << again.out;
+  EXPECT_EQ(again.out.find("已备份文件"), std::string::npos) << again.out;
+  EXPECT_EQ(snapshot(root), after);
 }
 
 } // namespace

@@ -79,12 +79,23 @@ TEST_F(RefactorerTest, RefusesRenamesThatCannotBeAppliedSafely)
     EXPECT_FALSE(refactorer.add_change("global_variable", change("a.bas", 1, "x", "1x")));
     EXPECT_FALSE(refactorer.add_change("global_variable", change("a.bas", 1, "x", "a\nb")));
     EXPECT_FALSE(refactorer.add_change("global_variable", change("a.bas", 1, "x", "")));
+    // The old name too must be one identifier: a header the declaration rules list as a
+    // variable, blanks, a name with its bounds.
+    EXPECT_FALSE(refactorer.add_change("global_variable",
+                                       change("a.bas", 1, "Property Get Value", "g_Value")));
+    EXPECT_FALSE(refactorer.add_change("global_variable", change("a.bas", 1, " ", "x")));
+    EXPECT_FALSE(refactorer.add_change("global_variable", change("a.bas", 1, "arr(10)", "x")));
+    EXPECT_FALSE(refactorer.add_change("global_variable", change("a.bas", 1, "_x", "x")));
     EXPECT_TRUE(refactorer.add_change("local_variable", change("a.bas", 1, "x", "i_X")));
   });
   EXPECT_EQ(out, "跳过无效的重命名: '' -> 'x' (a.bas)\n"
                  "跳过无效的重命名: 'x' -> '1x' (a.bas)\n"
                  "跳过无效的重命名: 'x' -> 'a\\nb' (a.bas)\n"
-                 "跳过无效的重命名: 'x' -> '' (a.bas)\n");
+                 "跳过无效的重命名: 'x' -> '' (a.bas)\n"
+                 "跳过无效的重命名: 'Property Get Value' -> 'g_Value' (a.bas)\n"
+                 "跳过无效的重命名: ' ' -> 'x' (a.bas)\n"
+                 "跳过无效的重命名: 'arr(10)' -> 'x' (a.bas)\n"
+                 "跳过无效的重命名: '_x' -> 'x' (a.bas)\n");
   EXPECT_TRUE(refactorer.changes_of("global_variable").empty());
   EXPECT_EQ(refactorer.changes_made().size(), 1U);
   EXPECT_EQ(refactorer.changes_of("local_variable").size(), 1U);
@@ -132,7 +143,63 @@ TEST_F(RefactorerTest, RewritesKeepingLineEndsAndBackupIsByteExact)
   EXPECT_EQ(read(backup), original);
   EXPECT_EQ(out, "已备份文件: " + backup + "\n已修改文件: " + file
                      + "\n  - 更新了 4 个变量名的所有引用\n");
-  EXPECT_EQ(refactorer.applied_changes(), refactorer.changes_made());
+  // The keyword's rename changed nothing and is not listed as applied.
+  const std::vector<RenameChange>& made = refactorer.changes_of("global_variable");
+  EXPECT_EQ(refactorer.applied_changes().at("global_variable"),
+            std::vector<RenameChange>(made.begin(), made.begin() + 3));
+}
+
+TEST_F(RefactorerTest, FileNoRenameChangesIsLeftAloneAndOnlyRenamesThatChangedAreApplied)
+{
+  const std::string a_text = "Dim cnt As Long\nSub Go()\n  cnt = tot + 1\nEnd Sub\n";
+  const std::string b_text = "Dim other As Long\n";
+  const std::string a = write("a.bas", a_text);
+  const std::string b = write("b.bas", b_text);
+  const auto run = [&](std::string& out) {
+    VBAParser parser;
+    parse(parser, m_dir);
+    VBTRefactorer refactorer(parser, fixed_clock());
+    bool rewritten = false;
+    out = captured([&] {
+      refactorer.add_change("module_variable", change(b, 1, "gone", "m_Gone"));
+      refactorer.add_change("module_variable", change(a, 1, "cnt", "m_Cnt"));
+      // Only referenced, on a line that is no record's own; the second rename changes the
+      // first one's result.
+      refactorer.add_change("module_variable", change(a, 99, "tot", "m_Tot"));
+      refactorer.add_change("module_variable", change(a, 99, "m_Tot", "m_TotLng"));
+      // A procedure name of the file is renamed on its record's line only; here none.
+      refactorer.add_change("local_variable", change(a, 1, "Go", "GoOn"));
+      rewritten = refactorer.apply_all_changes();
+    });
+    std::vector<std::string> applied;
+    for (const auto& [type, changes] : refactorer.applied_changes()) {
+      for (const RenameChange& applied_change : changes) {
+        applied.push_back(type + ":" + applied_change.original_name);
+      }
+    }
+    return std::pair(rewritten, applied);
+  };
+
+  std::string out;
+  auto [rewritten, applied] = run(out);
+  EXPECT_TRUE(rewritten);
+  EXPECT_EQ(applied, (std::vector<std::string>{"module_variable:cnt", "module_variable:tot",
+                                               "module_variable:m_Tot"}));
+  EXPECT_EQ(read(a), "Dim m_Cnt As Long\nSub Go()\n  m_Cnt = m_TotLng + 1\nEnd Sub\n");
+  EXPECT_EQ(read(b), b_text);
+  const std::vector<std::string> names = entries(m_dir);
+  ASSERT_EQ(names.size(), 3U) << "one backup, of a.bas only";
+  EXPECT_TRUE(names[1].starts_with("a.bas.backup_")) << names[1];
+  EXPECT_EQ(out, "未修改文件（没有名称需要重命名）: " + b + "\n已备份文件: " + path(names[1])
+                     + "\n已修改文件: " + a + "\n  - 更新了 4 个变量名的所有引用\n");
+
+  // The same renames again over the renamed sources: nothing changes, and the run says so.
+  std::tie(rewritten, applied) = run(out);
+  EXPECT_FALSE(rewritten);
+  EXPECT_TRUE(applied.empty());
+  EXPECT_EQ(out, "未修改文件（没有名称需要重命名）: " + b
+                     + "\n未修改文件（没有名称需要重命名）: " + a + "\n");
+  EXPECT_EQ(entries(m_dir), names);
 }
 
 TEST_F(RefactorerTest, NeverOverwritesBackupsNorFilesChangedAfterTheParse)

@@ -66,6 +66,8 @@ g.append(["foo", "g_Foo", "TRUE", P, 3, True])
 g.append(["foo", "g_Foo", False, P, 3, True])
 g.append(["foo", None, True, P, 3])
 g.append(["foo", "1foo", True, P, 3])
+g.append(["Property Get Value", "g_PropertyGetValue_alng", True, P, 3])
+g.append([" ", "g_X", True, P, 3])
 g.append(["foo", "g_Foo", True, P, 4242.5])
 PATCH.append((b"<v>4242.5</v>", b"<v>inf</v>"))
 g.append(["foo", "g_Foo", True, P, 3])
@@ -83,18 +85,23 @@ l.append([True, "loc", "i_Loc", P, 5, "Work"])
       lines_of(captured([&] { applied = refactorer.apply_changes_from_excel(report); }));
 
   ASSERT_TRUE(applied);
-  ASSERT_EQ(out.size(), 12U);
+  ASSERT_EQ(out.size(), 14U);
   EXPECT_EQ(out[0], "正在读取Excel报告: " + report);
-  EXPECT_EQ(out[1], "跳过无效的重命名: 'foo' -> '1foo' (" + source + ")");
-  EXPECT_EQ(out[2], "读取全局变量工作表失败: 第 8 行的行号不是有限的数: inf");
-  EXPECT_TRUE(out[3].starts_with("读取模块变量工作表失败: ")) << out[3];
-  EXPECT_TRUE(out[4].starts_with("读取局部变量工作表失败: 第 3 行的行号超出范围: ")) << out[4];
-  EXPECT_EQ(out[5], "从Excel中读取到 3 个确认的修改:");
-  EXPECT_EQ(out[6], "  - 全局变量: cnt -> g_Cnt");
-  EXPECT_EQ(out[7], "  - 全局变量: tot -> g_Tot");
-  EXPECT_EQ(out[8], "  - 局部变量: loc -> i_Loc");
-  EXPECT_EQ(out[10], "已修改文件: " + source);
-  EXPECT_EQ(out[11], "  - 更新了 3 个变量名的所有引用");
+  // Each refused row is named by its sheet and row; the rows after it are read.
+  EXPECT_EQ(out[1], "跳过无效的重命名: 'foo' -> '1foo' (Global Variables 第 7 行, " + source + ")");
+  EXPECT_EQ(out[2], "跳过无效的重命名: 'Property Get Value' -> 'g_PropertyGetValue_alng' "
+                    "(Global Variables 第 8 行, "
+                        + source + ")");
+  EXPECT_EQ(out[3], "跳过无效的重命名: ' ' -> 'g_X' (Global Variables 第 9 行, " + source + ")");
+  EXPECT_EQ(out[4], "读取全局变量工作表失败: 第 10 行的行号不是有限的数: inf");
+  EXPECT_TRUE(out[5].starts_with("读取模块变量工作表失败: ")) << out[5];
+  EXPECT_TRUE(out[6].starts_with("读取局部变量工作表失败: 第 3 行的行号超出范围: ")) << out[6];
+  EXPECT_EQ(out[7], "从Excel中读取到 3 个确认的修改:");
+  EXPECT_EQ(out[8], "  - 全局变量: cnt -> g_Cnt");
+  EXPECT_EQ(out[9], "  - 全局变量: tot -> g_Tot");
+  EXPECT_EQ(out[10], "  - 局部变量: loc -> i_Loc");
+  EXPECT_EQ(out[12], "已修改文件: " + source);
+  EXPECT_EQ(out[13], "  - 更新了 3 个变量名的所有引用");
 
   EXPECT_EQ(read(source), "Public g_Cnt As Long\r\n"
                           "Public g_Tot As Long\r\n"

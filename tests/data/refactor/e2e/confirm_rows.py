@@ -4,7 +4,8 @@ headed "应用" to some sheets and fills it per variable, then saves the workboo
 Usage: confirm_rows.py REPORT EDITS, EDITS a JSON object
   {"<sheet>": {"column": <1-based column to insert at, or null to append>,
                "rows": {"<变量名>": <cell value: true, false, a number or a text>}}}
-A name not found on its sheet is an error (exit status 2)."""
+A name not found on its sheet is an error (exit status 2). EDITS "all" confirms every row of
+each of the three variable sheets the report has, with TRUE in an appended column."""
 import json
 import sys
 
@@ -18,8 +19,22 @@ def name_column(sheet):
     raise SystemExit("no 变量名 column on " + sheet.title)
 
 
+def confirm_all(book):
+    for title in ("Global Variables", "Module Variables", "Local Variables"):
+        if title in book.sheetnames:
+            sheet = book[title]
+            column = sheet.max_column + 1
+            sheet.cell(row=1, column=column, value="应用")
+            for row in range(2, sheet.max_row + 1):
+                sheet.cell(row=row, column=column, value=True)
+
+
 def main(path, edits):
     book = openpyxl.load_workbook(path)
+    if edits == "all":
+        confirm_all(book)
+        book.save(path)
+        return
     for title, edit in json.loads(edits).items():
         sheet = book[title]
         column = edit["column"] or sheet.max_column + 1
