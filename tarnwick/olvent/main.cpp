@@ -259,8 +259,13 @@ int main(int argc, char** argv)
       return fail(k_no_workbook, e.what());
     }
     bar.finish();
-    if (written.empty())
+    if (written.empty()) {
+      // A failed job still leaves the check workbook with the sheets written before it.
+      if (!engine.partial_check_workbook().empty())
+        return fail(k_no_workbook,
+                    "the run failed; partial check workbook: " + engine.partial_check_workbook());
       return fail(k_no_workbook, "the run ended without a check workbook");
+    }
     return k_ok;
   } catch (const std::exception& e) {
     bar.finish();
