@@ -676,8 +676,13 @@ int main(int argc, char** argv)
       for (const auto& path : written)
         screen.out(path + '\n');
     }
-    if (written.empty())
+    if (written.empty()) {
+      // A failed job still leaves the check workbook with the sheets written before it.
+      if (!engine.partial_check_workbook().empty())
+        return fail(k_no_workbook,
+                    "the run failed; partial check workbook: " + engine.partial_check_workbook());
       return fail(k_no_workbook, "the run ended without a check workbook");
+    }
     if (vbt_check && written.size() < 2)
       return fail(k_no_vbt_report,
                   "the VBT check wrote no report; the check workbook is " + written.front());

@@ -112,15 +112,24 @@ public:
 
   // Check workbook ----------------------------------------------------------------------------
 
-  // The path of a new check workbook in `work_dir`: "Olvent_" + date (YYYY-MM-DD) + "__" +
-  // hour, minute and second without leading zeros + ".xlsm", the time of day read first. When a
-  // file of that name exists, "_2", "_3", ... goes before ".xlsm".
+  // The name of a new check workbook in `work_dir`: "Olvent_" + date (YYYY-MM-DD) + "__" +
+  // hour, minute and second without leading zeros + ".xlsm", the time of day read first.
+  std::string check_workbook_name(const std::string& work_dir) const;
+
+  // check_workbook_name, or, when something stands at that name, the first free one with
+  // "_2", "_3", ... before ".xlsm". The workbook claims its name only when it is written, so
+  // a run at the same time may still take this one; `run` logs the name really written.
   std::string check_workbook_path(const std::string& work_dir) const;
 
-  // Starts the check workbook at `path` with NaN and infinity written as error values, and
-  // makes `format_red`, `format_yellow`, `format_orange` and `format_bold` on it, in that order.
-  // Throws tarnwick::Error when the workbook library cannot start one.
+  // Starts the check workbook at `path` (numbered at close when the name is taken by then)
+  // with NaN and infinity written as error values, and makes `format_red`, `format_yellow`,
+  // `format_orange` and `format_bold` on it, in that order. Throws tarnwick::Error when the
+  // workbook library cannot start one.
   std::unique_ptr<xlsx::Workbook> create_check_workbook(const std::string& path);
+
+  // The check workbook that the last `run` wrote after a failure, with the sheets added before
+  // it (the run then returns no path); "" when the last run succeeded or wrote nothing.
+  const std::string& partial_check_workbook() const { return m_partial_check_workbook; }
 
   // Adds the sheet of the job `job_name` with the outline settings of job sheets and makes it
   // `work_sheet`. Throws tarnwick::Error for a name the workbook refuses.
@@ -262,6 +271,7 @@ private:
   static void add_vba_project_file(xlsx::Workbook& workbook, const std::string& path);
 
   std::string m_temp_directory; // the constructor's temporary folder
+  std::string m_partial_check_workbook; // see partial_check_workbook()
   bool m_loaded = false;        // read_device has been called before
   std::string m_job_list_path;  // the job-list sheet read by the last load, "" for none
   Clock m_clock;

@@ -54,8 +54,9 @@ std::vector<std::string> Olvent::run(const std::vector<std::string>& job_name_se
       engine.format_red = engine.format_yellow = engine.format_orange = engine.format_bold = {};
     }
   } handle_guard{*this};
-  const std::string path = check_workbook_path(work_dir);
-  std::unique_ptr<xlsx::Workbook> workbook = create_check_workbook(path);
+  m_partial_check_workbook.clear();
+  // The workbook takes the first free name of the sequence when it is written.
+  std::unique_ptr<xlsx::Workbook> workbook = create_check_workbook(check_workbook_name(work_dir));
   update_progressbar(0);
 
   // What the run was doing, for the trace of a failure.
@@ -87,9 +88,10 @@ std::vector<std::string> Olvent::run(const std::vector<std::string>& job_name_se
     stage = "writing the sheet PowerPinClampCheck";
     write_power_pin_clamp(workbook->add_worksheet("PowerPinClampCheck"));
 
-    stage = "closing the check workbook " + path;
+    stage = "closing the check workbook " + workbook->path().string();
+    std::string path;
     try {
-      workbook->close();
+      path = workbook->close().string();
     } catch (...) {
       // The workbook is gone either way: the handler must not close it again.
       close_failed = true;
@@ -124,13 +126,16 @@ std::vector<std::string> Olvent::run(const std::vector<std::string>& job_name_se
   } catch (const std::exception& error) {
     put_data_log("An exception occurred!Please check!!!");
     put_data_log(error.what());
-    std::cerr << "Traceback (olvent run): failed while " << stage << '\n'
-              << type_name(error) << ": " << error.what() << std::endl;
-    if (close_failed)
+    std::cerr << "Traceback (olvent run): failed while " << stage << '\n' << type_name(error);
+    // An error passed on is reported by the caller: its text is not repeated here.
+    if (close_failed) {
+      std::cerr << " (passed to the caller)" << std::endl;
       throw;
+    }
+    std::cerr << ": " << error.what() << std::endl;
     // Writes the sheets added so far; a failure to write reaches the caller.
     if (!workbook->closed())
-      workbook->close();
+      m_partial_check_workbook = workbook->close().string();
   }
   return result;
 }

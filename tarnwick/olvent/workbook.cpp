@@ -10,18 +10,13 @@
 
 #include "tarnwick/olvent/olvent.hpp"
 #include "tarnwick/text/error.hpp"
+#include "tarnwick/xlsx/output_file.hpp"
 
 namespace tarnwick::olvent {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-bool exists(const std::string& path)
-{
-  std::error_code ec;
-  return fs::exists(fs::symlink_status(path, ec));
-}
 
 std::string two_digits(int value)
 {
@@ -34,7 +29,7 @@ std::string two_digits(int value)
 
 } // namespace
 
-std::string Olvent::check_workbook_path(const std::string& work_dir) const
+std::string Olvent::check_workbook_name(const std::string& work_dir) const
 {
   // The time of day is read first, the date just after it.
   std::tm time = m_clock();
@@ -43,17 +38,18 @@ std::string Olvent::check_workbook_path(const std::string& work_dir) const
                           two_digits(date.tm_mon + 1) + "-" + two_digits(date.tm_mday);
   std::string time_text =
     std::to_string(time.tm_hour) + std::to_string(time.tm_min) + std::to_string(time.tm_sec);
-  std::string stem = "Olvent_" + date_text + "__" + time_text;
-
   std::string folder = work_dir;
   if (!folder.empty() && folder.back() != '/')
     folder += '/';
-  // Two runs in one second, or 1:23:45 against 12:34:5 of one day, give the same name: number
-  // the later file instead of overwriting the earlier workbook.
-  std::string path = folder + stem + ".xlsm";
-  for (int n = 2; exists(path); ++n)
-    path = folder + stem + "_" + std::to_string(n) + ".xlsm";
-  return path;
+  return folder + "Olvent_" + date_text + "__" + time_text + ".xlsm";
+}
+
+std::string Olvent::check_workbook_path(const std::string& work_dir) const
+{
+  // Two runs in one second, or 1:23:45 against 12:34:5 of one day, give the same name: the
+  // later file is numbered instead of overwriting the earlier workbook.
+  const std::string name = check_workbook_name(work_dir);
+  return xlsx::numbered_path(name, xlsx::first_free_number(name)).string();
 }
 
 std::unique_ptr<xlsx::Workbook> Olvent::create_check_workbook(const std::string& path)

@@ -2,13 +2,21 @@
 
 #include <xlsxwriter.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
+#include <optional>
 #include <utility>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/unicode.hpp"
+#include "tarnwick/xlsx/output_file.hpp"
 #include "tarnwick/xlsx/reader.hpp"
 
 namespace tarnwick::xlsx {
@@ -385,9 +393,123 @@ void Worksheet::outline_settings(bool visible, bool symbols_below, bool symbols_
 // ---------------------------------------------------------------------------------------------
 // Workbook
 
-Workbook::Workbook(const std::filesystem::path& path, WorkbookOptions options)
-  : m_path(path), m_options(options)
+namespace {
+
+// A file in memory that the library writes the zip into, through its /proc/self/fd name, so
+// that every write to the output folder is this wrapper's own and a failure there is reported
+// once, with the system's reason (the library would print its own lines for a full disk).
+// Not valid where memory files or /proc are missing; the library then writes the temporary
+// file itself.
+class MemoryFile
 {
+public:
+  MemoryFile() = default;
+  ~MemoryFile()
+  {
+    if (m_fd >= 0) {
+      ::close(m_fd);
+    }
+  }
+  MemoryFile(const MemoryFile&) = delete;
+  MemoryFile& operator=(const MemoryFile&) = delete;
+
+  void open()
+  {
+    const int fd = ::memfd_create("tarnwick-workbook", MFD_CLOEXEC);
+    if (fd < 0) {
+      return;
+    }
+    std::string path = "/proc/self/fd/" + std::to_string(fd);
+    if (::access(path.c_str(), W_OK) != 0) {
+      ::close(fd);
+      return;
+    }
+    m_fd = fd;
+    m_path = std::move(path);
+  }
+
+  bool valid() const { return m_fd >= 0; }
+  const std::string& proc_path() const { return m_path; }
+
+  // Copies the whole content to `out`; throws `failed` + the system's reason.
+  void copy_to(int out, const std::string& failed) const
+  {
+    std::vector<char> buffer(std::size_t{1} << 18);
+    off_t offset = 0;
+    for (;;) {
+      const ssize_t count = ::pread(m_fd, buffer.data(), buffer.size(), offset);
+      if (count < 0 && errno == EINTR) {
+        continue;
+      }
+      if (count < 0) {
+        throw Error(failed + std::strerror(errno));
+      }
+      if (count == 0) {
+        return;
+      }
+      offset += count;
+      const char* data = buffer.data();
+      auto left = static_cast<std::size_t>(count);
+      while (left > 0) {
+        const ssize_t written = ::write(out, data, left);
+        if (written < 0 && errno == EINTR) {
+          continue;
+        }
+        if (written < 0) {
+          throw Error(failed + std::strerror(errno));
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+      }
+    }
+  }
+
+private:
+  int m_fd = -1;
+  std::string m_path;
+};
+
+// Makes the library write the file to `name` instead of the name it was started with.
+void hand_over_file_name(lxw_workbook* book, const std::string& name)
+{
+  char* copy = ::strdup(name.c_str());
+  if (copy == nullptr) {
+    throw Error(std::string("cannot write workbook: ")
+                + lxw_strerror(LXW_ERROR_MEMORY_MALLOC_FAILED));
+  }
+  std::free(book->filename); // the library's own copy, made with malloc
+  book->filename = copy;
+}
+
+// The reason of a failed library close: the system's, where the library failed on a system
+// call and left its error number, else the library's text.
+std::string library_reason(lxw_error error, int error_number)
+{
+  if (error_number != 0) {
+    switch (error) {
+    case LXW_ERROR_CREATING_XLSX_FILE:
+    case LXW_ERROR_ZIP_FILE_OPERATION:
+    case LXW_ERROR_ZIP_PARAMETER_ERROR:
+    case LXW_ERROR_ZIP_FILE_ADD:
+    case LXW_ERROR_ZIP_CLOSE:
+      return std::strerror(error_number);
+    case LXW_ERROR_CREATING_TMPFILE:
+    case LXW_ERROR_READING_TMPFILE:
+      return std::string("its temporary files: ") + std::strerror(error_number);
+    default:
+      break;
+    }
+  }
+  return lxw_strerror(error);
+}
+
+} // namespace
+
+Workbook::Workbook(const std::filesystem::path& path, WorkbookOptions options)
+  : m_base(path), m_number(first_free_number(path)), m_path(numbered_path(path, m_number)),
+    m_options(options)
+{
+  // The library is told the real file name only at `close`.
   m_book = workbook_new(m_path.c_str());
   if (m_book == nullptr) {
     throw Error("cannot start workbook " + quoted_path(m_path) + ": "
@@ -491,13 +613,43 @@ void Workbook::set_created(std::chrono::system_clock::time_point created)
   }
 }
 
-void Workbook::close()
+const std::filesystem::path& Workbook::close()
 {
-  // workbook_close frees the workbook even when it fails: it is called exactly once.
+  // workbook_close frees the workbook even when it fails: it is called exactly once, and every
+  // way out before it frees the workbook itself.
   lxw_workbook* book = checked_book();
   m_book = nullptr;
-  if (const lxw_error error = workbook_close(book); error != LXW_NO_ERROR) {
-    throw Error("cannot write workbook " + quoted_path(m_path) + ": " + lxw_strerror(error));
+  const std::string failed = "cannot write workbook " + quoted_path(m_path) + ": ";
+  std::optional<TemporaryFile> temp;
+  MemoryFile memory;
+  try {
+    temp.emplace(m_path, "workbook");
+    memory.open();
+    hand_over_file_name(book, memory.valid() ? memory.proc_path() : temp->path().string());
+  } catch (...) {
+    lxw_workbook_free(book);
+    throw;
+  }
+  errno = 0;
+  const lxw_error error = workbook_close(book);
+  const int error_number = errno;
+  if (error != LXW_NO_ERROR) {
+    throw Error(failed + library_reason(error, error_number));
+  }
+  if (memory.valid()) {
+    memory.copy_to(temp->fd(), failed);
+  }
+  temp->sync_and_close();
+  m_path = claim_output_file(temp->path(), m_base, m_number, "workbook");
+  temp->release();
+  return m_path;
+}
+
+void Workbook::discard() noexcept
+{
+  if (m_book != nullptr) {
+    lxw_workbook_free(m_book);
+    m_book = nullptr;
   }
 }
 

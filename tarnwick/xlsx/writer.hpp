@@ -172,18 +172,24 @@ private:
 };
 
 // A workbook being written (.xlsx, or .xlsm when a VBA project is added; the caller names the
-// file). Nothing reaches the disk until `close`. The destructor closes a workbook that was not
-// closed and swallows any error of that close.
+// file). Nothing reaches the disk until `close`, which writes the file under a temporary name
+// beside the final one and then claims the final name (see output_file.hpp): a workbook never
+// replaces or removes anything, and a failed close leaves nothing behind. When something stands
+// at the name given, the workbook is written under the first free name of "_2", "_3", ... put
+// before the extension. The destructor closes a workbook that was neither closed nor discarded
+// and swallows any error of that close.
 class TARNWICK_XLSX_EXPORT Workbook
 {
 public:
-  // Starts a workbook to be written at `path`. Throws tarnwick::Error when the library cannot
-  // make one.
+  // Starts a workbook to be written at `path` (or a numbered name beside it). Throws
+  // tarnwick::Error when the library cannot make one.
   explicit Workbook(const std::filesystem::path& path, WorkbookOptions options = {});
   ~Workbook();
   Workbook(const Workbook&) = delete;
   Workbook& operator=(const Workbook&) = delete;
 
+  // Where the workbook goes: before a successful `close`, the first free name when it was
+  // started (another writer may still take it first); afterwards the name it was written under.
   const std::filesystem::path& path() const { return m_path; }
   const WorkbookOptions& options() const { return m_options; }
 
@@ -207,18 +213,26 @@ public:
   // Fixes the document's creation time (default: the time of `close`), for reproducible files.
   void set_created(std::chrono::system_clock::time_point created);
 
-  // Writes the file. Call once; a second call throws. Throws tarnwick::Error with the library's
-  // text when the file cannot be written (a missing folder, for example); the workbook counts
-  // as closed afterwards either way.
-  void close();
+  // Writes the file and returns the name it was written under. Call once; a second call
+  // throws. Throws tarnwick::Error "cannot write workbook '<path>': " + the system's reason
+  // ("No such file or directory", "Permission denied", "No space left on device", ...) when
+  // the file cannot be written; nothing is left on disk then, and the workbook counts as
+  // closed either way.
+  const std::filesystem::path& close();
 
-  // True after `close` (successful or not).
+  // Drops the workbook without writing anything; it counts as closed afterwards. Does nothing
+  // when it is closed already.
+  void discard() noexcept;
+
+  // True after `close` (successful or not) or `discard`.
   bool closed() const { return m_book == nullptr; }
 
 private:
   friend class Worksheet;
   lxw_workbook* checked_book() const;
 
+  std::filesystem::path m_base;  // the name given; numbered names are made from it
+  unsigned m_number = 1;         // the number of `m_path` in the sequence of `m_base`
   std::filesystem::path m_path;
   WorkbookOptions m_options;
   lxw_workbook* m_book = nullptr;

@@ -1,4 +1,5 @@
 #include <ctime>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -82,14 +83,31 @@ TEST_F(Report, OnlySheetsWithRowsInTheirFixedOrder)
             "dir\xef\xbf\xbd/a.bas");
 }
 
+// The message names the system's reason for the report's own path.
+std::string failure(const std::function<void()>& call)
+{
+  try {
+    call();
+  } catch (const Error& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
 TEST_F(Report, MissingOrFileFolderFailsAtCloseAndLeavesNothing)
 {
   test::write_file(dir.path() / "plain", "not a folder");
   for (const std::string& bad : {folder + "/missing", folder + "/plain"}) {
+    const std::string reason =
+      bad.ends_with("missing") ? "No such file or directory" : "Not a directory";
     progress.clear();
     const std::string out = captured([&] {
-      EXPECT_THROW(writer.generate_dry_run_report(record_progress, VBAParser{}, bad), Error);
-      EXPECT_THROW(writer.generate_refactor_report(ChangesMade{}, bad), Error);
+      EXPECT_EQ(failure([&] { writer.generate_dry_run_report(record_progress, VBAParser{}, bad); }),
+                "cannot write workbook '" + bad + "/Brimsel_Report_20261207_221530.xlsx': "
+                  + reason);
+      EXPECT_EQ(failure([&] { writer.generate_refactor_report(ChangesMade{}, bad); }),
+                "cannot write workbook '" + bad + "/VBT_Refactor_Report_20261207_221530.xlsx': "
+                  + reason);
     });
     EXPECT_EQ(out.find("Dry-run报告已生成"), std::string::npos);
     EXPECT_EQ(progress.size(), 9U);
@@ -117,6 +135,51 @@ TEST_F(Report, FailingProgressSinkStopsTheReportWithoutAWorkbook)
     EXPECT_EQ(out, "正在生成dry-run报告: " + expected_path + "\n");
     EXPECT_FALSE(std::filesystem::exists(expected_path)) << failing;
   }
+}
+
+// Reports of one second never replace what stands at their name, a folder included: each
+// takes the next free number and prints and returns the name it was written under.
+TEST_F(Report, TakenNamesAreNumberedAndLeftAlone)
+{
+  std::filesystem::create_directory(expected_path);
+  test::write_file(std::filesystem::path(expected_path) / "inside", "kept");
+  const std::string refactor_path = folder + "/VBT_Refactor_Report_20261207_221530.xlsx";
+  test::write_file(refactor_path, "kept");
+
+  std::vector<std::string> paths;
+  const std::string out = captured([&] {
+    for (int i = 0; i < 2; ++i) {
+      paths.push_back(writer.generate_dry_run_report(record_progress, VBAParser{}, folder));
+      paths.push_back(writer.generate_refactor_report(ChangesMade{}, folder));
+    }
+  });
+  const std::string stem = folder + "/Brimsel_Report_20261207_221530";
+  const std::string refactor_stem = folder + "/VBT_Refactor_Report_20261207_221530";
+  EXPECT_EQ(paths, (std::vector<std::string>{stem + "_2.xlsx", refactor_stem + "_2.xlsx",
+                                             stem + "_3.xlsx", refactor_stem + "_3.xlsx"}));
+  EXPECT_EQ(out, "正在生成dry-run报告: " + paths[0] + "\nDry-run报告已生成: " + paths[0] + "\n"
+                   + "正在生成重构报告: " + paths[1] + "\n重构报告已生成: " + paths[1] + "\n"
+                   + "正在生成dry-run报告: " + paths[2] + "\nDry-run报告已生成: " + paths[2] + "\n"
+                   + "正在生成重构报告: " + paths[3] + "\n重构报告已生成: " + paths[3] + "\n");
+  for (const auto& path : paths) {
+    EXPECT_FALSE(sheet_names(path).empty()) << path;
+  }
+  EXPECT_EQ(test::read_file(std::filesystem::path(expected_path) / "inside"), "kept");
+  EXPECT_EQ(test::read_file(refactor_path), "kept");
+
+  // Another writer takes the free name while the report is written: the report goes on to the
+  // next one, and its last line and result name that.
+  const ProgressCallback take_name = [&](int value) {
+    if (value == 50) {
+      test::write_file(stem + "_4.xlsx", "other writer");
+    }
+  };
+  std::string path;
+  const std::string raced =
+    captured([&] { path = writer.generate_dry_run_report(take_name, VBAParser{}, folder); });
+  EXPECT_EQ(path, stem + "_5.xlsx");
+  EXPECT_EQ(raced, "正在生成dry-run报告: " + stem + "_4.xlsx\nDry-run报告已生成: " + path + "\n");
+  EXPECT_EQ(test::read_file(stem + "_4.xlsx"), "other writer");
 }
 
 // With rows the sheets and lines are those of the command line's refactor test.

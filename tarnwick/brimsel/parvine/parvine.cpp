@@ -3,13 +3,13 @@
 #include <filesystem>
 #include <iostream>
 #include <set>
-#include <system_error>
 #include <type_traits>
 
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/number.hpp"
 #include "tarnwick/text/regex.hpp"
 #include "tarnwick/text/unicode.hpp"
+#include "tarnwick/xlsx/output_file.hpp"
 #include "tarnwick/xlsx/writer.hpp"
 
 namespace tarnwick::parvine {
@@ -68,27 +68,29 @@ void write_sheet(xlsx::Workbook& writer, std::string_view name, const Table& tab
   }
 }
 
-// Opens the workbook at `path`, lets `write` fill it and closes it. When anything fails the
-// file is removed, so no half-written report stays behind, and the failure passes on.
-template <class Write>
-void write_workbook(const std::string& path, Write&& write)
+// The report's name as far as known before it is written: `stamped`, or the first free
+// numbered name beside it. The name is claimed when the workbook is written.
+std::string first_free_path(const std::string& stamped)
 {
-  xlsx::Workbook writer(path);
+  return xlsx::numbered_path(stamped, xlsx::first_free_number(stamped)).string();
+}
+
+// Starts a workbook for `stamped`, lets `write` fill it and writes it; returns the name it was
+// written under ("_2", "_3", ... before ".xlsx" when the stamped name is taken, also by a report
+// written at the same time). When anything fails the workbook is dropped unwritten, so no
+// half-written report is left and nothing that stood at a path is touched; the failure passes
+// on.
+template <class Write>
+std::string write_workbook(const std::string& stamped, Write&& write)
+{
+  xlsx::Workbook writer(stamped);
   try {
     write(writer);
-    writer.close();
   } catch (...) {
-    if (!writer.closed()) {
-      try {
-        writer.close();
-      } catch (...) {
-        // The first failure is the one to report.
-      }
-    }
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
+    writer.discard();
     throw;
   }
+  return writer.close().string();
 }
 
 std::int64_t reference_count(const VariableInfo& variable,
@@ -151,12 +153,12 @@ std::string Parvine::generate_dry_run_report(const brimsel::ProgressCallback& up
                                              const brimsel::VBAParser& parser,
                                              const std::string& output_dir) const
 {
-  const std::string path = stamped_path(output_dir, "Brimsel_Report_");
-  print_line("正在生成dry-run报告: " + path);
+  const std::string stamped = stamped_path(output_dir, "Brimsel_Report_");
+  print_line("正在生成dry-run报告: " + first_free_path(stamped));
   const brimsel::AllIssues all_issues = parser.get_all_variable_issues();
   update_progressbar(10);
 
-  write_workbook(path, [&](xlsx::Workbook& writer) {
+  const std::string path = write_workbook(stamped, [&](xlsx::Workbook& writer) {
     const References& references = parser.variable_references;
     write_variable_issues_sheet(writer, all_issues.global_variables, "Global Variables",
                                 references);
@@ -186,9 +188,9 @@ std::string Parvine::generate_dry_run_report(const brimsel::ProgressCallback& up
 std::string Parvine::generate_refactor_report(const brimsel::ChangesMade& changes_made,
                                               const std::string& output_dir) const
 {
-  const std::string path = stamped_path(output_dir, "VBT_Refactor_Report_");
-  print_line("正在生成重构报告: " + path);
-  write_workbook(path, [&](xlsx::Workbook& writer) {
+  const std::string stamped = stamped_path(output_dir, "VBT_Refactor_Report_");
+  print_line("正在生成重构报告: " + first_free_path(stamped));
+  const std::string path = write_workbook(stamped, [&](xlsx::Workbook& writer) {
     write_refactor_changes_sheet(writer, changes_made, "Refactor Changes");
     write_refactor_summary_sheet(writer, changes_made, "Refactor Summary");
   });

@@ -40,19 +40,22 @@ public:
 
   // Writes the dry-run report of `parser` (after parse_files) to `output_dir` joined with
   // "Brimsel_Report_<stamp>.xlsx": the issue sheets that have rows, "Summary", and the manual
-  // checks when there are any. Prints "正在生成dry-run报告: <path>" first and
-  // "Dry-run报告已生成: <path>" last; calls `update_progressbar` with 10, 20, ..., 90. Returns the
-  // path. Throws tarnwick::Error when the workbook cannot be written (a missing or unwritable
-  // folder shows when it is closed) and passes on what the sink throws; after a failure no
-  // workbook of that name is left.
+  // checks when there are any. When that name is taken (by a report of the same second, also
+  // one written at the same time), "_2", "_3", ... goes before ".xlsx"; nothing is replaced.
+  // Prints "正在生成dry-run报告: <path>" first (the first free name then) and
+  // "Dry-run报告已生成: <path>" last (the name written); calls `update_progressbar` with 10,
+  // 20, ..., 90. Returns the path written. Throws tarnwick::Error naming the system's reason
+  // when the workbook cannot be written (a missing or unwritable folder shows when it is
+  // closed) and passes on what the sink throws; after a failure nothing is left on disk.
   std::string generate_dry_run_report(const brimsel::ProgressCallback& update_progressbar,
                                       const brimsel::VBAParser& parser,
                                       const std::string& output_dir = ".") const;
 
   // Writes the refactor report of `changes_made` to `output_dir` joined with
   // "VBT_Refactor_Report_<stamp>.xlsx": "Refactor Changes" when there are changes, then
-  // "Refactor Summary". Prints "正在生成重构报告: <path>" first and "重构报告已生成: <path>" last.
-  // Returns the path. Throws tarnwick::Error as generate_dry_run_report does.
+  // "Refactor Summary", numbered as generate_dry_run_report numbers. Prints "正在生成重构报告:
+  // <path>" first and "重构报告已生成: <path>" last. Returns the path written. Throws
+  // tarnwick::Error as generate_dry_run_report does.
   std::string generate_refactor_report(const brimsel::ChangesMade& changes_made,
                                        const std::string& output_dir = ".") const;
 

@@ -1,0 +1,242 @@
+#include "tarnwick/xlsx/output_file.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tarnwick/text/error.hpp"
+
+namespace tarnwick::xlsx {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Numbers tried by one claim before it gives up: far more than writers in one second.
+constexpr unsigned k_max_claims = 100000;
+
+std::string failed_text(const std::string& what, const fs::path& path)
+{
+  return "cannot write " + what + " '" + path.string() + "': ";
+}
+
+std::string system_reason(int error)
+{
+  return std::strerror(error);
+}
+
+bool exists_at(const fs::path& path)
+{
+  struct stat info{};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+// 16 hexadecimal digits, different in every thread and process.
+std::string random_tag()
+{
+  thread_local std::mt19937_64 engine{(static_cast<std::uint64_t>(std::random_device{}()) << 32)
+                                      ^ std::random_device{}()
+                                      ^ static_cast<std::uint64_t>(::getpid())};
+  char tag[17];
+  std::snprintf(tag, sizeof tag, "%016llx", static_cast<unsigned long long>(engine()));
+  return tag;
+}
+
+// Flushes the folder's entry for a renamed or linked file; a failure loses nothing written.
+void sync_folder(const fs::path& file)
+{
+  const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+bool refused_by_file_system(int error)
+{
+  return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == ENOTSUP
+         || error == EPERM;
+}
+
+enum class Attempt
+{
+  claimed,
+  taken,   // something stands at the name
+  refused, // the file system does not do this method
+  failed,  // errno holds the reason
+};
+
+Attempt by_rename(const fs::path& temp, const fs::path& name)
+{
+  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE) == 0) {
+    return Attempt::claimed;
+  }
+  if (errno == EEXIST) {
+    return Attempt::taken;
+  }
+  // EPERM is a real refusal for rename (a sticky folder), not a missing feature.
+  return errno != EPERM && refused_by_file_system(errno) ? Attempt::refused : Attempt::failed;
+}
+
+Attempt by_link(const fs::path& temp, const fs::path& name)
+{
+  if (::link(temp.c_str(), name.c_str()) == 0) {
+    // A temporary name that stays behind is a second name of the complete file, no loss.
+    ::unlink(temp.c_str());
+    return Attempt::claimed;
+  }
+  if (errno == EEXIST) {
+    return Attempt::taken;
+  }
+  return refused_by_file_system(errno) ? Attempt::refused : Attempt::failed;
+}
+
+// The name holds an empty file of this writer's own for a moment: a writer killed right then
+// leaves that empty file behind, so this is the last resort.
+Attempt by_placeholder(const fs::path& temp, const fs::path& name)
+{
+  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    return errno == EEXIST ? Attempt::taken : Attempt::failed;
+  }
+  ::close(fd);
+  if (::rename(temp.c_str(), name.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(name.c_str());
+    errno = error;
+    return Attempt::failed;
+  }
+  return Attempt::claimed;
+}
+
+} // namespace
+
+fs::path numbered_path(const fs::path& base, unsigned number)
+{
+  if (number <= 1) {
+    return base;
+  }
+  fs::path numbered = base;
+  numbered.replace_filename(base.stem().string() + "_" + std::to_string(number)
+                            + base.extension().string());
+  return numbered;
+}
+
+unsigned first_free_number(const fs::path& base)
+{
+  unsigned number = 1;
+  while (number < k_max_claims && exists_at(numbered_path(base, number))) {
+    ++number;
+  }
+  return number;
+}
+
+std::string to_string(ClaimMethod method)
+{
+  switch (method) {
+  case ClaimMethod::automatic:
+    return "automatic";
+  case ClaimMethod::rename_noreplace:
+    return "rename_noreplace";
+  case ClaimMethod::hard_link:
+    return "hard_link";
+  case ClaimMethod::placeholder:
+    return "placeholder";
+  }
+  return "";
+}
+
+TemporaryFile::TemporaryFile(const fs::path& final_path, const std::string& what)
+  : m_failed(failed_text(what, final_path))
+{
+  const std::string prefix = "." + final_path.filename().string() + ".";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fs::path candidate = final_path;
+    candidate.replace_filename(prefix + random_tag() + ".tmp");
+    m_fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (m_fd >= 0) {
+      m_path = std::move(candidate);
+      return;
+    }
+    if (errno != EEXIST) {
+      throw Error(m_failed + system_reason(errno));
+    }
+  }
+  throw Error(m_failed + system_reason(EEXIST));
+}
+
+TemporaryFile::~TemporaryFile()
+{
+  if (m_fd >= 0) {
+    ::close(m_fd);
+  }
+  if (!m_released) {
+    ::unlink(m_path.c_str());
+  }
+}
+
+void TemporaryFile::sync_and_close()
+{
+  const int fd = m_fd;
+  m_fd = -1;
+  if (::fsync(fd) != 0) {
+    const int error = errno;
+    ::close(fd);
+    throw Error(m_failed + system_reason(error));
+  }
+  if (::close(fd) != 0 && errno != EINTR) {
+    throw Error(m_failed + system_reason(errno));
+  }
+}
+
+fs::path claim_output_file(const fs::path& temp, const fs::path& base, unsigned first,
+                           const std::string& what, ClaimMethod method)
+{
+  ClaimMethod current = method == ClaimMethod::automatic ? ClaimMethod::rename_noreplace : method;
+  unsigned number = first == 0 ? 1 : first;
+  for (unsigned tries = 0; tries < k_max_claims; ++tries) {
+    const fs::path name = numbered_path(base, number);
+    Attempt attempt = Attempt::failed;
+    switch (current) {
+    case ClaimMethod::automatic:
+    case ClaimMethod::rename_noreplace:
+      attempt = by_rename(temp, name);
+      break;
+    case ClaimMethod::hard_link:
+      attempt = by_link(temp, name);
+      break;
+    case ClaimMethod::placeholder:
+      attempt = by_placeholder(temp, name);
+      break;
+    }
+    const int error = errno;
+    switch (attempt) {
+    case Attempt::claimed:
+      sync_folder(name);
+      return name;
+    case Attempt::taken:
+      ++number;
+      break;
+    case Attempt::refused:
+      if (method == ClaimMethod::automatic && current != ClaimMethod::placeholder) {
+        current = current == ClaimMethod::rename_noreplace ? ClaimMethod::hard_link
+                                                           : ClaimMethod::placeholder;
+        break;
+      }
+      [[fallthrough]];
+    case Attempt::failed:
+      throw Error(failed_text(what, name) + system_reason(error));
+    }
+  }
+  throw Error(failed_text(what, base) + "no free name up to "
+              + numbered_path(base, number).filename().string());
+}
+
+} // namespace tarnwick::xlsx

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "tarnwick/xlsx/export.hpp"
+
+// Output files are written under a temporary name beside their final name and moved into place
+// when complete, so a failed or killed writer never leaves a partial file under a final name,
+// and a file never replaces or removes anything that already stands at a path.
+
+namespace tarnwick::xlsx {
+
+// `base` with "_" + `number` before its extension ("out/a.xlsx" and 3 give "out/a_3.xlsx");
+// a `number` of 1 (or 0) gives `base` itself.
+TARNWICK_XLSX_EXPORT std::filesystem::path numbered_path(const std::filesystem::path& base,
+                                                         unsigned number);
+
+// The smallest number from 1 whose numbered_path has nothing standing at it (not even a
+// dangling link) at the time of the call. A guess for messages: another writer may take it.
+TARNWICK_XLSX_EXPORT unsigned first_free_number(const std::filesystem::path& base);
+
+// How claim_output_file gives a file its final name.
+enum class ClaimMethod
+{
+  automatic,        // rename without replacing; a hard link where the file system refuses
+                    // that; an exclusively created placeholder where it refuses links too
+  rename_noreplace, // renameat2 with RENAME_NOREPLACE only
+  hard_link,        // link() to the name, then unlink() of the temporary name
+  placeholder,      // exclusive create of the name, then rename over that empty file
+};
+TARNWICK_XLSX_EXPORT std::string to_string(ClaimMethod method);
+
+// A new empty file beside `final_path` (same folder, hidden name derived from it), created
+// exclusively with the usual permissions; closed and removed by the destructor unless
+// `release` was called. Throws tarnwick::Error "cannot write <what> '<final_path>': " + the
+// system's reason (strerror) when the folder is missing, not a folder or not writable.
+class TARNWICK_XLSX_EXPORT TemporaryFile
+{
+public:
+  TemporaryFile(const std::filesystem::path& final_path, const std::string& what);
+  ~TemporaryFile();
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  const std::filesystem::path& path() const { return m_path; }
+  int fd() const { return m_fd; }
+
+  // Flushes the content to the disk and closes the file. Throws tarnwick::Error with the
+  // system's reason (a full disk shows here at the latest).
+  void sync_and_close();
+
+  // Leaves the file to the caller (it was moved into place): the destructor does nothing.
+  void release() { m_released = true; }
+
+private:
+  std::filesystem::path m_path;
+  std::string m_failed; // "cannot write <what> '<final_path>': "
+  int m_fd = -1;
+  bool m_released = false;
+};
+
+// Gives the complete file `temp`, which lies in the folder of `base`, the first name of the
+// sequence numbered_path(base, n) from n = `first` on that nothing stands at, atomically: a
+// name that exists (a file, a folder, a link) is never replaced and the next number is tried,
+// also when other threads or processes claim names of the same sequence at the same time.
+// Returns the name taken; `temp` no longer exists then. Throws tarnwick::Error
+// "cannot write <what> '<base>': " + the system's reason when no name can be claimed; `temp`
+// is then left where it is, for the caller to remove.
+TARNWICK_XLSX_EXPORT std::filesystem::path
+claim_output_file(const std::filesystem::path& temp, const std::filesystem::path& base,
+                  unsigned first, const std::string& what,
+                  ClaimMethod method = ClaimMethod::automatic);
+
+} // namespace tarnwick::xlsx
