@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -91,6 +92,7 @@ public:
 private:
   struct FileGroup;
   struct Grouping;
+  struct ProcedureNames;
 
   bool apply_changes_to_file(const std::string& file_path,
                              const std::vector<RenameChange>& changes);
@@ -109,6 +111,8 @@ private:
   RefactorClock m_clock;
   ChangesMade m_changes_made;
   ChangesMade m_applied_changes;
+  // The parser's procedure names by file, gathered on the first reference pass.
+  mutable std::shared_ptr<const ProcedureNames> m_procedure_names;
 };
 
 } // namespace tarnwick::brimsel
