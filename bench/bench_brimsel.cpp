@@ -1,6 +1,9 @@
-// Parse rate of the VBT source parser: a generated test-program tree of N and 10 N lines is
-// parsed whole (directory walk, reading, line walk, declarations, references, Type and Enum
-// counts, parameter check). Prints lines per second for both sizes and their time ratio.
+// The VBT check end to end on a generated test-program tree of N and 10 N lines with many
+// same-named locals: the parse alone (directory walk, reading, line walk, declarations,
+// references, Type and Enum counts, parameter check), the whole dry run (parse and the dry-run
+// report workbook) and the refactor of every suggestion (parse, records, backups and
+// rewritten sources). Prints lines per second for both sizes and their time ratio, and the
+// peak memory of one dry run and one refactor at 10 N lines.
 
 #include <benchmark/benchmark.h>
 #include <filesystem>
@@ -11,19 +14,28 @@
 #include <sstream>
 #include <stdlib.h>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "tarnwick/brimsel/parser.hpp"
+#include "tarnwick/brimsel/refactorer.hpp"
+#include "tarnwick/brimsel/report_loader.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
+using tarnwick::brimsel::ReportLibrary;
+using tarnwick::brimsel::VBAParser;
+using tarnwick::brimsel::VBTRefactorer;
 
-constexpr std::size_t k_base_lines = 40000;
+constexpr std::size_t k_base_lines = 100000;
 
 // One module of a test program: constants, module variables, a Type, an Enum and
 // `procedures` procedures that declare locals and use them, the module's Type and the Type of
-// the module before it. Returns the number of lines written.
+// the module before it. Every procedure declares the same locals ("tmp", "i", "values", ...),
+// so each of these names has one record per procedure of the tree. Returns the number of
+// lines written.
 std::size_t write_module(const fs::path& path, int module, int procedures)
 {
   const std::string m = std::to_string(module);
@@ -52,13 +64,15 @@ std::size_t write_module(const fs::path& path, int module, int procedures)
         << (p % 2 ? ", Optional ByRef out_values() As Double" : "") << ")"
         << (is_sub ? "" : " As Long") << "\r\n"
         << "    Dim i As Long\r\n"
+        << "    Dim tmp As Long\r\n"
         << "    Dim result_dbl As Double, Count_lng As Long\r\n"
         << "    Dim rec As type_Rec" << m << ", prior As type_Rec" << previous << "\r\n"
         << "    Dim values(10) As Double ' per-site values\r\n"
         << "    Const i_STEP_dbl As Double = 0.25\r\n"
+        << "    tmp = 0\r\n"
         << "    For i = 0 To 10\r\n"
         << "        values(i) = result_dbl * i + g_LIMIT_" << m << "_dbl * i_STEP_dbl\r\n"
-        << "        If values(i) > in_limit Then Count_lng = Count_lng + 1\r\n"
+        << "        If values(i) > in_limit Then Count_lng = Count_lng + 1: tmp = tmp + 1\r\n"
         << "    Next i\r\n"
         << "    rec.Value = result_dbl ' keep the last result\r\n"
         << "    prior.SiteIndex = i\r\n"
@@ -79,11 +93,17 @@ std::size_t write_module(const fs::path& path, int module, int procedures)
   return lines;
 }
 
-// A generated tree of at least `target_lines` lines; removed when the program ends.
+// A generated tree of at least `target_lines` lines in `source`, a folder `work` for copies
+// that the refactor rewrites and a folder `out` for reports; removed when the program ends.
 struct SourceTree
 {
   fs::path root;
+  fs::path source;
+  fs::path work;
+  fs::path out;
   std::size_t lines = 0;
+  std::uintmax_t bytes = 0;
+  bool owner = true;
 
   explicit SourceTree(std::size_t target_lines)
   {
@@ -92,17 +112,39 @@ struct SourceTree
       throw std::runtime_error("cannot create a temporary folder");
     }
     root = pattern;
+    source = root / "src";
+    work = root / "work";
+    out = root / "out";
+    fs::create_directories(out);
     const char* folders[] = {"Common", "Tests/DC", "Tests/AC", "Tests/DC/Leakage", "Lib/DSP"};
     for (int module = 0; lines < target_lines; ++module) {
-      const fs::path folder = root / folders[module % 5];
+      const fs::path folder = source / folders[module % 5];
       fs::create_directories(folder);
-      lines += write_module(folder / ("Mod" + std::to_string(module) + ".bas"), module, 12);
+      const fs::path file = folder / ("Mod" + std::to_string(module) + ".bas");
+      lines += write_module(file, module, 12);
+      bytes += fs::file_size(file);
     }
   }
+  // The folders of a tree another SourceTree made under `existing`; left in place.
+  explicit SourceTree(const fs::path& existing)
+      : root(existing), source(existing / "src"), work(existing / "work"), out(existing / "out"),
+        owner(false)
+  {}
   ~SourceTree()
   {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
+    if (owner) {
+      std::error_code ignored;
+      fs::remove_all(root, ignored);
+    }
+  }
+  SourceTree(const SourceTree&) = delete;
+  SourceTree& operator=(const SourceTree&) = delete;
+
+  // `work` made a fresh copy of the sources (the refactor rewrites them and adds backups).
+  void restore_work() const
+  {
+    fs::remove_all(work);
+    fs::copy(source, work, fs::copy_options::recursive);
   }
 };
 
@@ -116,28 +158,139 @@ const SourceTree& tree(std::size_t target_lines)
   return *slot;
 }
 
-void parse_tree(benchmark::State& state, std::size_t target_lines)
+// Standard output dropped while it is alive: the parse and the refactor print a line per file.
+class QuietOutput
 {
-  const SourceTree& source = tree(target_lines);
-  std::ostringstream sink;
-  for (auto _ : state) {
-    auto parser = std::make_unique<tarnwick::brimsel::VBAParser>();
-    std::streambuf* console = std::cout.rdbuf(sink.rdbuf());
-    parser->parse_files(source.root.string());
-    std::cout.rdbuf(console);
-    state.PauseTiming();
-    benchmark::DoNotOptimize(parser->variable_references.size());
-    parser.reset();
-    sink.str({});
-    state.ResumeTiming();
-  }
+public:
+  QuietOutput() : m_console(std::cout.rdbuf(&m_null)) {}
+  ~QuietOutput() { std::cout.rdbuf(m_console); }
+  QuietOutput(const QuietOutput&) = delete;
+  QuietOutput& operator=(const QuietOutput&) = delete;
+
+private:
+  struct NullBuffer : std::streambuf
+  {
+    int overflow(int c) override { return c; }
+    std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
+  };
+  NullBuffer m_null;
+  std::streambuf* m_console;
+};
+
+void add_line_counters(benchmark::State& state, const SourceTree& source)
+{
   state.counters["lines"] = static_cast<double>(source.lines);
   state.counters["lines/s"] = benchmark::Counter(static_cast<double>(source.lines),
                                                  benchmark::Counter::kIsIterationInvariantRate);
 }
 
-// Keeps the median real time and rate of each benchmark for the closing ratio line; the
-// median of several repetitions keeps the ratio steady on a busy machine.
+void parse_tree(benchmark::State& state, std::size_t target_lines)
+{
+  const SourceTree& source = tree(target_lines);
+  QuietOutput quiet;
+  for (auto _ : state) {
+    auto parser = std::make_unique<VBAParser>();
+    parser->parse_files(source.source.string());
+    state.PauseTiming();
+    benchmark::DoNotOptimize(parser->variable_references.size());
+    parser.reset();
+    state.ResumeTiming();
+  }
+  add_line_counters(state, source);
+}
+
+// The dry run as the command line runs it: parse, then the report through the report library.
+std::string dry_run(const SourceTree& source, std::unique_ptr<VBAParser>& parser)
+{
+  parser = std::make_unique<VBAParser>();
+  parser->parse_files(source.source.string());
+  return ReportLibrary::load().generate_dry_run_report([](int) {}, *parser,
+                                                         source.out.string());
+}
+
+void dry_run_tree(benchmark::State& state, std::size_t target_lines)
+{
+  const SourceTree& source = tree(target_lines);
+  ReportLibrary::load();
+  QuietOutput quiet;
+  for (auto _ : state) {
+    std::unique_ptr<VBAParser> parser;
+    const std::string report = dry_run(source, parser);
+    state.PauseTiming();
+    parser.reset();
+    fs::remove(report);
+    state.ResumeTiming();
+  }
+  add_line_counters(state, source);
+}
+
+// The refactor of every suggestion: parse the copy, record the renames, back up and rewrite.
+void refactor(const SourceTree& source, std::unique_ptr<VBAParser>& parser)
+{
+  parser = std::make_unique<VBAParser>();
+  parser->parse_files(source.work.string());
+  VBTRefactorer(*parser).refactor_all_issues();
+}
+
+void refactor_tree(benchmark::State& state, std::size_t target_lines)
+{
+  const SourceTree& source = tree(target_lines);
+  QuietOutput quiet;
+  source.restore_work();
+  for (auto _ : state) {
+    std::unique_ptr<VBAParser> parser;
+    refactor(source, parser);
+    state.PauseTiming();
+    parser.reset();
+    source.restore_work();
+    state.ResumeTiming();
+  }
+  add_line_counters(state, source);
+}
+
+// Peak resident memory in MB of one `mode` run ("dry_run" or "refactor_all") over the tree of
+// `root`, measured in a fresh process: this program started again with --peak-memory.
+double peak_memory_mb(const char* mode, const fs::path& root)
+{
+  const std::string self = fs::read_symlink("/proc/self/exe").string();
+  std::string root_text = root.string();
+  char* child_argv[] = {const_cast<char*>(self.c_str()), const_cast<char*>("--peak-memory"),
+                        const_cast<char*>(mode), root_text.data(), nullptr};
+  std::cout.flush();
+  const pid_t child = ::fork();
+  if (child < 0) {
+    return -1;
+  }
+  if (child == 0) {
+    ::execv(self.c_str(), child_argv);
+    ::_exit(127);
+  }
+  int status = 0;
+  struct rusage usage = {};
+  if (::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status)
+      || WEXITSTATUS(status) != 0) {
+    return -1;
+  }
+  return static_cast<double>(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
+}
+
+// The child of peak_memory_mb: one run of `mode` over the tree whose folders lie under `root`.
+int run_once(const std::string& mode, const fs::path& root)
+{
+  SourceTree source(root);
+  QuietOutput quiet;
+  std::unique_ptr<VBAParser> parser;
+  if (mode == "dry_run") {
+    fs::remove(dry_run(source, parser));
+  } else {
+    source.restore_work();
+    refactor(source, parser);
+  }
+  return 0;
+}
+
+// Keeps the median real time and rate of each benchmark for the closing lines; the median of
+// several repetitions keeps the ratio steady on a busy machine.
 class RatioReporter : public benchmark::ConsoleReporter
 {
 public:
@@ -148,38 +301,87 @@ public:
     for (const Run& run : runs) {
       if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
         times[run.run_name.function_name] = run.GetAdjustedRealTime();
+        cpu_times[run.run_name.function_name] = run.GetAdjustedCPUTime();
         rates[run.run_name.function_name] = run.counters.at("lines/s");
       }
     }
     ConsoleReporter::ReportRuns(runs);
   }
   std::map<std::string, double> times;
+  std::map<std::string, double> cpu_times; // this thread's processor time, system time included
   std::map<std::string, double> rates;
 };
+
+struct Family
+{
+  const char* name;
+  const char* title;
+  void (*run)(benchmark::State&, std::size_t);
+  int repetitions;
+};
+
+constexpr Family k_families[] = {
+  {"parse_files", "VBT parse", parse_tree, 5},
+  {"dry_run", "VBT dry run (parse, references, report)", dry_run_tree, 3},
+  {"refactor_all", "VBT refactor of all suggestions (parse, rewrite)", refactor_tree, 3},
+};
+
+std::string size_name(const char* family, std::size_t factor)
+{
+  return std::string(family) + (factor == 1 ? "/N=" : "/10N=")
+         + std::to_string(factor * k_base_lines);
+}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-  const std::string small = "parse_files/N=" + std::to_string(k_base_lines);
-  const std::string large = "parse_files/10N=" + std::to_string(10 * k_base_lines);
-  for (const auto& [name, lines] :
-       {std::pair{small, k_base_lines}, std::pair{large, 10 * k_base_lines}}) {
-    benchmark::RegisterBenchmark(name.c_str(), parse_tree, lines)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime()
-        ->MinTime(0.5)
-        ->Repetitions(5)
-        ->DisplayAggregatesOnly(true);
+  if (argc == 4 && std::string(argv[1]) == "--peak-memory") {
+    return run_once(argv[2], argv[3]);
+  }
+  bool filtered = false;
+  for (int i = 1; i < argc; ++i) {
+    filtered = filtered || std::string(argv[i]).starts_with("--benchmark_filter");
+  }
+  for (const Family& family : k_families) {
+    for (std::size_t factor : {1, 10}) {
+      benchmark::RegisterBenchmark(size_name(family.name, factor).c_str(), family.run,
+                                   factor * k_base_lines)
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime()
+          ->MinTime(0.5)
+          ->Repetitions(family.repetitions)
+          ->DisplayAggregatesOnly(true);
+    }
   }
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  if (reporter.times.contains(small) && reporter.times.contains(large)) {
-    std::cout << "VBT parse (medians): " << static_cast<long long>(reporter.rates[small])
-              << " lines/s at N, " << static_cast<long long>(reporter.rates[large])
-              << " lines/s at 10 N; time ratio 10 N / N = "
-              << reporter.times[large] / reporter.times[small] << " (target: at most 11)\n";
+  for (const Family& family : k_families) {
+    const std::string small = size_name(family.name, 1);
+    const std::string big = size_name(family.name, 10);
+    if (reporter.times.contains(small) && reporter.times.contains(big)) {
+      const std::size_t big_lines = tree(10 * k_base_lines).lines;
+      std::cout << family.title << " (medians): " << static_cast<long long>(reporter.rates[small])
+                << " lines/s at N, " << static_cast<long long>(reporter.rates[big])
+                << " lines/s at 10 N; time ratio 10 N / N = "
+                << reporter.times[big] / reporter.times[small]
+                << " (targets: at least 250000 lines/s, ratio at most 11); processor time "
+                << static_cast<long long>(static_cast<double>(big_lines) * 1000.0
+                                          / reporter.cpu_times[big])
+                << " lines/s at 10 N, ratio " << reporter.cpu_times[big] / reporter.cpu_times[small]
+                << "\n";
+    }
+  }
+  // Peak memory of a whole run, unless only some benchmarks were asked for.
+  if (!filtered) {
+    const SourceTree& large = tree(10 * k_base_lines);
+    const double dry_run_mb = peak_memory_mb("dry_run", large.root);
+    const double refactor_mb = peak_memory_mb("refactor_all", large.root);
+    std::cout << "Peak memory at " << large.lines << " lines (" << large.bytes / 1000000
+              << " MB of source): dry run " << static_cast<long long>(dry_run_mb)
+              << " MB, refactor of all suggestions " << static_cast<long long>(refactor_mb)
+              << " MB\n";
   }
   benchmark::Shutdown();
   return 0;
