@@ -2,10 +2,12 @@
 // same-named locals: the parse alone (directory walk, reading, line walk, declarations,
 // references, Type and Enum counts, parameter check), the whole dry run (parse and the dry-run
 // report workbook) and the refactor of every suggestion (parse, records, backups and
-// rewritten sources). Prints lines per second for both sizes and their time ratio, and the
-// peak memory of one dry run and one refactor at 10 N lines.
+// rewritten sources). Each run is a fresh process, as a run of the command line is. Prints
+// lines per second for both sizes, their time ratio, and the peak memory at 10 N lines.
 
 #include <benchmark/benchmark.h>
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -177,89 +179,60 @@ private:
   std::streambuf* m_console;
 };
 
-void add_line_counters(benchmark::State& state, const SourceTree& source)
-{
-  state.counters["lines"] = static_cast<double>(source.lines);
-  state.counters["lines/s"] = benchmark::Counter(static_cast<double>(source.lines),
-                                                 benchmark::Counter::kIsIterationInvariantRate);
-}
-
-void parse_tree(benchmark::State& state, std::size_t target_lines)
-{
-  const SourceTree& source = tree(target_lines);
-  QuietOutput quiet;
-  for (auto _ : state) {
-    auto parser = std::make_unique<VBAParser>();
-    parser->parse_files(source.source.string());
-    state.PauseTiming();
-    benchmark::DoNotOptimize(parser->variable_references.size());
-    parser.reset();
-    state.ResumeTiming();
-  }
-  add_line_counters(state, source);
-}
-
 // The dry run as the command line runs it: parse, then the report through the report library.
-std::string dry_run(const SourceTree& source, std::unique_ptr<VBAParser>& parser)
+std::string dry_run(const SourceTree& source)
 {
-  parser = std::make_unique<VBAParser>();
-  parser->parse_files(source.source.string());
-  return ReportLibrary::load().generate_dry_run_report([](int) {}, *parser,
-                                                         source.out.string());
-}
-
-void dry_run_tree(benchmark::State& state, std::size_t target_lines)
-{
-  const SourceTree& source = tree(target_lines);
-  ReportLibrary::load();
-  QuietOutput quiet;
-  for (auto _ : state) {
-    std::unique_ptr<VBAParser> parser;
-    const std::string report = dry_run(source, parser);
-    state.PauseTiming();
-    parser.reset();
-    fs::remove(report);
-    state.ResumeTiming();
-  }
-  add_line_counters(state, source);
+  VBAParser parser;
+  parser.parse_files(source.source.string());
+  return ReportLibrary::load().generate_dry_run_report([](int) {}, parser, source.out.string());
 }
 
 // The refactor of every suggestion: parse the copy, record the renames, back up and rewrite.
-void refactor(const SourceTree& source, std::unique_ptr<VBAParser>& parser)
+void refactor(const SourceTree& source)
 {
-  parser = std::make_unique<VBAParser>();
-  parser->parse_files(source.work.string());
-  VBTRefactorer(*parser).refactor_all_issues();
+  VBAParser parser;
+  parser.parse_files(source.work.string());
+  VBTRefactorer(parser).refactor_all_issues();
 }
 
-void refactor_tree(benchmark::State& state, std::size_t target_lines)
+// One run of `mode` ("parse_files", "dry_run" or "refactor_all") over the tree under `root`:
+// the child process of run_in_child.
+int run_once(const std::string& mode, const fs::path& root)
 {
-  const SourceTree& source = tree(target_lines);
+  SourceTree source(root);
   QuietOutput quiet;
-  source.restore_work();
-  for (auto _ : state) {
-    std::unique_ptr<VBAParser> parser;
-    refactor(source, parser);
-    state.PauseTiming();
-    parser.reset();
-    source.restore_work();
-    state.ResumeTiming();
+  if (mode == "parse_files") {
+    VBAParser parser;
+    parser.parse_files(source.source.string());
+  } else if (mode == "dry_run") {
+    fs::remove(dry_run(source));
+  } else {
+    refactor(source);
   }
-  add_line_counters(state, source);
+  return 0;
 }
 
-// Peak resident memory in MB of one `mode` run ("dry_run" or "refactor_all") over the tree of
-// `root`, measured in a fresh process: this program started again with --peak-memory.
-double peak_memory_mb(const char* mode, const fs::path& root)
+struct ChildRun
+{
+  double seconds = 0;        // wall time from start to end of the child
+  double cpu_seconds = 0;    // its user and system time
+  double peak_memory_mb = 0; // its peak resident memory
+};
+
+// Runs `mode` over the tree under `root` in a fresh process, as a user runs the command line:
+// this program started again with --run-once. Every run starts from an empty heap, so runs of
+// both sizes pay alike for the memory they take.
+ChildRun run_in_child(const char* mode, const fs::path& root)
 {
   const std::string self = fs::read_symlink("/proc/self/exe").string();
   std::string root_text = root.string();
-  char* child_argv[] = {const_cast<char*>(self.c_str()), const_cast<char*>("--peak-memory"),
+  char* child_argv[] = {const_cast<char*>(self.c_str()), const_cast<char*>("--run-once"),
                         const_cast<char*>(mode), root_text.data(), nullptr};
   std::cout.flush();
+  const auto start = std::chrono::steady_clock::now();
   const pid_t child = ::fork();
   if (child < 0) {
-    return -1;
+    throw std::runtime_error("fork failed");
   }
   if (child == 0) {
     ::execv(self.c_str(), child_argv);
@@ -269,28 +242,43 @@ double peak_memory_mb(const char* mode, const fs::path& root)
   struct rusage usage = {};
   if (::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status)
       || WEXITSTATUS(status) != 0) {
-    return -1;
+    throw std::runtime_error(std::string("the ") + mode + " run failed");
   }
-  return static_cast<double>(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
+  const auto seconds = [](const timeval& time) {
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+  };
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+          seconds(usage.ru_utime) + seconds(usage.ru_stime),
+          static_cast<double>(usage.ru_maxrss) / 1024.0}; // kilobytes on Linux
 }
 
-// The child of peak_memory_mb: one run of `mode` over the tree whose folders lie under `root`.
-int run_once(const std::string& mode, const fs::path& root)
+// Times `mode` at `target_lines`, one fresh process per iteration; counters: lines, lines per
+// second, processor seconds per run and the peak memory of the largest run.
+void run_tree(benchmark::State& state, const char* mode, std::size_t target_lines)
 {
-  SourceTree source(root);
-  QuietOutput quiet;
-  std::unique_ptr<VBAParser> parser;
-  if (mode == "dry_run") {
-    fs::remove(dry_run(source, parser));
-  } else {
-    source.restore_work();
-    refactor(source, parser);
+  const SourceTree& source = tree(target_lines);
+  const bool rewrites = std::string(mode) == "refactor_all";
+  double cpu_seconds = 0;
+  double peak_memory_mb = 0;
+  for (auto _ : state) {
+    if (rewrites) {
+      source.restore_work();
+    }
+    const ChildRun run = run_in_child(mode, source.root);
+    state.SetIterationTime(run.seconds);
+    cpu_seconds += run.cpu_seconds;
+    peak_memory_mb = std::max(peak_memory_mb, run.peak_memory_mb);
   }
-  return 0;
+  state.counters["lines"] = static_cast<double>(source.lines);
+  state.counters["lines/s"] = benchmark::Counter(static_cast<double>(source.lines),
+                                                 benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["cpu_s"] =
+      benchmark::Counter(cpu_seconds, benchmark::Counter::kAvgIterations);
+  state.counters["peak_MB"] = peak_memory_mb;
 }
 
-// Keeps the median real time and rate of each benchmark for the closing lines; the median of
-// several repetitions keeps the ratio steady on a busy machine.
+// Keeps the median time, rate, processor time and peak memory of each benchmark for the
+// closing lines; the median of several repetitions keeps the ratio steady on a busy machine.
 class RatioReporter : public benchmark::ConsoleReporter
 {
 public:
@@ -300,30 +288,37 @@ public:
   {
     for (const Run& run : runs) {
       if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-        times[run.run_name.function_name] = run.GetAdjustedRealTime();
-        cpu_times[run.run_name.function_name] = run.GetAdjustedCPUTime();
-        rates[run.run_name.function_name] = run.counters.at("lines/s");
+        Figures& figures = medians[run.run_name.function_name];
+        figures.seconds = run.GetAdjustedRealTime() / 1000.0;
+        figures.rate = run.counters.at("lines/s");
+        figures.cpu_seconds = run.counters.at("cpu_s");
+        figures.peak_memory_mb = run.counters.at("peak_MB");
       }
     }
     ConsoleReporter::ReportRuns(runs);
   }
-  std::map<std::string, double> times;
-  std::map<std::string, double> cpu_times; // this thread's processor time, system time included
-  std::map<std::string, double> rates;
+
+  struct Figures
+  {
+    double seconds = 0;
+    double rate = 0;
+    double cpu_seconds = 0;
+    double peak_memory_mb = 0;
+  };
+  std::map<std::string, Figures> medians;
 };
 
 struct Family
 {
   const char* name;
   const char* title;
-  void (*run)(benchmark::State&, std::size_t);
   int repetitions;
 };
 
 constexpr Family k_families[] = {
-  {"parse_files", "VBT parse", parse_tree, 5},
-  {"dry_run", "VBT dry run (parse, references, report)", dry_run_tree, 3},
-  {"refactor_all", "VBT refactor of all suggestions (parse, rewrite)", refactor_tree, 3},
+  {"parse_files", "VBT parse", 5},
+  {"dry_run", "VBT dry run (parse, references, report)", 3},
+  {"refactor_all", "VBT refactor of all suggestions (parse, backups, rewrite)", 3},
 };
 
 std::string size_name(const char* family, std::size_t factor)
@@ -336,19 +331,15 @@ std::string size_name(const char* family, std::size_t factor)
 
 int main(int argc, char** argv)
 {
-  if (argc == 4 && std::string(argv[1]) == "--peak-memory") {
+  if (argc == 4 && std::string(argv[1]) == "--run-once") {
     return run_once(argv[2], argv[3]);
-  }
-  bool filtered = false;
-  for (int i = 1; i < argc; ++i) {
-    filtered = filtered || std::string(argv[i]).starts_with("--benchmark_filter");
   }
   for (const Family& family : k_families) {
     for (std::size_t factor : {1, 10}) {
-      benchmark::RegisterBenchmark(size_name(family.name, factor).c_str(), family.run,
+      benchmark::RegisterBenchmark(size_name(family.name, factor).c_str(), run_tree, family.name,
                                    factor * k_base_lines)
           ->Unit(benchmark::kMillisecond)
-          ->UseRealTime()
+          ->UseManualTime()
           ->MinTime(0.5)
           ->Repetitions(family.repetitions)
           ->DisplayAggregatesOnly(true);
@@ -360,28 +351,20 @@ int main(int argc, char** argv)
   for (const Family& family : k_families) {
     const std::string small = size_name(family.name, 1);
     const std::string big = size_name(family.name, 10);
-    if (reporter.times.contains(small) && reporter.times.contains(big)) {
-      const std::size_t big_lines = tree(10 * k_base_lines).lines;
-      std::cout << family.title << " (medians): " << static_cast<long long>(reporter.rates[small])
-                << " lines/s at N, " << static_cast<long long>(reporter.rates[big])
-                << " lines/s at 10 N; time ratio 10 N / N = "
-                << reporter.times[big] / reporter.times[small]
-                << " (targets: at least 250000 lines/s, ratio at most 11); processor time "
-                << static_cast<long long>(static_cast<double>(big_lines) * 1000.0
-                                          / reporter.cpu_times[big])
-                << " lines/s at 10 N, ratio " << reporter.cpu_times[big] / reporter.cpu_times[small]
-                << "\n";
+    if (!reporter.medians.contains(small) || !reporter.medians.contains(big)) {
+      continue;
     }
-  }
-  // Peak memory of a whole run, unless only some benchmarks were asked for.
-  if (!filtered) {
+    const RatioReporter::Figures& n = reporter.medians[small];
+    const RatioReporter::Figures& ten_n = reporter.medians[big];
     const SourceTree& large = tree(10 * k_base_lines);
-    const double dry_run_mb = peak_memory_mb("dry_run", large.root);
-    const double refactor_mb = peak_memory_mb("refactor_all", large.root);
-    std::cout << "Peak memory at " << large.lines << " lines (" << large.bytes / 1000000
-              << " MB of source): dry run " << static_cast<long long>(dry_run_mb)
-              << " MB, refactor of all suggestions " << static_cast<long long>(refactor_mb)
-              << " MB\n";
+    std::cout << family.title << " (medians): " << static_cast<long long>(n.rate)
+              << " lines/s at N, " << static_cast<long long>(ten_n.rate)
+              << " lines/s at 10 N; time ratio 10 N / N = " << ten_n.seconds / n.seconds
+              << " (targets: at least 250000 lines/s at 10 N, ratio at most 11); processor time "
+              << static_cast<long long>(static_cast<double>(large.lines) / ten_n.cpu_seconds)
+              << " lines/s at 10 N, ratio " << ten_n.cpu_seconds / n.cpu_seconds
+              << "; peak memory at " << large.lines << " lines (" << large.bytes / 1000000
+              << " MB of source): " << static_cast<long long>(ten_n.peak_memory_mb) << " MB\n";
   }
   benchmark::Shutdown();
   return 0;
