@@ -1,7 +1,9 @@
 #include "tarnwick/brimsel/parser.hpp"
 
+#include <cstdint>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -293,26 +295,46 @@ FunctionType function_type_of(std::string_view name)
   return FunctionType::OTHER;
 }
 
-// Records the references of one file's lines (`lines` as stored).
-void collect_references_in_file(
-    const std::string& file_path, const SourceLines& lines, const NameSet& all_variables,
-    const NameSet& function_names,
-    text::OrderedMap<std::string, std::vector<VariableReference>>& variable_references)
+// One reference found by the first step of the reference collection, before its record is
+// made: the entry of the name in `variable_references`, the file (in walk order), the line
+// index and the open procedure (an index into the procedure names seen, or k_no_procedure).
+struct FoundReference
 {
-  std::optional<std::string> current_function;
+  std::uint32_t name = 0;
+  std::uint32_t file = 0;
+  std::uint32_t line = 0;
+  std::uint32_t procedure = 0;
+};
+constexpr std::uint32_t k_no_procedure = std::numeric_limits<std::uint32_t>::max();
+
+// The first step of the reference collection over one file's lines (`lines` as stored): adds
+// every name at its first reference to `variable_references` (with no records yet) and appends
+// one FoundReference per reference to `found`. `entry_of` caches the entry of each name.
+void find_references_in_file(
+    std::uint32_t file, const SourceLines& lines, const NameSet& all_variables,
+    const NameSet& function_names,
+    text::OrderedMap<std::string, std::vector<VariableReference>>& variable_references,
+    std::unordered_map<std::string_view, std::uint32_t, TextHash, std::equal_to<>>& entry_of,
+    std::vector<std::string>& procedures, std::vector<FoundReference>& found)
+{
+  std::uint32_t current_function = k_no_procedure;
   std::string buffer;
-  int line_num = 0;
+  std::uint32_t line_index = 0;
   for (const std::string& line : lines) {
-    ++line_num;
+    const std::uint32_t index = line_index++;
     const std::string_view stripped = strip_view(line, buffer);
     if (VBAParser::is_function_definition(stripped)) {
       if (auto match = patterns().reference_header.match_at_start(stripped)) {
-        current_function = match->group("name");
+        current_function = k_no_procedure;
+        if (auto name = match->group("name")) {
+          current_function = static_cast<std::uint32_t>(procedures.size());
+          procedures.push_back(std::move(*name));
+        }
       }
       continue;
     }
     if (starts_with_end_of_procedure(stripped)) {
-      current_function.reset();
+      current_function = k_no_procedure;
       continue;
     }
     if (VBAParser::is_variable_declaration(stripped) || stripped.starts_with("Type ")
@@ -320,20 +342,25 @@ void collect_references_in_file(
       continue;
     }
     for_each_word(line, [&](std::string_view word, bool identifier) {
-      if (!identifier || !all_variables.contains(word) || VBAParser::vba_keywords.contains(word)
-          || function_names.contains(word)) {
+      if (!identifier) {
         return;
       }
-      std::string key(word);
-      auto it = variable_references.find(key);
-      if (it == variable_references.end()) {
-        it = variable_references.try_emplace(key).first;
+      auto entry = entry_of.find(word);
+      if (entry == entry_of.end()) {
+        const auto name = all_variables.find(word);
+        if (name == all_variables.end() || VBAParser::vba_keywords.contains(word)
+            || function_names.contains(word)) {
+          return;
+        }
+        // The name's entry: found when an earlier parse recorded it, else added here, at its
+        // first reference.
+        auto it = variable_references.try_emplace(*name).first;
+        entry = entry_of
+                    .emplace(std::string_view(*name),
+                             static_cast<std::uint32_t>(it - variable_references.begin()))
+                    .first;
       }
-      it.value().push_back(VariableReference{.var_name = std::move(key),
-                                             .file_path = file_path,
-                                             .line_number = line_num,
-                                             .function_name = current_function,
-                                             .context = std::string(stripped)});
+      found.push_back({entry->second, file, index, current_function});
     });
   }
 }
@@ -662,8 +689,41 @@ void VBAParser::collect_variable_references()
     function_names.insert(function.original_name);
   }
 
+  // First every reference is found and counted, then each name's list is sized once and its
+  // records made in the order found: no list grows by copying, and none keeps spare room.
+  std::unordered_map<std::string_view, std::uint32_t, TextHash, std::equal_to<>> entry_of;
+  std::vector<std::string> procedures;
+  std::vector<FoundReference> found;
+  std::vector<std::pair<const std::string*, const SourceLines*>> walked;
   for (const auto& [path, lines] : files) {
-    collect_references_in_file(path, lines, all_variables, function_names, variable_references);
+    const auto file = static_cast<std::uint32_t>(walked.size());
+    walked.emplace_back(&path, &lines);
+    find_references_in_file(file, lines, all_variables, function_names, variable_references,
+                            entry_of, procedures, found);
+  }
+  std::vector<std::size_t> counts(variable_references.size(), 0);
+  for (const FoundReference& reference : found) {
+    ++counts[reference.name];
+  }
+  for (std::size_t entry = 0; entry < counts.size(); ++entry) {
+    if (counts[entry] > 0) {
+      auto& list = variable_references.nth(entry).value();
+      list.reserve(list.size() + counts[entry]);
+    }
+  }
+  std::string buffer;
+  for (const FoundReference& reference : found) {
+    auto it = variable_references.nth(reference.name);
+    const auto& [path, lines] = walked[reference.file];
+    const std::string& line = (*lines)[reference.line];
+    it.value().push_back(VariableReference{
+        .var_name = it->first,
+        .file_path = *path,
+        .line_number = static_cast<int>(reference.line + 1),
+        .function_name = reference.procedure == k_no_procedure
+                             ? std::nullopt
+                             : std::optional<std::string>(procedures[reference.procedure]),
+        .context = std::string(strip_view(line, buffer))});
   }
   collect_type_enum_references();
 

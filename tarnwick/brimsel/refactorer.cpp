@@ -8,8 +8,11 @@
 #include <iostream>
 #include <limits>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -268,26 +271,187 @@ bool is_boundary(std::string_view text, std::size_t pos)
   return word_before(text, pos) != word_after(text, pos);
 }
 
+// Calls `visit(begin, end)` for every maximal run of word characters of `text`, valid UTF-8,
+// left to right, with the byte offsets of its ends.
+template <class Visit> void for_each_word(std::string_view text, Visit visit)
+{
+  const auto ascii_word = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  };
+  const auto length_at = [&](std::size_t pos) -> std::size_t {
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  };
+  const auto word_at = [&](std::size_t pos) {
+    return static_cast<unsigned char>(text[pos]) < 0x80 ? ascii_word(text[pos])
+                                                         : text::is_word(code_point_at(text, pos));
+  };
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    if (!word_at(pos)) {
+      pos += length_at(pos);
+      continue;
+    }
+    const std::size_t begin = pos;
+    do {
+      pos += length_at(pos);
+    } while (pos < text.size() && word_at(pos));
+    visit(begin, pos);
+  }
+}
+
+// Whether `name` is one word: non-empty valid UTF-8 of word characters only. Such a name
+// matches, with a word boundary on both sides, exactly the runs of word characters that equal
+// it, and such a new name put in place of a run leaves every other run as it was.
+bool is_single_word(std::string_view name)
+{
+  if (name.empty() || !text::is_valid_utf8(name)) {
+    return false;
+  }
+  std::size_t words = 0;
+  bool whole = false;
+  for_each_word(name, [&](std::size_t begin, std::size_t end) {
+    ++words;
+    whole = begin == 0 && end == name.size();
+  });
+  return words == 1 && whole;
+}
+
+// Hash of texts that looks up views without a copy.
+struct TextHash
+{
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const
+  {
+    return std::hash<std::string_view>{}(text);
+  }
+};
+
+// The renames of one file's reference pass, in mapping order, prepared so that a line is
+// renamed by one scan of its words. Renaming entry by entry, each on the text the entries
+// before it left, costs lines x renames; here a run of consecutive entries whose old and new
+// names are single words becomes one lookup table from a word to the word it ends as (p1 -> p2
+// followed by p2 -> p3 sends p1 to p3; p2 -> p3 followed by p1 -> p2 sends p1 to p2 only). Any
+// other entry (an old name with brackets or blanks, say) is applied on its own, in its place
+// in the order, as a whole-word replacement.
+class RenamePlan
+{
+public:
+  // `renames`: (old name, new name) in order; views that must outlive the plan.
+  explicit RenamePlan(std::vector<std::pair<std::string_view, std::string_view>> renames)
+      : m_renames(std::move(renames))
+  {
+    const auto word_rename = [&](std::size_t i) {
+      return is_single_word(m_renames[i].first) && is_single_word(m_renames[i].second);
+    };
+    std::size_t i = 0;
+    while (i < m_renames.size()) {
+      Step& step = m_steps.emplace_back();
+      step.first = i;
+      if (!word_rename(i)) {
+        step.last = ++i;
+        continue;
+      }
+      while (i < m_renames.size() && word_rename(i)) {
+        ++i;
+      }
+      step.last = i;
+      // A word meets the entries after its own one only under its new name; walked from the
+      // last entry back, the end of each chain is known when it is needed.
+      std::unordered_map<std::string_view, std::size_t, TextHash, std::equal_to<>> position;
+      for (std::size_t j = step.first; j < step.last; ++j) {
+        position.emplace(m_renames[j].first, j);
+      }
+      std::vector<std::string_view> final_name(step.last - step.first);
+      for (std::size_t j = step.last; j-- > step.first;) {
+        const auto next = position.find(m_renames[j].second);
+        final_name[j - step.first] = next != position.end() && next->second > j
+                                         ? final_name[next->second - step.first]
+                                         : m_renames[j].second;
+      }
+      for (std::size_t j = step.first; j < step.last; ++j) {
+        step.words.emplace(m_renames[j].first, final_name[j - step.first]);
+      }
+    }
+  }
+
+  // Renames `line` in place.
+  void apply(std::string& line) const
+  {
+    bool valid = true;
+    bool checked = false;
+    for (const Step& step : m_steps) {
+      if (!step.words.empty()) {
+        if (!checked) {
+          valid = text::is_valid_utf8(line);
+          checked = true;
+        }
+        // Word runs are told on valid UTF-8 only; other text (never a line of a parse) is
+        // renamed entry by entry below.
+        if (valid) {
+          // New words keep the line valid.
+          rename_words(line, step.words);
+          continue;
+        }
+      }
+      for (std::size_t j = step.first; j < step.last; ++j) {
+        const auto [old_name, new_name] = m_renames[j];
+        if (line.find(old_name) != std::string::npos) {
+          std::string renamed = replace_whole_word(line, old_name, new_name);
+          if (renamed != line) {
+            line = std::move(renamed);
+            checked = false;
+          }
+        }
+      }
+    }
+  }
+
+private:
+  using WordMap =
+      std::unordered_map<std::string_view, std::string_view, TextHash, std::equal_to<>>;
+
+  // Entries [first, last) of the renames: one entry that is no word rename, or a run of word
+  // renames with `words`, old word -> the word it ends as.
+  struct Step
+  {
+    std::size_t first = 0;
+    std::size_t last = 0;
+    WordMap words;
+  };
+
+  // Puts in place of each run of `line` that `words` holds the word it ends as.
+  static void rename_words(std::string& line, const WordMap& words)
+  {
+    std::string renamed;
+    std::size_t copied = 0;
+    bool found_any = false;
+    for_each_word(line, [&](std::size_t begin, std::size_t end) {
+      const auto found = words.find(std::string_view(line).substr(begin, end - begin));
+      if (found != words.end()) {
+        renamed.append(line, copied, begin - copied);
+        renamed.append(found->second);
+        copied = end;
+        found_any = true;
+      }
+    });
+    if (found_any) {
+      renamed.append(line, copied);
+      line = std::move(renamed);
+    }
+  }
+
+  std::vector<std::pair<std::string_view, std::string_view>> m_renames;
+  std::vector<Step> m_steps;
+};
+
 // The maximal runs of word characters of `text`, left to right.
 std::vector<std::string_view> word_runs(std::string_view text)
 {
   std::vector<std::string_view> runs;
-  std::size_t start = std::string_view::npos;
-  for (std::size_t pos = 0; pos < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[pos]);
-    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    const bool word = text::is_word(code_point_at(text, pos));
-    if (word && start == std::string_view::npos) {
-      start = pos;
-    } else if (!word && start != std::string_view::npos) {
-      runs.push_back(text.substr(start, pos - start));
-      start = std::string_view::npos;
-    }
-    pos += length;
-  }
-  if (start != std::string_view::npos) {
-    runs.push_back(text.substr(start));
-  }
+  for_each_word(text, [&](std::size_t begin, std::size_t end) {
+    runs.push_back(text.substr(begin, end - begin));
+  });
   return runs;
 }
 
@@ -549,17 +713,41 @@ bool VBTRefactorer::is_function_definition(std::string_view line)
   return VBAParser::is_function_definition(line);
 }
 
+struct VBTRefactorer::ProcedureNames
+{
+  // File path -> the name and original name of each of its procedures.
+  std::unordered_map<std::string, std::unordered_set<std::string, TextHash, std::equal_to<>>,
+                     TextHash, std::equal_to<>>
+      by_file;
+};
+
 void VBTRefactorer::apply_variable_references_to_file(SourceLines& lines,
                                                       const NameMapping& var_name_mapping,
                                                       const std::string& file_path) const
 {
-  std::set<std::string, std::less<>> function_names;
-  for (const auto& [key, function] : m_parser.functions) {
-    if (function.file_path == file_path) {
-      function_names.insert(function.name);
-      function_names.insert(function.original_name);
+  if (!m_procedure_names) {
+    auto names = std::make_shared<ProcedureNames>();
+    for (const auto& [key, function] : m_parser.functions) {
+      auto& of_file = names->by_file[function.file_path];
+      of_file.insert(function.name);
+      of_file.insert(function.original_name);
+    }
+    m_procedure_names = std::move(names);
+  }
+  const auto procedures = m_procedure_names->by_file.find(file_path);
+  const auto is_procedure_name = [&](const std::string& name) {
+    return procedures != m_procedure_names->by_file.end() && procedures->second.contains(name);
+  };
+  // A keyword or a procedure name of this file is never renamed here; an empty name matches
+  // nowhere.
+  std::vector<std::pair<std::string_view, std::string_view>> renames;
+  for (const auto& [old_name, new_name] : var_name_mapping) {
+    if (!old_name.empty() && !VBAParser::vba_keywords.contains(old_name)
+        && !is_procedure_name(old_name)) {
+      renames.emplace_back(old_name, new_name);
     }
   }
+  const RenamePlan plan(std::move(renames));
   for (std::string& line : lines) {
     const std::string stripped = text::strip(line);
     if (is_function_definition(stripped) || is_variable_declaration(stripped)
@@ -567,17 +755,7 @@ void VBTRefactorer::apply_variable_references_to_file(SourceLines& lines,
         || stripped.starts_with("End Function") || stripped.starts_with("End Sub")) {
       continue;
     }
-    std::string renamed = line;
-    for (const auto& [old_name, new_name] : var_name_mapping) {
-      if (renamed.find(old_name) == std::string::npos || VBAParser::vba_keywords.contains(old_name)
-          || function_names.contains(old_name)) {
-        continue;
-      }
-      renamed = replace_whole_word(renamed, old_name, new_name);
-    }
-    if (renamed != line) {
-      line = std::move(renamed);
-    }
+    plan.apply(line);
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -93,6 +94,7 @@ public:
 private:
   struct FileGroup;
   struct Grouping;
+  struct ProcedureNames;
 
   // Rewrites one file; `changed` gets, per record of `changes`, whether it changed the text.
   // Returns whether the file was rewritten.
@@ -113,6 +115,8 @@ private:
   RefactorClock m_clock;
   ChangesMade m_changes_made;
   ChangesMade m_applied_changes;
+  // The parser's procedure names by file, gathered on the first reference pass.
+  mutable std::shared_ptr<const ProcedureNames> m_procedure_names;
 };
 
 } // namespace tarnwick::brimsel

@@ -91,6 +91,53 @@ TEST(VariableIssueRows, CellTextsAndReferenceCounts)
   EXPECT_TRUE(variable_issue_rows({}, references).rows.empty());
 }
 
+TEST(VariableIssueRows, SameNamedLocalsCountedOncePerName)
+{
+  // "tmp" declared in 200 procedures spread over 3 files, three uses in each, a few more
+  // outside any procedure; one local of an unnamed procedure and one global of the same name.
+  References references;
+  std::vector<VariableInfo> records;
+  constexpr int k_procedures = 200;
+  for (int p = 0; p < k_procedures; ++p) {
+    const std::string file = "m" + std::to_string(p % 3) + ".bas";
+    const std::string procedure = "P" + std::to_string(p);
+    for (int use = 0; use < 3; ++use) {
+      references["tmp"].push_back({"tmp", file, use, procedure, ""});
+    }
+    records.push_back(variable("tmp", VariableScope::LOCAL, procedure));
+    records.back().file_path = file;
+  }
+  references["tmp"].push_back({"tmp", "m9.bas", 1, std::nullopt, ""});
+  references["tmp"].push_back({"tmp", "m0.bas", 2, "Elsewhere", ""});
+  records.push_back(variable("tmp", VariableScope::LOCAL, ""));
+  records.push_back(variable("tmp", VariableScope::GLOBAL));
+  records.push_back(variable("tmp", VariableScope::LOCAL, "NoUse"));
+  records.push_back(variable("cnt", VariableScope::LOCAL, "P1"));
+  references["cnt"] = {{"cnt", "m1.bas", 1, "P1", ""}, {"cnt", "m2.bas", 1, "P2", ""}};
+
+  std::vector<const VariableInfo*> variables;
+  for (const VariableInfo& record : records) {
+    variables.push_back(&record);
+  }
+  ReferenceCounts counts(references);
+  const Table table = variable_issue_rows(variables, counts);
+  ASSERT_EQ(table.rows.size(), records.size());
+  for (int p = 0; p < k_procedures; ++p) {
+    EXPECT_EQ((Row{table.rows[p][9], table.rows[p][10]}), (Row{n(3), n(4)})) << p;
+  }
+  const std::size_t total = references["tmp"].size();
+  const auto counts_of = [&](std::size_t row) { return Row{table.rows[row][9], table.rows[row][10]}; };
+  EXPECT_EQ(counts_of(k_procedures), (Row{n(static_cast<std::int64_t>(total)), n(4)}));
+  EXPECT_EQ(counts_of(k_procedures + 1), (Row{n(static_cast<std::int64_t>(total)), n(4)}));
+  EXPECT_EQ(counts_of(k_procedures + 2), (Row{n(0), n(4)}));
+  EXPECT_EQ(counts_of(k_procedures + 3), (Row{n(1), n(2)}));
+  // Each reference was looked at once, however many records share its name.
+  EXPECT_EQ(counts.entries_walked(), total + 2);
+  // The map is only read, and rows built without a shared counter give the same cells.
+  EXPECT_FALSE(references.contains("NoUse"));
+  EXPECT_EQ(variable_issue_rows(variables, references).rows, table.rows);
+}
+
 TEST(TypeIssueRows, CapitalisedScopeAndStoredCounts)
 {
   TypeInfo type{"point", "point", "Type", "m.bas", 7};

@@ -2,7 +2,10 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <random>
+
 #include "refactorer_test_util.hpp"
+#include "tarnwick/text/unicode.hpp"
 
 namespace tarnwick::brimsel::testing {
 namespace {
@@ -53,6 +56,92 @@ TEST(ReferencePass, SkipsHeadersDeclarationsAndBlockStartsOnly)
                                 "Private Function F(cnt)\n",       "Sub S(cnt)\n",
                                 "dim y: y = cnt\n",                "Const K = cnt\n",
                                 "Me.Go m_Cnt, Go, Me\n"}));
+}
+
+// The reference pass as first built: every entry of the mapping tried on every line, each on
+// the text the entries before it left. Procedure names as in RenamesLikeEntryByEntry below.
+SourceLines rename_entry_by_entry(SourceLines lines, const NameMapping& mapping)
+{
+  for (std::string& line : lines) {
+    const std::string stripped = text::strip(line);
+    if (VBTRefactorer::is_function_definition(stripped)
+        || VBTRefactorer::is_variable_declaration(stripped) || stripped.starts_with("Type ")
+        || stripped.starts_with("Enum ") || stripped.starts_with("End Function")
+        || stripped.starts_with("End Sub")) {
+      continue;
+    }
+    for (const auto& [old_name, new_name] : mapping) {
+      if (!VBAParser::vba_keywords.contains(old_name) && old_name != "Go") {
+        line = replace_whole_word(line, old_name, new_name);
+      }
+    }
+  }
+  return lines;
+}
+
+TEST(ReferencePass, RenamesLikeEntryByEntry)
+{
+  VBAParser parser;
+  parser.functions["a.bas:Go"] = FunctionInfo{"Go", "Go", FunctionType::OTHER, "a.bas", 3, 4};
+  parser.functions["b.bas:cnt"] = FunctionInfo{"cnt", "cnt", FunctionType::OTHER, "b.bas", 1, 2};
+  const VBTRefactorer refactorer(parser);
+  const auto renamed = [&](const SourceLines& lines, const NameMapping& mapping) {
+    SourceLines result = lines;
+    refactorer.apply_variable_references_to_file(result, mapping, "a.bas");
+    EXPECT_EQ(result, rename_entry_by_entry(lines, mapping));
+    return result;
+  };
+  using Lines = SourceLines;
+  // Chains follow the mapping's order, also round a cycle.
+  EXPECT_EQ(renamed({"x = p1 + p2 + p3\n"}, {{"p1", "p2"}, {"p2", "p3"}}),
+            Lines{"x = p3 + p3 + p3\n"});
+  EXPECT_EQ(renamed({"x = p1 + p2 + p3\n"}, {{"p2", "p3"}, {"p1", "p2"}}),
+            Lines{"x = p2 + p3 + p3\n"});
+  EXPECT_EQ(renamed({"a = b\n"}, {{"a", "b"}, {"b", "a"}}), Lines{"a = a\n"});
+  // Keywords and procedure names of the file stay; a procedure name of another file does not.
+  EXPECT_EQ(renamed({"Me.Go cnt, Me\n"}, {{"Me", "x"}, {"Go", "y"}, {"cnt", "z"}}),
+            Lines{"Me.Go z, Me\n"});
+  // An old name that ends in a non-word character needs a word character after it, and the
+  // word renames around it keep their order with it.
+  EXPECT_EQ(renamed({"x(3)y x(3) arr(3)\n"}, {{"x", "arr"}, {"arr(3)", "z"}, {"z", "w"}}),
+            Lines{"zy arr(3) arr(3)\n"});
+  // A blank joins the words around it, before or after the word renames.
+  EXPECT_EQ(renamed({"Call Foo cnt\n"}, {{" ", "N"}, {"cnt", "c2"}}), Lines{"CallNFooNcnt\n"});
+  EXPECT_EQ(renamed({"Call Foo cnt\n"}, {{"cnt", "c2"}, {" ", "N"}}), Lines{"CallNFooNc2\n"});
+  // Letters of any script belong to the word; a new name with a dot makes two words.
+  EXPECT_EQ(renamed({"计total total té\n"}, {{"total", "t"}, {"t", "u"}}),
+            Lines{"计total u té\n"});
+  EXPECT_EQ(renamed({"a c\n"}, {{"a", "b.c"}, {"c", "d"}}), Lines{"b.d d\n"});
+
+  // Random lines and mappings over a small vocabulary that makes every kind above collide; a
+  // new name with a byte that is no UTF-8 now and then.
+  const std::vector<std::string> words{"p1", "p2", "p3", "cnt", "Me", "Go", "arr", "x", "计",
+                                       "total", "é", "_", "9"};
+  const std::vector<std::string> gaps{" ", ".", "(", ")", "(3)", "'", "\"", ", ", ""};
+  const std::vector<std::string> olds{"p1", "p2", "p3", "cnt", "Me", "Go", "arr(3)", " ",
+                                      "x", "计", "total", ".x", "p1.p2"};
+  const std::vector<std::string> news{"p1", "p2", "p3", "cnt", "x", "q", "Me", "a.b", "", "b\xff"};
+  std::mt19937 random(12);
+  const auto pick = [&](const std::vector<std::string>& from) {
+    return from[std::uniform_int_distribution<std::size_t>(0, from.size() - 1)(random)];
+  };
+  for (int round = 0; round < 400; ++round) {
+    SourceLines lines;
+    for (int l = 0; l < 4; ++l) {
+      std::string line = round % 7 == 0 ? "Dim " : "";
+      for (int w = 0; w < 6; ++w) {
+        line += pick(words) + (random() % 8 == 0 ? pick(gaps) : " ");
+      }
+      lines.push_back(line + "\n");
+    }
+    NameMapping mapping;
+    for (int e = 0; e < 5; ++e) {
+      mapping.insert_or_assign(pick(olds), pick(news));
+    }
+    SourceLines fast = lines;
+    refactorer.apply_variable_references_to_file(fast, mapping, "a.bas");
+    ASSERT_EQ(fast, rename_entry_by_entry(lines, mapping)) << "round " << round;
+  }
 }
 
 TEST(ReferencePass, DeclarationTestSeesTheLineWithoutItsComment)

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <set>
 #include <type_traits>
+#include <unordered_set>
 
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/number.hpp"
@@ -91,33 +92,6 @@ std::string write_workbook(const std::string& stamped, Write&& write)
     throw;
   }
   return writer.close().string();
-}
-
-std::int64_t reference_count(const VariableInfo& variable,
-                             const std::vector<VariableReference>& refs)
-{
-  const bool own_procedure_only = variable.scope == brimsel::VariableScope::LOCAL
-                                  && variable.function_name.has_value()
-                                  && !variable.function_name->empty();
-  if (!own_procedure_only) {
-    return static_cast<std::int64_t>(refs.size());
-  }
-  std::int64_t count = 0;
-  for (const auto& ref : refs) {
-    if (ref.function_name == variable.function_name) {
-      ++count;
-    }
-  }
-  return count;
-}
-
-std::int64_t file_count(const std::vector<VariableReference>& refs)
-{
-  std::set<std::string_view> files;
-  for (const auto& ref : refs) {
-    files.insert(ref.file_path);
-  }
-  return static_cast<std::int64_t>(files.size());
 }
 
 template <class List>
@@ -245,16 +219,68 @@ void Parvine::write_refactor_summary_sheet(xlsx::Workbook& writer,
   write_sheet(writer, sheet_name, refactor_summary_rows(changes_made), Fit::no);
 }
 
+ReferenceCounts::ReferenceCounts(const References& references) : m_references(references) {}
+
+ReferenceCounts::Counts ReferenceCounts::of(const VariableInfo& variable)
+{
+  const auto found = m_references.find(variable.original_name);
+  if (found == m_references.end()) {
+    return {};
+  }
+  // The key's text lives in the map, which is only read, so a view of it can be the key here.
+  const std::string_view name = found->first;
+  auto counted = m_names.find(name);
+  if (counted == m_names.end()) {
+    counted = m_names.emplace(name, count_name(found->second)).first;
+  }
+  const NameCounts& counts = counted->second;
+  const bool own_procedure_only = variable.scope == brimsel::VariableScope::LOCAL
+                                  && variable.function_name.has_value()
+                                  && !variable.function_name->empty();
+  if (!own_procedure_only) {
+    return {counts.references, counts.files};
+  }
+  const auto in_procedure = counts.per_procedure.find(*variable.function_name);
+  return {in_procedure == counts.per_procedure.end() ? 0 : in_procedure->second, counts.files};
+}
+
+ReferenceCounts::NameCounts
+ReferenceCounts::count_name(const std::vector<VariableReference>& references)
+{
+  NameCounts counts;
+  counts.references = static_cast<std::int64_t>(references.size());
+  std::unordered_set<std::string_view> files;
+  const std::string* previous_file = nullptr;
+  for (const VariableReference& reference : references) {
+    // References come file by file; the set is asked only when the file changes.
+    if (previous_file == nullptr || *previous_file != reference.file_path) {
+      files.insert(reference.file_path);
+      previous_file = &reference.file_path;
+    }
+    if (reference.function_name) {
+      ++counts.per_procedure[*reference.function_name];
+    }
+  }
+  counts.files = static_cast<std::int64_t>(files.size());
+  m_entries_walked += references.size();
+  return counts;
+}
+
 Table variable_issue_rows(const std::vector<const VariableInfo*>& variables,
                           const References& references)
+{
+  ReferenceCounts counts(references);
+  return variable_issue_rows(variables, counts);
+}
+
+Table variable_issue_rows(const std::vector<const VariableInfo*>& variables,
+                          ReferenceCounts& counts)
 {
   Table table{{"变量名", "建议名称", "问题描述", "作用域", "类型", "是否数组", "文件路径", "行号",
                "所在函数", "引用次数", "涉及文件数", "是否常量"},
               {}};
-  static const std::vector<VariableReference> no_references;
   for (const VariableInfo* variable : variables) {
-    const auto found = references.find(variable->original_name);
-    const auto& refs = found != references.end() ? found->second : no_references;
+    const ReferenceCounts::Counts found = counts.of(*variable);
     table.rows.push_back({
       variable->name,
       or_empty(variable->correct_name),
@@ -265,8 +291,8 @@ Table variable_issue_rows(const std::vector<const VariableInfo*>& variables,
       variable->file_path,
       std::int64_t{variable->line_number},
       or_empty(variable->function_name),
-      reference_count(*variable, refs),
-      file_count(refs),
+      found.references,
+      found.files,
       yes_no(variable->is_const),
     });
   }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "tarnwick/brimsel/changes.hpp"
@@ -94,12 +96,54 @@ TARNWICK_PARVINE_EXPORT std::string
 report_file_path(const std::string& output_dir, std::string_view prefix,
                  std::chrono::system_clock::time_point time);
 
+// The two count columns of the variable issue sheets, from the reference map of one parse. The
+// references of a name are walked once, when a record of that name is first asked about, and
+// the figures are kept for every later record of the name: a program with thousands of
+// same-named locals costs one walk, not one per local.
+class TARNWICK_PARVINE_EXPORT ReferenceCounts
+{
+public:
+  struct Counts
+  {
+    std::int64_t references = 0; // the row's "引用次数"
+    std::int64_t files = 0;      // the row's "涉及文件数"
+  };
+
+  // Counts over `references`, which must outlive this object and stay unchanged; it is only
+  // read (a name without an entry is never added).
+  explicit ReferenceCounts(const References& references);
+
+  // The counts of `variable`, looked up under its `original_name`: all references of the name,
+  // or for a local of a named procedure only those inside that procedure; and the number of
+  // distinct files among all references of the name. Zero for both when it has none.
+  Counts of(const brimsel::VariableInfo& variable);
+
+  // Number of reference entries walked so far: the work done, at most each entry once.
+  std::size_t entries_walked() const { return m_entries_walked; }
+
+private:
+  struct NameCounts
+  {
+    std::int64_t references = 0;
+    std::int64_t files = 0;
+    std::unordered_map<std::string_view, std::int64_t> per_procedure;
+  };
+  NameCounts count_name(const std::vector<brimsel::VariableReference>& references);
+
+  const References& m_references;
+  std::unordered_map<std::string_view, NameCounts> m_names; // views of the map's own keys
+  std::size_t m_entries_walked = 0;
+};
+
 // Rows of a variable issue sheet: one per record of `variables`, twelve columns from "变量名" to
 // "是否常量", with the record's reference count (only references inside its own procedure for a
 // local variable of a named procedure) and the number of files among all its references.
 // `references` is only read.
 TARNWICK_PARVINE_EXPORT Table variable_issue_rows(
   const std::vector<const brimsel::VariableInfo*>& variables, const References& references);
+// The same rows with the counts taken from `counts`, which may serve several sheets.
+TARNWICK_PARVINE_EXPORT Table variable_issue_rows(
+  const std::vector<const brimsel::VariableInfo*>& variables, ReferenceCounts& counts);
 
 // Rows of a Type or Enum issue sheet: one per record, nine columns from "名称" to "行号".
 TARNWICK_PARVINE_EXPORT Table
