@@ -211,7 +211,7 @@ private:
         for (const auto& open : m_stack) {
           chain += (chain.empty() ? "" : " -> ") + open.flow->source();
         }
-        throw Error("Error: Sub-flow calls read more than " + std::to_string(k_max_rows)
+        throw Error("Error: Flow table with its sub-flows passes " + std::to_string(k_max_rows)
                     + " rows, at row " + std::to_string(i) + " of " + chain);
       }
       if (!handle_row(lines, i, source)) {

@@ -56,7 +56,7 @@ public:
   // Reads the flow table at `flow_path` (every "%20" turned into a blank when nothing exists at
   // the path) and every sub-flow it calls, appending records. Throws FileNotFoundError for a
   // missing file, tarnwick::Error for a short row, a sub-flow that calls itself, and for flows
-  // whose calls add up to more than 200,000 rows handled (the message names the open flows).
+  // whose rows, a sub-flow counted at every call, pass 200,000 (the message names the open flows).
   void read_flow_table(const std::string& flow_path, std::string_view platform);
 
   // Appends the records of the export text `text` (LF line ends); call rows read their

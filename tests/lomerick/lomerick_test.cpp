@@ -247,7 +247,7 @@ TEST_F(LomerickFile, DeepAndManyTimesCalledSubFlowsStayBounded)
     wide.read_flow_table(g(0), "UltraFLEX");
     FAIL() << "no error";
   } catch (const tarnwick::Error& error) {
-    EXPECT_EQ(std::string(error.what()), "Error: Sub-flow calls read more than 200000 rows, at row 4 of " + g(0) +
+    EXPECT_EQ(std::string(error.what()), "Error: Flow table with its sub-flows passes 200000 rows, at row 4 of " + g(0) +
                                            " -> " + g(1) + " -> " + g(2) + " -> " + g(3) + " -> " + g(4) +
                                            " -> " + g(5) + " -> " + g(6));
   }
