@@ -24,8 +24,11 @@ TARNWICK_COMMON_EXPORT void unzip(const std::string& archive_path,
 // "1e-09"); a boolean TRUE or FALSE; an error its text. Tabs and line breaks inside a cell
 // become blanks. Chart sheets are skipped. Existing files are replaced, never written through
 // a symbolic link.
+// Each export is written row by row. A sheet whose export would pass 256 MiB, or take the
+// exports of the workbook past 1 GiB, is refused and leaves no file behind.
 // Throws FileNotFoundError when the workbook does not exist, tarnwick::Error when it cannot be
-// read, a sheet name cannot be a file name ("/", "\", ".", ".."), or a file cannot be written.
+// read, a sheet name cannot be a file name ("/", "\", ".", ".."), a file cannot be written or
+// a sheet is too large to export (the message names the sheet and its used range).
 TARNWICK_COMMON_EXPORT void export_sheets_to_txt(const std::string& workbook_path,
                                                  const std::string& target_directory);
 

@@ -101,6 +101,170 @@ void run_pattern_tool(const std::string& pattern, int out_fd)
   }
 }
 
+// Resolution of pattern-set items into pattern file paths. Every set is resolved once, however
+// often other sets name it, and the walk through nested sets keeps its own stack, so neither a
+// deep chain of sets nor a set named many times costs more than the sets and items it holds.
+// `visit` checks sets and counts their paths; `expand` then builds the lists, which cannot fail.
+class Resolution
+{
+public:
+  static constexpr std::size_t k_no_set = static_cast<std::size_t>(-1);
+
+  // Far beyond the nesting and the size of the sets of any test program: a sheet past them is
+  // refused rather than resolved at the cost of the whole memory.
+  static constexpr std::size_t k_max_depth = 10'000;
+  static constexpr std::uint64_t k_max_entries = 2'000'000;
+
+  // One item: a pattern file path, or the position of a set in the table.
+  struct Item
+  {
+    std::string path;
+    std::size_t set = k_no_set;
+  };
+
+  explicit Resolution(const PatternSetDict& sets) : m_sets(sets), m_nodes(sets.size()) {}
+
+  // What `item` stands for. Throws tarnwick::Error for an item that is neither a pattern file
+  // nor a known set.
+  Item classify(std::string_view item) const
+  {
+    const auto upper_item = text::upper(item);
+    for (const auto extension : Dravel::valid_extensions) {
+      if (std::string_view(upper_item).ends_with(extension)) {
+        return {std::string(item)};
+      }
+    }
+    if (Dravel::contains_any_substring(upper_item, Dravel::valid_extensions)) {
+      return {Dravel::truncate_after_substring(item, Dravel::valid_extensions)};
+    }
+    const auto set = m_sets.find(upper_item);
+    if (set == m_sets.end()) {
+      throw Error(std::string(k_undefined_item) + std::string(item));
+    }
+    return {std::string(), static_cast<std::size_t>(set - m_sets.begin())};
+  }
+
+  // Resolves the set at `root` and every set it names, items in row order, each set once.
+  // Throws tarnwick::Error for an undefined item, a set that contains itself, nesting deeper
+  // than k_max_depth and more than k_max_entries paths in all the sets resolved so far.
+  void visit(std::size_t root)
+  {
+    if (m_nodes[root].state == State::done) {
+      return;
+    }
+    open(root);
+    while (!m_stack.empty()) {
+      Frame& frame = m_stack.back();
+      const std::size_t set = frame.set;
+      const auto& items = (m_sets.begin() + static_cast<std::ptrdiff_t>(set))->second;
+      if (frame.next == items.size()) {
+        close(set);
+        continue;
+      }
+      auto item = classify(items[frame.next++]);
+      const std::size_t child = item.set;
+      m_nodes[set].items.push_back(std::move(item));
+      if (child == k_no_set) {
+        ++m_nodes[set].size;
+      } else if (m_nodes[child].state == State::done) {
+        m_nodes[set].size += m_nodes[child].size;
+      } else if (m_nodes[child].state == State::open) {
+        throw cycle(child);
+      } else {
+        open(child);
+      }
+    }
+  }
+
+  // Builds the path list of every set visited, a set's list after those of the sets it names;
+  // `list_of(set)` is where the list of the set at that position goes.
+  template <class ListOf> void expand(ListOf list_of) const
+  {
+    for (const std::size_t set : m_done_order) {
+      const Node& node = m_nodes[set];
+      std::vector<std::string>& list = list_of(set);
+      list.reserve(static_cast<std::size_t>(node.size));
+      for (const auto& item : node.items) {
+        if (item.set == k_no_set) {
+          list.push_back(item.path);
+        } else {
+          const std::vector<std::string>& nested = list_of(item.set);
+          list.insert(list.end(), nested.begin(), nested.end());
+        }
+      }
+    }
+  }
+
+private:
+  enum class State
+  {
+    unseen,
+    open,
+    done,
+  };
+
+  struct Node
+  {
+    State state = State::unseen;
+    std::vector<Item> items;
+    std::uint64_t size = 0; // paths the set resolves to
+  };
+
+  struct Frame
+  {
+    std::size_t set;
+    std::size_t next = 0; // the set's next item
+  };
+
+  const std::string& name(std::size_t set) const
+  {
+    return (m_sets.begin() + static_cast<std::ptrdiff_t>(set))->first;
+  }
+
+  void open(std::size_t set)
+  {
+    if (m_stack.size() == k_max_depth) {
+      throw Error("Error: Patset nesting deeper than " + std::to_string(k_max_depth) + " sets: " +
+                  name(m_stack.front().set) + " -> ... -> " + name(set));
+    }
+    m_nodes[set].state = State::open;
+    m_stack.push_back({set});
+  }
+
+  void close(std::size_t set)
+  {
+    Node& node = m_nodes[set];
+    node.state = State::done;
+    m_total += node.size;
+    if (m_total > k_max_entries) {
+      throw Error("Error: Patset expansion passes " + std::to_string(k_max_entries) +
+                  " patterns at set " + name(set));
+    }
+    m_done_order.push_back(set);
+    m_stack.pop_back();
+    if (!m_stack.empty()) {
+      m_nodes[m_stack.back().set].size += node.size;
+    }
+  }
+
+  Error cycle(std::size_t set) const
+  {
+    std::string message = "Error: Patset cycle: ";
+    auto frame = std::find_if(m_stack.begin(), m_stack.end(),
+                              [set](const Frame& open) { return open.set == set; });
+    for (; frame != m_stack.end(); ++frame) {
+      message += name(frame->set) + " -> ";
+    }
+    return Error(message + name(set));
+  }
+
+  const PatternSetDict& m_sets;
+  std::vector<Node> m_nodes;        // by position in the table
+  std::vector<Frame> m_stack;       // sets being resolved, outermost first
+  std::vector<std::size_t> m_done_order; // sets in the order their resolution ended
+  std::uint64_t m_total = 0;        // paths of all sets resolved
+};
+
 } // namespace
 
 Dravel::Dravel()
@@ -297,55 +461,31 @@ std::string Dravel::truncate_after_substring(std::string_view s,
 
 std::vector<std::string> Dravel::get_pat_path(std::string_view pat_path) const
 {
-  std::vector<std::string> chain;
-  std::vector<std::string> out;
-  resolve(pat_path, chain, out);
-  return out;
-}
-
-void Dravel::resolve(std::string_view item, std::vector<std::string>& chain,
-                     std::vector<std::string>& out) const
-{
-  const auto upper_item = text::upper(item);
-  for (const auto extension : valid_extensions) {
-    if (std::string_view(upper_item).ends_with(extension)) {
-      out.emplace_back(item);
-      return;
-    }
+  Resolution resolution(m_pattern_set_dict);
+  auto item = resolution.classify(pat_path);
+  if (item.set == Resolution::k_no_set) {
+    return {std::move(item.path)};
   }
-  if (contains_any_substring(upper_item, valid_extensions)) {
-    out.push_back(truncate_after_substring(item, valid_extensions));
-    return;
-  }
-  const auto set = m_pattern_set_dict.find(upper_item);
-  if (set == m_pattern_set_dict.end()) {
-    throw Error(std::string(k_undefined_item) + std::string(item));
-  }
-  if (const auto open = std::find(chain.begin(), chain.end(), upper_item); open != chain.end()) {
-    std::string message = "Error: Patset cycle: ";
-    for (auto it = open; it != chain.end(); ++it) {
-      message += *it + " -> ";
-    }
-    throw Error(message + upper_item);
-  }
-  chain.push_back(upper_item);
-  for (const auto& member : set->second) {
-    resolve(member, chain, out);
-  }
-  chain.pop_back();
+  resolution.visit(item.set);
+  std::vector<std::vector<std::string>> lists(m_pattern_set_dict.size());
+  resolution.expand([&lists](std::size_t set) -> std::vector<std::string>& { return lists[set]; });
+  return std::move(lists[item.set]);
 }
 
 std::shared_ptr<PatternSetDict> Dravel::get_pattern_set_info() const
 {
-  auto resolved = std::make_shared<PatternSetDict>();
-  for (const auto& [name, items] : m_pattern_set_dict) {
-    std::vector<std::string> paths;
-    std::vector<std::string> chain{name};
-    for (const auto& item : items) {
-      resolve(item, chain, paths);
-    }
-    (*resolved)[name] = std::move(paths);
+  Resolution resolution(m_pattern_set_dict);
+  for (std::size_t set = 0; set < m_pattern_set_dict.size(); ++set) {
+    resolution.visit(set);
   }
+  auto resolved = std::make_shared<PatternSetDict>();
+  resolved->reserve(m_pattern_set_dict.size());
+  for (const auto& [name, items] : m_pattern_set_dict) {
+    resolved->emplace(name, std::vector<std::string>());
+  }
+  resolution.expand([&resolved](std::size_t set) -> std::vector<std::string>& {
+    return (resolved->begin() + static_cast<std::ptrdiff_t>(set)).value();
+  });
   return resolved;
 }
 

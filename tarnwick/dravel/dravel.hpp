@@ -74,12 +74,15 @@ public:
   static std::string truncate_after_substring(std::string_view s,
                                               std::span<const std::string_view> substrings);
 
-  // The pattern file paths that the item `pat_path` stands for, nested sets expanded.
-  // Throws tarnwick::Error for an item that is neither a pattern file nor a known set, and for
-  // a set that contains itself.
+  // The pattern file paths that the item `pat_path` stands for, nested sets expanded (each set
+  // resolved once, however often it is named). Throws tarnwick::Error for an item that is
+  // neither a pattern file nor a known set, for a set that contains itself, for sets nested
+  // more than 10,000 deep and for sets that together expand to more than 2,000,000 paths; each
+  // message names the set at fault.
   std::vector<std::string> get_pat_path(std::string_view pat_path) const;
 
-  // A new table of every set resolved into its pattern file paths. Throws as get_pat_path.
+  // A new table of every set resolved into its pattern file paths. Throws as get_pat_path,
+  // the path limit counting the paths of all sets.
   std::shared_ptr<PatternSetDict> get_pattern_set_info() const;
 
   // The reader's own time-set list of the last query (shared; it outlives the reader). Each
@@ -87,9 +90,6 @@ public:
   std::shared_ptr<TsetNameList> get_pattern_tset() const;
 
 private:
-  void resolve(std::string_view item, std::vector<std::string>& chain,
-               std::vector<std::string>& out) const;
-
   PatternSetDict m_pattern_set_dict;
   std::shared_ptr<PatternCycleDict> m_cycle_dict;
   std::shared_ptr<TsetNameList> m_tset_name;

@@ -5,6 +5,8 @@
 #include <iostream>
 #include <optional>
 #include <system_error>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "tarnwick/text/sheet.hpp"
 #include "tarnwick/text/error.hpp"
@@ -107,65 +109,146 @@ FlowContent get_flow_content(const text::Row& flow_table_line, std::string_view 
   return flow_content_at(flow_table_line, platform, "", 0);
 }
 
-Lomerick::Lomerick() : m_test_suite_list(std::make_shared<TestSuiteList>()) {}
-
-void Lomerick::read_flow_table(const std::string& flow_path, std::string_view platform)
+// One read of a flow table and the sub-flows it calls. The calls are followed on a stack of
+// open flows kept here, not on the machine stack, so a chain of sub-flows any number of files
+// deep is read like a flat one. Each file is read once per walk, however often it is called,
+// and the rows handled are counted against a limit far above any test program, so sub-flows
+// that call each other many times over end with an error instead of growing without end.
+class Lomerick::Walk
 {
-  read_settled(text::existing_or_unescaped(flow_path), platform);
-}
+public:
+  static constexpr std::size_t k_max_rows = 200'000;
 
-void Lomerick::read_settled(const std::string& flow_path, std::string_view platform)
-{
-  const auto identity = flow_identity(flow_path);
-  if (std::find(m_open_flows.begin(), m_open_flows.end(), identity) != m_open_flows.end()) {
-    std::string chain;
-    for (auto it = std::find(m_open_flows.begin(), m_open_flows.end(), identity);
-         it != m_open_flows.end(); ++it) {
-      chain += *it + " -> ";
-    }
-    throw Error("Error: Sub-flow cycle: " + chain + identity);
+  Walk(std::string_view platform, TestSuiteList& out) : m_platform(platform), m_out(out) {}
+
+  // Reads the flow file at `flow_path` (every "%20" turned into a blank when nothing exists
+  // there).
+  void read(const std::string& flow_path)
+  {
+    enter(flow_path);
+    run();
   }
-  const auto contents = text::read_text_file(flow_path);
-  m_open_flows.push_back(identity);
-  try {
-    parse(contents, platform, flow_path);
-  } catch (...) {
-    m_open_flows.pop_back();
-    throw;
-  }
-  m_open_flows.pop_back();
-}
 
-void Lomerick::parse(std::string_view text, std::string_view platform, const std::string& flow_path)
-{
-  const auto lines = text::split_lines(text);
-  const std::string source = flow_path.empty() ? "<text>" : flow_path;
-  const auto need = [&source](const text::Row& row, std::size_t i, std::size_t count) {
-    if (row.size() < count) {
-      throw Error(text::row_location(source, i) + ": " + text::short_row_message(count, row.size()));
+  // Reads the export text `text` of the flow at `flow_path` ("" when it has no file).
+  void read_text(std::string_view text, const std::string& flow_path)
+  {
+    m_root.path = flow_path;
+    m_root.lines = text::split_lines(text);
+    m_stack.push_back({&m_root});
+    run();
+  }
+
+private:
+  struct Flow
+  {
+    std::string path;               // the settled path; sub-flows are found beside it
+    std::string identity;           // "" for a text without a file
+    std::vector<std::string> lines; // all of its lines, read before any row is handled
+    bool read = false;              // `lines` hold the file
+
+    // The flow's name in messages.
+    const std::string& source() const
+    {
+      static const std::string text_source = "<text>";
+      return path.empty() ? text_source : path;
     }
   };
 
-  for (std::size_t i = k_header_rows; i < lines.size(); ++i) {
+  struct Frame
+  {
+    const Flow* flow;
+    std::size_t next = k_header_rows; // the next line to handle
+  };
+
+  // Opens the flow at `flow_path` (not yet settled) on top of the stack. Throws for a flow that
+  // is open already (a cycle) and for a file that cannot be read.
+  void enter(const std::string& flow_path)
+  {
+    auto known = m_flows.find(flow_path);
+    if (known == m_flows.end()) {
+      auto flow = std::make_unique<Flow>();
+      flow->path = text::existing_or_unescaped(flow_path);
+      flow->identity = flow_identity(flow->path);
+      known = m_flows.emplace(flow_path, std::move(flow)).first;
+    }
+    Flow& flow = *known->second;
+    if (m_open.contains(flow.identity)) {
+      std::string chain;
+      auto it = std::find_if(m_stack.begin(), m_stack.end(),
+                             [&flow](const Frame& frame) { return frame.flow->identity == flow.identity; });
+      for (; it != m_stack.end(); ++it) {
+        chain += it->flow->identity + " -> ";
+      }
+      throw Error("Error: Sub-flow cycle: " + chain + flow.identity);
+    }
+    if (!flow.read) {
+      flow.lines = text::split_lines(text::read_text_file(flow.path));
+      flow.read = true;
+    }
+    m_open.insert(flow.identity);
+    m_stack.push_back({&flow});
+  }
+
+  void leave()
+  {
+    m_open.erase(m_stack.back().flow->identity);
+    m_stack.pop_back();
+  }
+
+  void run()
+  {
+    while (!m_stack.empty()) {
+      Frame& frame = m_stack.back();
+      const auto& lines = frame.flow->lines;
+      if (frame.next >= lines.size()) {
+        leave();
+        continue;
+      }
+      const std::size_t i = frame.next++;
+      const std::string& source = frame.flow->source();
+      if (++m_rows > k_max_rows) {
+        std::string chain;
+        for (const auto& open : m_stack) {
+          chain += (chain.empty() ? "" : " -> ") + open.flow->source();
+        }
+        throw Error("Error: Flow table with its sub-flows passes " + std::to_string(k_max_rows)
+                    + " rows, at row " + std::to_string(i) + " of " + chain);
+      }
+      if (!handle_row(lines, i, source)) {
+        leave();
+      }
+    }
+  }
+
+  // Handles line `i` of `lines`, the flow on top of the stack, which may open a sub-flow
+  // above it. Returns false when the row ends the table.
+  bool handle_row(const std::vector<std::string>& lines, std::size_t i, const std::string& source)
+  {
+    const auto need = [&source](const text::Row& row, std::size_t at, std::size_t count) {
+      if (row.size() < count) {
+        throw Error(text::row_location(source, at) + ": "
+                    + text::short_row_message(count, row.size()));
+      }
+    };
     const auto cells = text::split_cells(lines[i]);
     need(cells, i, 7);
     const auto& opcode = cells[6];
     if (opcode.empty()) {
-      return;
+      return false;
     }
     const bool test_opcode =
       std::find(k_test_opcodes.begin(), k_test_opcodes.end(), opcode) != k_test_opcodes.end();
     if (test_opcode && cells[5].empty()) {
       need(cells, i, 8);
       if (cells[7].empty()) {
-        continue;
+        return true;
       }
-      auto record = flow_content_at(cells, platform, source, i);
+      auto record = flow_content_at(cells, m_platform, source, i);
       if (record.hard_bin.empty() || record.sort_bin.empty()) {
         // A sheet may end with a test row that has no bins: nothing follows to lend them.
         std::optional<FlowContent> lender;
         if (i + 1 < lines.size()) {
-          lender = flow_content_at(text::split_cells(lines[i + 1]), platform, source, i + 1);
+          lender = flow_content_at(text::split_cells(lines[i + 1]), m_platform, source, i + 1);
         }
         if (lender && lender->opcode == "Use-Limit" && !lender->hard_bin.empty()
             && !lender->sort_bin.empty()) {
@@ -176,12 +259,33 @@ void Lomerick::parse(std::string_view text, std::string_view platform, const std
           std::cout << "No SortBin test found: " << lines[i] << '\n';
         }
       }
-      m_test_suite_list->push_back(std::move(record));
+      m_out.push_back(std::move(record));
     } else if (opcode == "call" && cells[5].empty()) {
       need(cells, i, 8);
-      read_flow_table(sub_flow_path(flow_path, cells[7]), platform);
+      enter(sub_flow_path(m_stack.back().flow->path, cells[7]));
     }
+    return true;
   }
+
+  std::string_view m_platform;
+  TestSuiteList& m_out;
+  Flow m_root;                                                   // the text of read_text
+  std::unordered_map<std::string, std::unique_ptr<Flow>> m_flows; // by path as called
+  std::unordered_set<std::string> m_open;                        // identities on the stack
+  std::vector<Frame> m_stack;                                    // open flows, outermost first
+  std::size_t m_rows = 0;                                        // rows handled
+};
+
+Lomerick::Lomerick() : m_test_suite_list(std::make_shared<TestSuiteList>()) {}
+
+void Lomerick::read_flow_table(const std::string& flow_path, std::string_view platform)
+{
+  Walk(platform, *m_test_suite_list).read(flow_path);
+}
+
+void Lomerick::parse(std::string_view text, std::string_view platform, const std::string& flow_path)
+{
+  Walk(platform, *m_test_suite_list).read_text(text, flow_path);
 }
 
 std::shared_ptr<TestSuiteList> Lomerick::get_test_suite_info() const

@@ -55,7 +55,8 @@ public:
 
   // Reads the flow table at `flow_path` (every "%20" turned into a blank when nothing exists at
   // the path) and every sub-flow it calls, appending records. Throws FileNotFoundError for a
-  // missing file, tarnwick::Error for a short row or a sub-flow that calls itself.
+  // missing file, tarnwick::Error for a short row, a sub-flow that calls itself, and for flows
+  // whose rows, a sub-flow counted at every call, pass 200,000 (the message names the open flows).
   void read_flow_table(const std::string& flow_path, std::string_view platform);
 
   // Appends the records of the export text `text` (LF line ends); call rows read their
@@ -66,10 +67,9 @@ public:
   std::shared_ptr<TestSuiteList> get_test_suite_info() const;
 
 private:
-  void read_settled(const std::string& flow_path, std::string_view platform);
+  class Walk;
 
   std::shared_ptr<TestSuiteList> m_test_suite_list;
-  std::vector<std::string> m_open_flows; // flows being read, outermost first
 };
 
 } // namespace tarnwick::lomerick

@@ -256,16 +256,13 @@ private:
   // column of `category_name` and the symbol's spec type, which comes from the column
   // "SELECTORS " + `selector_name` when `spec_version` is exactly "3.0", else from
   // "SELECTOR VAL". Values are spliced in as text, without parentheses.
-  // Throws tarnwick::Error for a missing symbol or column, and for a value that refers back to
-  // its own symbol (the message names the chain).
+  // Each symbol is resolved once per call. Throws tarnwick::Error for a missing symbol or
+  // column, for a value that refers back to its own symbol, and for a result longer than
+  // 65,536 characters (the messages name the chain of symbols).
   std::string spec_calculation(const std::string& target, const sarnet::SpecDict& spec_dict,
                                const std::string& spec_version,
                                const std::string& category_name,
                                const std::string& selector_name);
-
-  std::string resolve_spec(const std::string& target, const sarnet::SpecDict& spec_dict,
-                           const std::string& spec_version, const std::string& category_name,
-                           const std::string& selector_name, std::vector<std::string>& chain);
 
   // Embeds the VBA project file at `path`; throws FileNotFoundError when it is missing.
   static void add_vba_project_file(xlsx::Workbook& workbook, const std::string& path);

@@ -2,8 +2,10 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -53,6 +55,146 @@ std::string join_chain(const std::vector<std::string>& chain, const std::string&
   return text + last;
 }
 
+// One substitution: the tables, version, category and selector stay the same throughout, so
+// each symbol's value is resolved once and reused wherever the symbol occurs again; values
+// that name the next symbol twice, level after level, cost the length of the result, not a
+// power of two. Results longer than any spec sheet writes are refused, and so is splicing
+// that would scan more text than such results need.
+class Substitution
+{
+public:
+  // Past the longest text a workbook cell holds (32,767 characters).
+  static constexpr std::size_t k_max_length = std::size_t{1} << 16;
+  // Characters of working text the splices of one substitution may go through.
+  static constexpr std::size_t k_max_work = std::size_t{1} << 27;
+
+  Substitution(const tiskel::GlobSpecDict* glob_spec_dict, const sarnet::SpecDict& spec_dict,
+               const std::string& spec_version, const std::string& category_name,
+               const std::string& selector_name, std::function<void(const std::string&)> log)
+      : m_glob_spec_dict(glob_spec_dict), m_spec_dict(spec_dict), m_spec_version(spec_version),
+        m_category_name(category_name), m_selector_name(selector_name), m_log(std::move(log))
+  {
+  }
+
+  std::string resolve(const std::string& target)
+  {
+    std::string working = target;
+    std::erase(working, '=');
+    if (working.find('_') == std::string::npos)
+      return working; // no symbol operand
+
+    // The operands between the operator characters (empty ones kept) and the operators, both
+    // taken from the text as it stands now; the splicing below does not change them.
+    std::vector<std::string> target_list;
+    std::vector<std::string> sample_list;
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i < working.size(); ++i) {
+      if (is_operator(working[i])) {
+        target_list.emplace_back(working, begin, i - begin);
+        sample_list.emplace_back(1, working[i]);
+        begin = i + 1;
+      }
+    }
+    target_list.emplace_back(working, begin);
+    const std::size_t sample_len = sample_list.size();
+
+    for (std::size_t i = 0; i < target_list.size(); ++i) {
+      const std::string& target_value = target_list[i];
+      if (target_value.find('_') == std::string::npos)
+        continue;
+      std::string target_value_strip = symbol_name(target_value);
+      std::string key = text::upper(target_value_strip);
+
+      for (const auto& open : m_chain) {
+        if (open == key)
+          throw Error("Spec symbol refers back to itself: " + join_chain(m_chain, key));
+      }
+      if (m_chain.size() >= k_max_spec_depth)
+        throw Error("Spec symbols nested too deeply: " + join_chain(m_chain, key));
+
+      auto known = m_resolved.find(key);
+      if (known == m_resolved.end()) {
+        const std::string& value = value_of(key, target_value_strip);
+        m_chain.push_back(key);
+        std::string resolved = resolve(value);
+        m_chain.pop_back();
+        known = m_resolved.emplace(key, std::move(resolved)).first;
+      }
+      const std::string& resolved = known->second;
+
+      m_work += working.size();
+      if (m_work > k_max_work)
+        throw Error("Spec expression too long to substitute: " + join_chain(m_chain, key));
+      if (sample_len == 0) {
+        working = text::replace_all(working, target_value, resolved);
+      } else if (i == sample_len) {
+        const std::string& before = sample_list[i - 1];
+        working = text::replace_all(working, before + target_value, before + resolved);
+      } else if (i == 0) {
+        const std::string& after = sample_list[0];
+        working = replace_first(working, target_value + after, resolved + after);
+      } else {
+        const std::string& before = sample_list[i - 1];
+        const std::string& after = sample_list[i];
+        working = text::replace_all(working, before + target_value + after,
+                                    before + resolved + after);
+      }
+      if (working.size() > k_max_length)
+        throw Error("Spec expression longer than " + std::to_string(k_max_length)
+                    + " characters: " + join_chain(m_chain, key));
+    }
+    return working;
+  }
+
+private:
+  // The value text of the symbol `key` (upper-cased `name`): from the global-spec table, else
+  // from the spec table in the column of the category and the symbol's spec type.
+  const std::string& value_of(const std::string& key, const std::string& name)
+  {
+    if (m_glob_spec_dict) {
+      if (auto hit = m_glob_spec_dict->find(key); hit != m_glob_spec_dict->end())
+        return hit->second;
+    }
+    auto row = m_spec_dict.find(key);
+    const std::string* spec_type = nullptr;
+    if (m_spec_version == "3.0") {
+      std::string column = "SELECTORS " + text::upper(m_selector_name);
+      if (row != m_spec_dict.end()) {
+        if (auto cell = row->second.find(column); cell != row->second.end())
+          spec_type = &cell->second;
+      }
+      if (spec_type == nullptr) {
+        m_log("Error: Can not sarnet variable: " + name);
+        if (row == m_spec_dict.end())
+          throw Error("Spec symbol not found: " + name);
+        throw Error("Spec symbol " + name + " has no column " + column);
+      }
+    } else {
+      if (row == m_spec_dict.end())
+        throw Error("Spec symbol not found: " + name);
+      auto cell = row->second.find("SELECTOR VAL");
+      if (cell == row->second.end())
+        throw Error("Spec symbol " + name + " has no column SELECTOR VAL");
+      spec_type = &cell->second;
+    }
+    std::string column = text::upper(m_category_name) + " " + *spec_type;
+    auto cell = row->second.find(column);
+    if (cell == row->second.end())
+      throw Error("Spec symbol " + name + " has no column " + column);
+    return cell->second;
+  }
+
+  const tiskel::GlobSpecDict* m_glob_spec_dict;
+  const sarnet::SpecDict& m_spec_dict;
+  const std::string& m_spec_version;
+  const std::string& m_category_name;
+  const std::string& m_selector_name;
+  std::function<void(const std::string&)> m_log;
+  std::unordered_map<std::string, std::string> m_resolved; // symbol to its resolved value
+  std::vector<std::string> m_chain;                        // symbols being resolved
+  std::size_t m_work = 0;                                  // characters spliced through
+};
+
 } // namespace
 
 std::string Olvent::spec_calculation(const std::string& target, const sarnet::SpecDict& spec_dict,
@@ -60,106 +202,10 @@ std::string Olvent::spec_calculation(const std::string& target, const sarnet::Sp
                                      const std::string& category_name,
                                      const std::string& selector_name)
 {
-  std::vector<std::string> chain;
-  return resolve_spec(target, spec_dict, spec_version, category_name, selector_name, chain);
-}
-
-std::string Olvent::resolve_spec(const std::string& target, const sarnet::SpecDict& spec_dict,
-                                 const std::string& spec_version,
-                                 const std::string& category_name,
-                                 const std::string& selector_name,
-                                 std::vector<std::string>& chain)
-{
-  std::string working = target;
-  std::erase(working, '=');
-  if (working.find('_') == std::string::npos)
-    return working; // no symbol operand
-
-  // The operands between the operator characters (empty ones kept) and the operators, both
-  // taken from the text as it stands now; the splicing below does not change them.
-  std::vector<std::string> target_list;
-  std::vector<std::string> sample_list;
-  std::size_t begin = 0;
-  for (std::size_t i = 0; i < working.size(); ++i) {
-    if (is_operator(working[i])) {
-      target_list.emplace_back(working, begin, i - begin);
-      sample_list.emplace_back(1, working[i]);
-      begin = i + 1;
-    }
-  }
-  target_list.emplace_back(working, begin);
-  const std::size_t sample_len = sample_list.size();
-
-  for (std::size_t i = 0; i < target_list.size(); ++i) {
-    const std::string& target_value = target_list[i];
-    if (target_value.find('_') == std::string::npos)
-      continue;
-    std::string target_value_strip = symbol_name(target_value);
-    std::string key = text::upper(target_value_strip);
-
-    for (const auto& open : chain) {
-      if (open == key)
-        throw Error("Spec symbol refers back to itself: " + join_chain(chain, key));
-    }
-    if (chain.size() >= k_max_spec_depth)
-      throw Error("Spec symbols nested too deeply: " + join_chain(chain, key));
-
-    const std::string* value = nullptr;
-    if (glob_spec_dict) {
-      if (auto hit = glob_spec_dict->find(key); hit != glob_spec_dict->end())
-        value = &hit->second;
-    }
-    if (value == nullptr) {
-      auto row = spec_dict.find(key);
-      const std::string* spec_type = nullptr;
-      if (spec_version == "3.0") {
-        std::string column = "SELECTORS " + text::upper(selector_name);
-        if (row != spec_dict.end()) {
-          if (auto cell = row->second.find(column); cell != row->second.end())
-            spec_type = &cell->second;
-        }
-        if (spec_type == nullptr) {
-          put_data_log("Error: Can not sarnet variable: " + target_value_strip);
-          if (row == spec_dict.end())
-            throw Error("Spec symbol not found: " + target_value_strip);
-          throw Error("Spec symbol " + target_value_strip + " has no column " + column);
-        }
-      } else {
-        if (row == spec_dict.end())
-          throw Error("Spec symbol not found: " + target_value_strip);
-        auto cell = row->second.find("SELECTOR VAL");
-        if (cell == row->second.end())
-          throw Error("Spec symbol " + target_value_strip + " has no column SELECTOR VAL");
-        spec_type = &cell->second;
-      }
-      std::string column = text::upper(category_name) + " " + *spec_type;
-      auto cell = row->second.find(column);
-      if (cell == row->second.end())
-        throw Error("Spec symbol " + target_value_strip + " has no column " + column);
-      value = &cell->second;
-    }
-
-    chain.push_back(std::move(key));
-    std::string resolved =
-      resolve_spec(*value, spec_dict, spec_version, category_name, selector_name, chain);
-    chain.pop_back();
-
-    if (sample_len == 0) {
-      working = text::replace_all(working, target_value, resolved);
-    } else if (i == sample_len) {
-      const std::string& before = sample_list[i - 1];
-      working = text::replace_all(working, before + target_value, before + resolved);
-    } else if (i == 0) {
-      const std::string& after = sample_list[0];
-      working = replace_first(working, target_value + after, resolved + after);
-    } else {
-      const std::string& before = sample_list[i - 1];
-      const std::string& after = sample_list[i];
-      working = text::replace_all(working, before + target_value + after,
-                                  before + resolved + after);
-    }
-  }
-  return working;
+  Substitution substitution(glob_spec_dict.get(), spec_dict, spec_version, category_name,
+                            selector_name,
+                            [this](const std::string& line) { put_data_log(line); });
+  return substitution.resolve(target);
 }
 
 std::optional<std::string> Olvent::add_unit(double val)

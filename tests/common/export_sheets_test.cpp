@@ -137,6 +137,23 @@ TEST_F(ExportSheets, KeepsCellsOfOtherWritersOnTheirRow)
   EXPECT_EQ(read_file(target() / "Data.txt"), "#N/A\t=A1+1\ta b c\n\t3.5\t\n");
 }
 
+TEST_F(ExportSheets, RefusesASheetWhoseUsedRangeIsTooLargeToExport)
+{
+  // One value in the last cell of the sheet: a small file, 17 GB of tabs as an export.
+  const fs::path path = dir() / "huge.xlsm";
+  make_workbook(path, {{"Flow", "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>"},
+                       {"Jobs", "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>"
+                                "<row r=\"1048576\"><c r=\"XFD1048576\"><v>2</v></c></row>"}});
+  try {
+    export_sheets_to_txt(path.string(), target().string());
+    FAIL() << "no error";
+  } catch (const tarnwick::Error& e) {
+    EXPECT_EQ(std::string(e.what()), path.string() + ": the sheet \"Jobs\" (used range A1:XFD1048576) "
+                                                     "exports to more than 268435456 bytes");
+  }
+  EXPECT_EQ(files_in(target()), std::set<std::string>{"Flow.txt"});
+}
+
 TEST_F(ExportSheets, RefusesSheetNamesThatAreNoFileNames)
 {
   const fs::path path = dir() / "bad.xlsx";

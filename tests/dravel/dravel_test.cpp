@@ -118,6 +118,50 @@ TEST(Dravel, SetThatContainsItselfIsAnError)
   EXPECT_EQ(error_of([&] { reader.get_pat_path("c"); }), "Error: Patset cycle: C -> C");
 }
 
+TEST(Dravel, HostileNestingEndsWithAnErrorNamingTheSet)
+{
+  // A chain D0 -> D1 -> ... of `depth` sets, the last one holding a pattern.
+  const auto chain = [](std::size_t depth) {
+    std::string rows;
+    for (std::size_t i = 0; i + 1 < depth; ++i) {
+      rows += row("D" + std::to_string(i), "d" + std::to_string(i + 1));
+    }
+    return sheet(rows + row("D" + std::to_string(depth - 1), "x.pat"));
+  };
+  // 9,000 sets deep: each set is resolved once, without the machine stack.
+  Dravel deep;
+  deep.parse(chain(9'000));
+  const auto all = deep.get_pattern_set_info();
+  ASSERT_EQ(all->size(), 9'000U);
+  EXPECT_EQ(all->at("D0"), Paths{"x.pat"});
+  EXPECT_EQ(all->at("D8999"), Paths{"x.pat"});
+
+  Dravel deeper;
+  deeper.parse(chain(100'000));
+  EXPECT_EQ(error_of([&] { deeper.get_pattern_set_info(); }),
+            "Error: Patset nesting deeper than 10000 sets: D0 -> ... -> D10000");
+  EXPECT_EQ(error_of([&] { deeper.get_pat_path("d50000"); }),
+            "Error: Patset nesting deeper than 10000 sets: D50000 -> ... -> D60000");
+
+  // Ten copies of the next set, nine levels deep: 10^9 paths from a 91-row sheet.
+  std::string rows;
+  for (int level = 0; level < 9; ++level) {
+    for (int copy = 0; copy < 10; ++copy) {
+      rows += row("D" + std::to_string(level), "D" + std::to_string(level + 1));
+    }
+  }
+  Dravel wide;
+  wide.parse(sheet(rows + row("D9", "x.pat")));
+  EXPECT_EQ(error_of([&] { wide.get_pattern_set_info(); }),
+            "Error: Patset expansion passes 2000000 patterns at set D2");
+  EXPECT_EQ(error_of([&] { wide.get_pat_path("D0"); }),
+            "Error: Patset expansion passes 2000000 patterns at set D2");
+  // Below the limit a set named several times still gives its paths every time.
+  const auto paths = wide.get_pat_path("D4");
+  EXPECT_EQ(paths.size(), 100'000U);
+  EXPECT_EQ(paths.back(), "x.pat");
+}
+
 TEST(Dravel, TruncateAfterSubstring)
 {
   const std::array<std::string_view, 2> subs = {".b", ".a"};

@@ -218,6 +218,42 @@ TEST_F(LomerickFile, SubFlowCycleIsAnErrorAndPathWithoutFolderIsRelative)
   EXPECT_EQ(parameters(reader), (Names{"A", "C"}));
 }
 
+TEST_F(LomerickFile, DeepAndManyTimesCalledSubFlowsStayBounded)
+{
+  // A chain of 10,000 sub-flows, each calling the next: read without the machine stack.
+  constexpr int k_depth = 10'000;
+  for (int i = 0; i < k_depth; ++i) {
+    const std::string next = i + 1 < k_depth ? row({{6, "call"}, {7, "F" + std::to_string(i + 1)}})
+                                             : test_row("Test", "leaf");
+    write("F" + std::to_string(i) + ".txt", k_header + test_row("Test", "t" + std::to_string(i)) + next);
+  }
+  Lomerick chain;
+  chain.read_flow_table((m_dir / "F0.txt").string(), "UltraFLEX");
+  ASSERT_EQ(chain.get_test_suite_info()->size(), k_depth + 1U);
+  EXPECT_EQ(chain.get_test_suite_info()->back().parameter, "LEAF");
+
+  // Each flow calls the next ten times, six levels deep: 10^6 calls from seven small files.
+  for (int level = 0; level < 6; ++level) {
+    std::string calls;
+    for (int copy = 0; copy < 10; ++copy) {
+      calls += row({{6, "call"}, {7, "G" + std::to_string(level + 1)}});
+    }
+    write("G" + std::to_string(level) + ".txt", k_header + test_row("Test", "g") + calls);
+  }
+  write("G6.txt", k_header + test_row("Test", "g"));
+  Lomerick wide;
+  const auto g = [this](int level) { return (m_dir / ("G" + std::to_string(level) + ".txt")).string(); };
+  try {
+    wide.read_flow_table(g(0), "UltraFLEX");
+    FAIL() << "no error";
+  } catch (const tarnwick::Error& error) {
+    EXPECT_EQ(std::string(error.what()), "Error: Flow table with its sub-flows passes 200000 rows, at row 4 of " + g(0) +
+                                           " -> " + g(1) + " -> " + g(2) + " -> " + g(3) + " -> " + g(4) +
+                                           " -> " + g(5) + " -> " + g(6));
+  }
+  EXPECT_LT(wide.get_test_suite_info()->size(), 200'000U);
+}
+
 TEST(LomerickRealData, ReadsGeneratedFlowTable)
 {
   const fs::path dir = fs::path(TARNWICK_SOURCE_DIR) / "../shared/realdata/generated-ultraflex";

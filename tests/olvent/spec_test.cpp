@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -176,6 +177,24 @@ TEST_F(SpecCalculation, NamesTheChainOfASelfReferringValue)
   // The same symbol twice side by side is no cycle.
   spec["S"] = {{"SELECTOR VAL", "TYP"}, {"CORE TYP", "_A+_A"}};
   EXPECT_EQ(calc("_S*_S"), "2+2*2+2");
+}
+
+TEST_F(SpecCalculation, ResolvesEachSymbolOnceAndRefusesHugeResults)
+{
+  // D0 = _D1+_D1, D1 = _D2+_D2, ... D25 = 1: D0 would be 2^26 - 1 characters long.
+  for (int level = 0; level < 26; ++level) {
+    const std::string next = "_D" + std::to_string(level + 1);
+    spec["D" + std::to_string(level)] = {{"SELECTOR VAL", "TYP"},
+                                         {"CORE TYP", level < 25 ? next + "+" + next : "1"}};
+  }
+  const std::string d12 = calc("_D12");
+  EXPECT_EQ(d12.size(), (std::size_t{1} << 14) - 1);
+  EXPECT_EQ(std::count(d12.begin(), d12.end(), '1'), 1 << 13);
+  std::string chain = "D0";
+  for (int level = 1; level <= 10; ++level)
+    chain += " -> D" + std::to_string(level);
+  EXPECT_EQ(failure("=_D0*2"), "Spec expression longer than 65536 characters: " + chain);
+  EXPECT_TRUE(log.empty());
 }
 
 } // namespace
