@@ -290,6 +290,9 @@ struct Cache
   FileCache<PowerOrder> power_orders;
   ValueCache<PowerPlan> power_plans; // by level sheet and power order read, category, selector
   ValueCache<std::string> ac_values; // formatted period and clock values (AC)
+  // Position of each header in the engine's `power_list` (rebuilt when the list's length
+  // differs, as after the flow walk emptied it for a new job).
+  std::unordered_map<std::string, std::size_t> power_columns;
 
   // Starts a call of a column operation: sheet files are looked at again for changes.
   void begin_call()
