@@ -195,6 +195,9 @@ public:
   // Starts a call of a column operation: every file is looked at again.
   void begin_call() { ++m_call; }
 
+  // Forgets every file read (the counts stay).
+  void clear() { m_entries.clear(); }
+
   // How many times a file was read, failed reads included.
   std::uint64_t reads() const { return m_reads; }
 

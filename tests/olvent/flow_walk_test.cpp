@@ -240,6 +240,11 @@ TEST_F(FlowWalk, ParsesATestInstanceSheetOnceWhileItAndThePatternSetsStayTheSame
   ASSERT_EQ(run({"C"}).size(), 1u);
   EXPECT_EQ(sheets.reads(), 6u);
   EXPECT_EQ(engine->test_instance_dict->at("A").at(0).pattern, "two.PAT");
+
+  // Loading a device forgets the records kept.
+  load();
+  ASSERT_EQ(run({"A"}).size(), 1u);
+  EXPECT_EQ(sheets.reads(), 8u);
 }
 
 TEST_F(FlowWalk, ReportsSheetsThatCannotBeReadAndGoesOn)
