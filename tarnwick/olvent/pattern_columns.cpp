@@ -1,6 +1,5 @@
 // The pattern, period (or frequency) and clock columns of the job sheet.
 
-#include <algorithm>
 #include <exception>
 #include <memory>
 #include <optional>

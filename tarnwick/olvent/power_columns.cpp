@@ -64,11 +64,11 @@ int Olvent::power_process_and_get_count(const std::string& flow_table_directory,
     auto& clamps = power_pin_clamp_dict[test_suite_name];
     clamps.clear();
 
-    // The column of the header `cur_power_pin`: the one it got first in this job, else a new
-    // one with its header.
     // The positions in `power_list` are looked up by header; the index follows the list, which
     // the flow walk empties for every job.
     auto& positions = cache.power_columns;
+    // The column of the header `cur_power_pin`: the one it got first in this job, else a new
+    // one with its header.
     auto column_of = [&](const std::string& cur_power_pin) {
       auto known = positions.find(cur_power_pin);
       if (positions.size() != power_list.size()
