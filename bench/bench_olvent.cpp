@@ -1,11 +1,22 @@
-// Time of the whole device check (load and run) on a generated device, against the time the
-// workbook writer alone takes to write the same cells. Prints both times and their ratio.
+// Benchmarks of the device check, in three parts:
+//
+// 1. The whole device check (load and run) on a generated device, against the workbook writer
+//    alone writing the same cells in a fresh process. Prints both times, their ratio (target
+//    1.5) and the part of the check that the pattern tool took.
+// 2. Growth: a device grown ten times in flow rows and in test instances; prints the ratio of
+//    the check times (target 11).
+// 3. The clamp sheet "PowerPinClampCheck" at 2,500 and at 20,000 instances of 20 power pins.
+//
+// Times are given as wall-clock time and as processor time (user and system, the pattern tool's
+// processes included); the second is steadier on a loaded machine.
 //
 //   bench_olvent [--jobs N] [--rows N] [--instances N] [--records N] [--pins N] [--patterns N]
-//                [--keep]
+//                [--part 1|2|3] [--keep]
 //
-// Defaults: 20 jobs of 2,000 flow rows each over 500 test instances of 2 records, 8 power pins,
-// 200 patterns. The stand-in pattern tool `patinfo` is taken from the folder of this program.
+// The options set the device of part 1 and the base device of part 2 (whose jobs and patterns
+// are fixed at 2 and 20); --part runs one part only. Defaults: 20 jobs of 2,000 flow rows each over 500
+// test instances of 2 records, 8 power pins, 200 patterns. The stand-in pattern tool `patinfo`
+// is taken from the folder of this program.
 
 #include <chrono>
 #include <cmath>
@@ -15,7 +26,9 @@
 #include <iostream>
 #include <limits>
 #include <map>
+#include <sys/resource.h>
 #include <stdlib.h>
+#include <sys/time.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -38,6 +51,7 @@ struct Params
   int records = 2;     // records (sheet rows) per instance
   int pins = 8;        // power pins of the pin-level sheet
   int patterns = 200;  // pattern files, one pattern set each
+  int part = 0;        // the one part to run, 0 for all
   bool keep = false;   // keep the generated device and the workbooks
 };
 
@@ -225,12 +239,54 @@ double seconds_since(Clock::time_point start)
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+double seconds_of(const timeval& tv)
+{
+  return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6;
+}
+
+// Processor time (user and system) used so far by this process, or by its waited-for children.
+double cpu_seconds(int who)
+{
+  rusage usage{};
+  getrusage(who, &usage);
+  return seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
+}
+
+// Time spent on one piece of work: wall clock, processor time of this process and of the
+// child processes (the pattern tool) it started.
+struct Spent
+{
+  double wall = 0;
+  double cpu = 0;
+  double tool = 0;
+  double total_cpu() const { return cpu + tool; }
+};
+
+class Stopwatch
+{
+public:
+  Stopwatch()
+      : m_start(Clock::now()), m_cpu(cpu_seconds(RUSAGE_SELF)),
+        m_tool(cpu_seconds(RUSAGE_CHILDREN))
+  {}
+  Spent spent() const
+  {
+    return {seconds_since(m_start), cpu_seconds(RUSAGE_SELF) - m_cpu,
+            cpu_seconds(RUSAGE_CHILDREN) - m_tool};
+  }
+
+private:
+  Clock::time_point m_start;
+  double m_cpu;
+  double m_tool;
+};
+
 // Loads the device and checks every job; returns the check workbook's path and the time taken.
-std::pair<std::string, double> run_check(const fs::path& device, const fs::path& work_dir,
-                                         const fs::path& temp_dir)
+std::pair<std::string, Spent> run_check(const fs::path& device, const fs::path& work_dir,
+                                        const fs::path& temp_dir)
 {
   std::size_t lines = 0;
-  auto start = Clock::now();
+  Stopwatch watch;
   tarnwick::olvent::Olvent engine(temp_dir.string());
   engine.read_device(
       device.string(), "", (device / "Patterns").string(), "UltraFLEX",
@@ -239,7 +295,7 @@ std::pair<std::string, double> run_check(const fs::path& device, const fs::path&
   for (const auto& [name, entry] : *engine.get_job_list())
     jobs.push_back(name);
   std::vector<std::string> written = engine.run(jobs, work_dir.string() + "/");
-  double elapsed = seconds_since(start);
+  Spent elapsed = watch.spent();
   if (written.empty())
     throw std::runtime_error("the check wrote no workbook (" + std::to_string(lines)
                              + " log lines)");
@@ -273,10 +329,10 @@ std::vector<SheetCells> read_cells(const std::string& path, std::size_t& count)
 
 // Writes `sheets` with the workbook writer alone; returns the time taken and the part of it
 // that closing the workbook took.
-std::pair<double, double> write_alone(const std::vector<SheetCells>& sheets, const fs::path& path)
+std::pair<Spent, double> write_alone(const std::vector<SheetCells>& sheets, const fs::path& path)
 {
   using tarnwick::xlsx::CellKind;
-  auto start = Clock::now();
+  Stopwatch watch;
   tarnwick::xlsx::Workbook workbook(path, {.nan_inf_to_errors = true});
   for (const auto& sheet : sheets) {
     auto& out = workbook.add_worksheet(sheet.name);
@@ -291,7 +347,154 @@ std::pair<double, double> write_alone(const std::vector<SheetCells>& sheets, con
   }
   auto closing = Clock::now();
   workbook.close();
-  return {seconds_since(start), seconds_since(closing)};
+  return {watch.spent(), seconds_since(closing)};
+}
+
+// The child process of part 1: reads the cells of `workbook` and writes them alone into
+// `path`; prints the cell and sheet counts and the times for the parent.
+int writer_alone_main(const std::string& workbook, const std::string& path)
+{
+  std::size_t cells = 0;
+  std::vector<SheetCells> sheets = read_cells(workbook, cells);
+  auto [spent, close_time] = write_alone(sheets, path);
+  std::printf("%zu %zu %.6f %.6f %.6f\n", cells, sheets.size(), spent.wall, spent.cpu, close_time);
+  return 0;
+}
+
+// What the writer-alone child process reported.
+struct WriterAlone
+{
+  std::size_t cells = 0;
+  std::size_t sheets = 0;
+  Spent spent;
+  double close_time = 0;
+};
+
+// Runs this program again to write the cells of `workbook` with the writer alone, so that the
+// writer starts from a fresh process as the check did, not from memory the check left behind.
+WriterAlone write_alone_in_child(const fs::path& program, const fs::path& workbook,
+                                 const fs::path& path)
+{
+  std::string command = "'" + program.string() + "' --writer-alone '"
+                        + workbook.string() + "' '" + path.string() + "'";
+  FILE* child = popen(command.c_str(), "r");
+  if (child == nullptr)
+    throw std::runtime_error("cannot start the writer-alone process");
+  WriterAlone result;
+  int read = std::fscanf(child, "%zu %zu %lf %lf %lf", &result.cells, &result.sheets,
+                         &result.spent.wall, &result.spent.cpu, &result.close_time);
+  if (pclose(child) != 0 || read != 5)
+    throw std::runtime_error("the writer-alone process failed");
+  return result;
+}
+
+// A fresh folder below the temporary folder.
+fs::path make_temp_root()
+{
+  std::string pattern = (fs::temp_directory_path() / "bench-olvent-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr)
+    throw std::runtime_error("cannot make a temporary folder");
+  return pattern;
+}
+
+void print_device(const Params& p)
+{
+  std::printf("device: %d jobs x %d flow rows, %d instances x %d records, %d power pins, "
+              "%d patterns\n",
+              p.jobs, p.rows, p.instances, p.records, p.pins, p.patterns);
+}
+
+// Generates the device `p` below `root` and checks it; returns the workbook and the time.
+std::pair<std::string, Spent> generate_and_check(const fs::path& root, const Params& p)
+{
+  fs::path device = root / "device";
+  fs::create_directories(root / "out");
+  fs::create_directories(root / "temp");
+  write_device(device, p);
+  return run_check(device, root / "out", root / "temp");
+}
+
+// Part 1: the check against the writer alone.
+void bench_against_writer(const fs::path& program, const Params& p)
+{
+  std::printf("== device check against the workbook writer alone\n");
+  print_device(p);
+  fs::path root = make_temp_root();
+  auto [workbook, check] = generate_and_check(root, p);
+  WriterAlone writer =
+      write_alone_in_child(program, workbook, root / "out" / "writer_alone.xlsx");
+
+  std::printf("cells written: %zu in %zu sheets\n", writer.cells, writer.sheets);
+  std::printf("%-34s %9s %9s\n", "", "wall", "cpu");
+  std::printf("%-34s %7.3f s %7.3f s (pattern tool: %.3f s cpu, %d runs)\n",
+              "whole check (load and run):", check.wall, check.total_cpu(), check.tool, p.patterns);
+  std::printf("%-34s %7.3f s %7.3f s (closing the workbook: %.3f s)\n",
+              "writer alone, same cells:", writer.spent.wall, writer.spent.cpu, writer.close_time);
+  std::printf("%-34s %9.2f %9.2f (target 1.5)\n", "ratio check / writer:",
+              check.wall / writer.spent.wall, check.total_cpu() / writer.spent.cpu);
+  std::printf("%-34s %9s %9.2f\n", "  without the pattern tool:", "",
+              check.cpu / writer.spent.cpu);
+  if (p.keep)
+    std::printf("kept: %s\n", root.c_str());
+  else
+    fs::remove_all(root);
+}
+
+// Part 2: the same device grown ten times in flow rows and in test instances.
+void bench_growth(const Params& p)
+{
+  std::printf("== growth: 10x flow rows and 10x test instances\n");
+  Params base = p;
+  base.jobs = 2;
+  base.patterns = 20;
+  Params grown = base;
+  grown.rows *= 10;
+  grown.instances *= 10;
+  Spent spent[2];
+  const Params* devices[2] = {&base, &grown};
+  for (int i = 0; i < 2; ++i) {
+    fs::path root = make_temp_root();
+    spent[i] = generate_and_check(root, *devices[i]).second;
+    fs::remove_all(root);
+    print_device(*devices[i]);
+    std::printf("  check: %7.3f s wall, %7.3f s cpu\n", spent[i].wall, spent[i].total_cpu());
+  }
+  std::printf("ratio grown / base: %.2f wall, %.2f cpu (target 11)\n",
+              spent[1].wall / spent[0].wall, spent[1].total_cpu() / spent[0].total_cpu());
+}
+
+// Part 3: the clamp sheet alone, from a clamp table of `instances` x `pins`.
+Spent bench_clamp_sheet(int instances, int pins)
+{
+  fs::path root = make_temp_root();
+  tarnwick::olvent::Olvent engine((root / "temp").string());
+  for (int i = 0; i < instances; ++i) {
+    auto& clamps = engine.power_pin_clamp_dict["INST_" + num(i)];
+    // Every tenth instance lacks the first pin, so the rows are not simply the map's order.
+    for (int k = i % 10 == 0 ? 1 : 0; k < pins; ++k)
+      clamps.insert_or_assign("VDD_" + num(k), 0.05 * (k + 1));
+  }
+  auto workbook = engine.create_check_workbook((root / "clamp.xlsm").string());
+  auto& sheet = workbook->add_worksheet("PowerPinClampCheck");
+  Stopwatch watch;
+  engine.write_power_pin_clamp(sheet);
+  Spent spent = watch.spent();
+  workbook->close();
+  fs::remove_all(root);
+  return spent;
+}
+
+void bench_clamp()
+{
+  std::printf("== clamp sheet PowerPinClampCheck (the sheet's cells, without closing)\n");
+  const int pins = 20;
+  Spent small = bench_clamp_sheet(2500, pins);
+  Spent large = bench_clamp_sheet(20000, pins);
+  std::printf("2,500 instances x %d power pins:  %7.3f s wall, %7.3f s cpu\n", pins, small.wall,
+              small.cpu);
+  std::printf("20,000 instances x %d power pins: %7.3f s wall, %7.3f s cpu\n", pins, large.wall,
+              large.cpu);
+  std::printf("ratio for 8x the instances: %.2f cpu (linear: about 8)\n", large.cpu / small.cpu);
 }
 
 Params parse_args(int argc, char** argv)
@@ -299,7 +502,8 @@ Params parse_args(int argc, char** argv)
   Params p;
   std::map<std::string, int*> options = {
       {"--jobs", &p.jobs},       {"--rows", &p.rows}, {"--instances", &p.instances},
-      {"--records", &p.records}, {"--pins", &p.pins}, {"--patterns", &p.patterns}};
+      {"--records", &p.records}, {"--pins", &p.pins}, {"--patterns", &p.patterns},
+      {"--part", &p.part}};
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--keep") {
@@ -308,11 +512,13 @@ Params parse_args(int argc, char** argv)
       *options[arg] = std::stoi(argv[++i]);
     } else {
       throw std::runtime_error("usage: bench_olvent [--jobs N] [--rows N] [--instances N] "
-                               "[--records N] [--pins N] [--patterns N] [--keep]");
+                               "[--records N] [--pins N] [--patterns N] [--part 1|2|3] [--keep]");
     }
   }
   if (p.jobs < 1 || p.rows < 1 || p.instances < 1 || p.records < 1 || p.pins < 0 || p.patterns < 1)
     throw std::runtime_error("every count must be positive");
+  if (p.part < 0 || p.part > 3)
+    throw std::runtime_error("the parts are 1, 2 and 3");
   return p;
 }
 
@@ -321,44 +527,24 @@ Params parse_args(int argc, char** argv)
 int main(int argc, char** argv)
 {
   try {
+    if (argc == 4 && std::string(argv[1]) == "--writer-alone")
+      return writer_alone_main(argv[2], argv[3]);
     Params p = parse_args(argc, argv);
 
     // The stand-in pattern tool is built beside this program.
-    fs::path self = fs::read_symlink("/proc/self/exe").parent_path();
+    const fs::path program = fs::read_symlink("/proc/self/exe");
+    const fs::path self = program.parent_path();
     if (!fs::exists(self / "patinfo"))
       std::fprintf(stderr, "warning: no patinfo beside this program: patterns list no time sets\n");
     const char* path = std::getenv("PATH");
     setenv("PATH", (self.string() + ":" + (path ? path : "")).c_str(), 1);
 
-    std::string pattern = (fs::temp_directory_path() / "bench-olvent-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
-      throw std::runtime_error("cannot make a temporary folder");
-    fs::path root = pattern;
-    fs::path device = root / "device";
-    fs::create_directories(root / "out");
-    fs::create_directories(root / "temp");
-
-    auto start = Clock::now();
-    write_device(device, p);
-    std::printf("device: %d jobs x %d flow rows, %d instances x %d records, %d power pins, "
-                "%d patterns (generated in %.2f s)\n",
-                p.jobs, p.rows, p.instances, p.records, p.pins, p.patterns, seconds_since(start));
-
-    auto [workbook, check_time] = run_check(device, root / "out", root / "temp");
-    std::size_t cells = 0;
-    std::vector<SheetCells> sheets = read_cells(workbook, cells);
-    auto [writer_time, close_time] = write_alone(sheets, root / "out" / "writer_alone.xlsx");
-
-    std::printf("cells written: %zu in %zu sheets\n", cells, sheets.size());
-    std::printf("whole check (load and run): %8.3f s\n", check_time);
-    std::printf("writer alone, same cells:   %8.3f s (closing the workbook: %.3f s)\n", writer_time,
-                close_time);
-    std::printf("ratio check / writer:       %8.2f (target 1.5)\n", check_time / writer_time);
-
-    if (p.keep)
-      std::printf("kept: %s\n", root.c_str());
-    else
-      fs::remove_all(root);
+    if (p.part == 0 || p.part == 1)
+      bench_against_writer(program, p);
+    if (p.part == 0 || p.part == 2)
+      bench_growth(p);
+    if (p.part == 0 || p.part == 3)
+      bench_clamp();
     return 0;
   } catch (const std::exception& e) {
     std::cerr << "bench_olvent: " << e.what() << '\n';

@@ -167,20 +167,24 @@ public:
 
   // The tables of the file at `path`, read with `read(path)` unless the file is unchanged since
   // its last read with the same `setting` (what else the read depends on, such as the
-  // platform). A file is looked at once per call of a column operation (`begin_call`).
+  // platform) and `usable`, when given, accepts the tables of that read. A file is looked at
+  // once per call of a column operation (`begin_call`).
   const Entry& get(const std::string& path, const std::function<Tables(const std::string&)>& read,
-                   const std::string& setting = {})
+                   const std::string& setting = {},
+                   const std::function<bool(const Tables&)>& usable = nullptr)
   {
     const std::string key = setting.empty() ? path : setting + '\n' + path;
     auto hit = m_entries.find(key);
-    if (hit != m_entries.end() && hit->second.checked_in == m_call)
+    const bool known = hit != m_entries.end() && (!usable || usable(hit->second.tables));
+    if (known && hit->second.checked_in == m_call)
       return hit->second;
-    const auto now = std::chrono::system_clock::now();
+    const auto now = m_now();
     std::optional<FileStamp> stamp = stamp_of(path);
-    if (stamp && hit != m_entries.end() && hit->second.settled && hit->second.stamp == *stamp) {
+    if (stamp && known && hit->second.settled && hit->second.stamp == *stamp) {
       hit->second.checked_in = m_call;
       return hit->second;
     }
+    ++m_reads;
     Tables tables = read(path);
     Entry& entry = m_entries[key];
     entry = {stamp.value_or(FileStamp{}), stamp && settled(*stamp, now), ++m_serial, m_call,
@@ -191,10 +195,24 @@ public:
   // Starts a call of a column operation: every file is looked at again.
   void begin_call() { ++m_call; }
 
+  // Forgets every file read (the counts stay).
+  void clear() { m_entries.clear(); }
+
+  // How many times a file was read, failed reads included.
+  std::uint64_t reads() const { return m_reads; }
+
+  // Replaces the clock that says how old a file's times are (tests move it on).
+  void set_clock(std::function<std::chrono::system_clock::time_point()> now)
+  {
+    m_now = std::move(now);
+  }
+
 private:
   std::unordered_map<std::string, Entry> m_entries;
   std::uint64_t m_serial = 0;
+  std::uint64_t m_reads = 0;
   std::uint64_t m_call = 1;
+  std::function<std::chrono::system_clock::time_point()> m_now = std::chrono::system_clock::now;
 };
 
 // The key of the value of `expression` for a category and selector: the category, the selector
@@ -261,6 +279,13 @@ struct TimeSetTables
   std::shared_ptr<const vellox::ClkDic> clocks;
 };
 
+// The records of one test-instance sheet, read with the pattern-set table `pattern_sets`.
+struct InstanceSheet
+{
+  std::shared_ptr<const kenmoor::TestInstanceDict> instances;
+  std::shared_ptr<const kenmoor::PatternSetDict> pattern_sets;
+};
+
 // (pin name, alias) rows of a power-order workbook.
 using PowerOrder = std::vector<std::pair<std::string, std::string>>;
 
@@ -282,18 +307,45 @@ struct PowerPlan
   std::vector<Pin> pins;
 };
 
-// What the power-pin and pattern columns computed before, for later flow rows, jobs and runs.
+// What the job flow walk and the power-pin and pattern columns computed before, for later flow
+// rows, jobs and runs.
 struct Cache
 {
+  FileCache<InstanceSheet> instance_sheets; // by platform; see `instance_sheet_usable`
   FileCache<PinLevelTables> pin_levels;
   FileCache<TimeSetTables> time_sets;
   FileCache<PowerOrder> power_orders;
   ValueCache<PowerPlan> power_plans; // by level sheet and power order read, category, selector
   ValueCache<std::string> ac_values; // formatted period and clock values (AC)
+  // Position of each header in the engine's `power_list` (rebuilt when the list's length
+  // differs, as after the flow walk emptied it for a new job).
+  std::unordered_map<std::string, std::size_t> power_columns;
+
+  // The pattern-set table last used for test-instance sheets, shared by the sheets read with it.
+  std::shared_ptr<const kenmoor::PatternSetDict> pattern_sets;
+
+  // A table equal to `sets` to read test-instance sheets with: the one used before when nothing
+  // changed, else a copy of `sets`.
+  const std::shared_ptr<const kenmoor::PatternSetDict>&
+  pattern_sets_like(const kenmoor::PatternSetDict& sets)
+  {
+    if (!pattern_sets || *pattern_sets != sets)
+      pattern_sets = std::make_shared<const kenmoor::PatternSetDict>(sets);
+    return pattern_sets;
+  }
+
+  // Whether the records of `sheet` are those a read with the pattern sets `sets` gives: the sets
+  // are looked up by name, so only an equal table serves.
+  static bool instance_sheet_usable(const InstanceSheet& sheet,
+                                    const std::shared_ptr<const kenmoor::PatternSetDict>& sets)
+  {
+    return sheet.pattern_sets == sets || *sheet.pattern_sets == *sets;
+  }
 
   // Starts a call of a column operation: sheet files are looked at again for changes.
   void begin_call()
   {
+    instance_sheets.begin_call();
     pin_levels.begin_call();
     time_sets.begin_call();
     power_orders.begin_call();

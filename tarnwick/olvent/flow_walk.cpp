@@ -59,6 +59,15 @@ struct JobPaths
   }
 };
 
+// Appends the records of `sheet` to `table`, names new to `table` in `sheet`'s order.
+void add_instances(kenmoor::TestInstanceDict& table, const kenmoor::TestInstanceDict& sheet)
+{
+  for (const auto& [name, records] : sheet) {
+    auto& into = table[name];
+    into.insert(into.end(), records.begin(), records.end());
+  }
+}
+
 JobPaths job_paths(const std::string& device_directory, const std::string& flow_table_name)
 {
   JobPaths paths;
@@ -144,17 +153,44 @@ void Olvent::run_each_flow(const std::string& job_name)
   }
   update_progressbar(3);
 
-  // Test instances: every sheet is read, and a failing one does not stop the others.
-  kenmoor::Kenmoor instance_reader;
+  // Test instances: every sheet is read, and a failing one does not stop the others. A sheet
+  // unchanged since an earlier job read it with an equal pattern-set table is not parsed again:
+  // its records are added as that read found them, which is what reading all sheets on one
+  // reader gives.
+  columns::Cache& cache = columns::cache_in(m_column_cache);
+  cache.begin_call();
+  const std::shared_ptr<const kenmoor::PatternSetDict> sets =
+      cache.pattern_sets_like(*pattern_set_dict);
+  auto job_instances = std::make_shared<kenmoor::TestInstanceDict>();
   for (const auto& path : test_instance_paths) {
+    std::shared_ptr<const kenmoor::TestInstanceDict> read_so_far;
     try {
-      instance_reader.read_test_instance(path, *pattern_set_dict, platform);
+      const auto& sheet = cache.instance_sheets.get(
+          text::existing_or_unescaped(path),
+          [&](const std::string&) {
+            kenmoor::Kenmoor reader;
+            try {
+              reader.read_test_instance(path, *sets, platform);
+            } catch (...) {
+              read_so_far = reader.get_instance_info();
+              throw;
+            }
+            return columns::InstanceSheet{reader.get_instance_info(), sets};
+          },
+          platform,
+          [&](const columns::InstanceSheet& known) {
+            return columns::Cache::instance_sheet_usable(known, sets);
+          });
+      add_instances(*job_instances, *sheet.tables.instances);
     } catch (const std::exception& e) {
+      // The records read before the failure stay.
+      if (read_so_far)
+        add_instances(*job_instances, *read_so_far);
       put_data_log("Error: cannot read " + path + ", please check it!");
       std::cout << e.what() << std::endl;
     }
   }
-  test_instance_dict = instance_reader.get_instance_info();
+  test_instance_dict = job_instances;
   update_progressbar(4);
 
   if (last_flow_info.dc_spec_name != dc_spec_path) {

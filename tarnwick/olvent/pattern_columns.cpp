@@ -1,10 +1,10 @@
 // The pattern, period (or frequency) and clock columns of the job sheet.
 
-#include <algorithm>
 #include <exception>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -40,14 +40,13 @@ void Olvent::pattern_period_clk_process(int dps_count, int write_row_start,
   columns::Cache& cache = columns::cache_in(m_column_cache);
   cache.begin_call();
   // Row-0 headers and widths are the same for every record of the row; each is written once.
-  std::vector<xlsx::Column> done_columns;
+  std::unordered_set<xlsx::Column> done_columns;
   auto header = [&](xlsx::Column column, const std::string& name, bool wide) {
-    if (std::find(done_columns.begin(), done_columns.end(), column) != done_columns.end())
+    if (!done_columns.insert(column).second)
       return;
     sheet.write_string(0, column, name);
     if (wide)
       sheet.set_column(column, column, 40);
-    done_columns.push_back(column);
   };
 
   // The period and clock texts of one pattern; a pattern whose values cannot be had shows

@@ -64,12 +64,25 @@ int Olvent::power_process_and_get_count(const std::string& flow_table_directory,
     auto& clamps = power_pin_clamp_dict[test_suite_name];
     clamps.clear();
 
+    // The positions in `power_list` are looked up by header; the index follows the list, which
+    // the flow walk empties for every job.
+    auto& positions = cache.power_columns;
     // The column of the header `cur_power_pin`: the one it got first in this job, else a new
     // one with its header.
     auto column_of = [&](const std::string& cur_power_pin) {
-      auto known = std::find(power_list.begin(), power_list.end(), cur_power_pin);
-      if (known != power_list.end())
-        return static_cast<xlsx::Column>(print_inst_info_col_cnt + (known - power_list.begin()));
+      auto known = positions.find(cur_power_pin);
+      if (positions.size() != power_list.size()
+          || (known != positions.end()
+              && (known->second >= power_list.size()
+                  || power_list[known->second] != cur_power_pin))) {
+        positions.clear();
+        for (std::size_t i = 0; i < power_list.size(); ++i)
+          positions.try_emplace(power_list[i], i);
+        known = positions.find(cur_power_pin);
+      }
+      if (known != positions.end())
+        return static_cast<xlsx::Column>(print_inst_info_col_cnt + known->second);
+      positions.emplace(cur_power_pin, power_list.size());
       power_list.push_back(cur_power_pin);
       auto dps_index = static_cast<xlsx::Column>(print_inst_info_col_cnt + power_list.size() - 1);
       sheet.write_string(0, dps_index, cur_power_pin);

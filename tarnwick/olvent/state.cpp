@@ -89,6 +89,12 @@ void Olvent::reset()
   sort_bin_dscrp.clear();
   power_pin_clamp_dict.clear();
   enable_brimsel = false;
+  // The records of the test-instance sheets are the largest tables kept between jobs; they
+  // belong to the device that was loaded.
+  if (m_column_cache) {
+    m_column_cache->instance_sheets.clear();
+    m_column_cache->pattern_sets.reset();
+  }
 }
 
 void Olvent::read_device(const std::string& device_path, const std::string& power_order_path,

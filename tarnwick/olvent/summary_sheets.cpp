@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "tarnwick/olvent/columns.hpp"
@@ -25,6 +27,7 @@ void Olvent::write_pat_tset_map(const Pat2InstDict& pat2inst_dict, const TsetDic
 
   const double count = static_cast<double>(my_dict.size());
   xlsx::Row r = 1;
+  std::size_t headed = 1; // header pairs written so far
   for (const auto& [pattern, tsets] : my_dict) {
     auto instances = pat2inst_dict.find(pattern);
     if (instances == pat2inst_dict.end())
@@ -37,13 +40,13 @@ void Olvent::write_pat_tset_map(const Pat2InstDict& pat2inst_dict, const TsetDic
       row_data.push_back(tset);
       row_data.push_back(value);
     }
-    if (tsets.size() >= 2) {
-      for (std::size_t i = 0; i < tsets.size(); ++i) {
-        std::string index = text::format_int(static_cast<std::int64_t>(i));
-        auto column = static_cast<xlsx::Column>(2 + 2 * i);
-        worksheet.write_string(0, column, "Tset_" + index);
-        worksheet.write_string(0, column + 1, value_header + index);
-      }
+    // The header reaches as far as the pattern with the most time sets; each pair is written
+    // once.
+    for (; headed < tsets.size(); ++headed) {
+      std::string index = text::format_int(static_cast<std::int64_t>(headed));
+      auto column = static_cast<xlsx::Column>(2 + 2 * headed);
+      worksheet.write_string(0, column, "Tset_" + index);
+      worksheet.write_string(0, column + 1, value_header + index);
     }
     worksheet.write_row(r, 2, row_data);
     ++r;
@@ -99,21 +102,28 @@ void Olvent::write_power_pin_clamp(xlsx::Worksheet& worksheet)
 {
   // Columns: every pin in order of first appearance.
   std::vector<std::string> pins;
+  std::unordered_map<std::string_view, std::size_t> column_of;
   for (const auto& [instance, clamps] : power_pin_clamp_dict) {
     for (const auto& [pin, value] : clamps) {
-      if (std::find(pins.begin(), pins.end(), pin) == pins.end())
+      if (column_of.try_emplace(pin, pins.size()).second)
         pins.push_back(pin);
     }
   }
   // Rows: the instances that hold the first column's pin, then those that hold the second's and
-  // are not listed yet, and so on.
+  // are not listed yet, and so on; that is, each instance under the leftmost column it holds, in
+  // the map's order within one column.
+  std::vector<std::vector<const std::string*>> by_column(pins.size());
+  for (const auto& [instance, clamps] : power_pin_clamp_dict) {
+    std::size_t first = pins.size();
+    for (const auto& [pin, value] : clamps)
+      first = std::min(first, column_of.at(pin));
+    if (first < pins.size())
+      by_column[first].push_back(&instance);
+  }
   std::vector<std::string> instances;
-  for (const auto& pin : pins) {
-    for (const auto& [instance, clamps] : power_pin_clamp_dict) {
-      if (clamps.contains(pin)
-          && std::find(instances.begin(), instances.end(), instance) == instances.end())
-        instances.push_back(instance);
-    }
+  for (const auto& column : by_column) {
+    for (const std::string* instance : column)
+      instances.push_back(*instance);
   }
 
   worksheet.write_string(0, 0, "Test Instance");

@@ -1,14 +1,19 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
+
+#include "tarnwick/kenmoor/kenmoor.hpp"
+#include "tarnwick/text/error.hpp"
 
 #include "run_device.hpp"
 
 namespace {
 
 using namespace tarnwick::olvent::test;
+using tarnwick::olvent::OlventAccess;
 using testing::ElementsAre;
 using testing::HasSubstr;
 
@@ -179,6 +184,67 @@ TEST_F(FlowWalk, ReadsSharedSheetsOncePerLoadedDevice)
   ASSERT_EQ(run({"A"}).size(), 1u);
   EXPECT_THAT(log, testing::Contains("Warning: cannot read PatternSet, please check it!"));
   EXPECT_EQ(engine->last_flow_info.pattern_set_name, (device / "PS%20Two.txt").string());
+}
+
+TEST_F(FlowWalk, ParsesATestInstanceSheetOnceWhileItAndThePatternSetsStayTheSame)
+{
+  sheet("Job List", job_list({{"A", "Inst Shared,Inst A", "Flow", "AC Specs", "DC Specs", "PS One"},
+                              {"B", "Inst A,Inst Shared,Inst Bad", "Flow", "AC Specs", "DC Specs",
+                               "PS One"},
+                              {"C", "Inst A", "Flow", "AC Specs", "DC Specs", "PS Two"}}));
+  sheet("Flow", flow_table({flow_row("Test", "both", "1", "1", "1")}));
+  // BOTH has records in two sheets, so the order in which sheets are added shows.
+  sheet("Inst Shared", test_instances({{"both", "S"}, {"shared", "S"}}));
+  sheet("Inst A", test_instances({{"a", "A", "", "", "", "", "", "Patterns", {"set"}},
+                                  {"both", "A"}}));
+  // A good row, then a row too short for the pattern-set cells: the read fails half way.
+  sheet("Inst Bad", test_instances({{"good", "B"}}) + "\tshort\tVBT\r\n");
+  sheet("PS One", pattern_sets({{"set", "one.PAT"}}));
+  sheet("PS Two", pattern_sets({{"set", "two.PAT"}}));
+  sheet("DC Specs", spec_sheet("DCSpecSheet", "2.0", "Dc", {}));
+  sheet("AC Specs", spec_sheet("ACSpecSheet", "2.0", "Ac", {}));
+  load();
+  auto& sheets = OlventAccess::column_cache(*engine).instance_sheets;
+  // The sheets were written just now; a clock an hour ahead lets their times count as settled.
+  sheets.set_clock([] { return std::chrono::system_clock::now() + std::chrono::hours(1); });
+  // What one reader gives for the sheets of a job, in order.
+  auto read_directly = [this](const std::vector<std::string>& names) {
+    tarnwick::kenmoor::Kenmoor reader;
+    for (const auto& name : names) {
+      try {
+        reader.read_test_instance((device / (name + ".txt")).string(), *engine->pattern_set_dict,
+                                  "UltraFLEX");
+      } catch (const tarnwick::Error&) {
+      }
+    }
+    return *reader.get_instance_info();
+  };
+
+  ASSERT_EQ(run({"A", "B"}).size(), 1u);
+  // Job B parsed only the sheet job A did not name, and the failing one.
+  EXPECT_EQ(sheets.reads(), 3u);
+  EXPECT_EQ(*engine->test_instance_dict,
+            read_directly({"Inst A", "Inst Shared", "Inst Bad"}));
+  EXPECT_EQ(engine->test_instance_dict->at("SHORT").size(), 0u); // kept from the failed read
+  EXPECT_EQ(engine->test_instance_dict->at("A").at(0).pattern, "one.PAT");
+
+  // A failed sheet is parsed again; a changed one too.
+  sheet("Inst Shared", test_instances({{"both", "S2"}, {"shared", "S2"}, {"more", "S2"}}));
+  ASSERT_EQ(run({"B"}).size(), 1u);
+  EXPECT_EQ(sheets.reads(), 5u);
+  EXPECT_EQ(*engine->test_instance_dict,
+            read_directly({"Inst A", "Inst Shared", "Inst Bad"}));
+  EXPECT_EQ(engine->test_instance_dict->at("MORE").at(0).dc_category, "S2");
+
+  // Other pattern sets: the sheet is parsed again with them.
+  ASSERT_EQ(run({"C"}).size(), 1u);
+  EXPECT_EQ(sheets.reads(), 6u);
+  EXPECT_EQ(engine->test_instance_dict->at("A").at(0).pattern, "two.PAT");
+
+  // Loading a device forgets the records kept.
+  load();
+  ASSERT_EQ(run({"A"}).size(), 1u);
+  EXPECT_EQ(sheets.reads(), 8u);
 }
 
 TEST_F(FlowWalk, ReportsSheetsThatCannotBeReadAndGoesOn)

@@ -152,6 +152,9 @@ TEST_F(SummarySheets, ClampGridListsInstancesByPinColumn)
 {
   engine->power_pin_clamp_dict["A"]["P1"] = 0.1;
   engine->power_pin_clamp_dict["A"]["P2"] = 0.25;
+  // Listed under P2, the leftmost column it holds, not under P3, its own first pin.
+  engine->power_pin_clamp_dict["D"]["P3"] = 3;
+  engine->power_pin_clamp_dict["D"]["P2"] = 4;
   engine->power_pin_clamp_dict["B"]["P2"] = 1.5;
   engine->power_pin_clamp_dict["E"]; // no pins: no row
   engine->power_pin_clamp_dict["C"]["P1"] = 2;
@@ -161,8 +164,11 @@ TEST_F(SummarySheets, ClampGridListsInstancesByPinColumn)
   WorkbookDump dump = close_and_dump();
 
   EXPECT_THAT(dump.sheet_cells("PowerPinClampCheck"),
-              ElementsAre("A1=Test Instance", "B1=P1", "C1=P2", "A2=A", "B2=0.1", "C2=0.25", "A3=C",
-                          "B3=2", "C3=#NUM!", "A4=B", "B4=#NUM!", "C4=1.5"));
+              ElementsAre("A1=Test Instance", "B1=P1", "C1=P2", "D1=P3",             //
+                          "A2=A", "B2=0.1", "C2=0.25", "D2=#NUM!",                   //
+                          "A3=C", "B3=2", "C3=#NUM!", "D3=#NUM!",                    //
+                          "A4=D", "B4=#NUM!", "C4=4", "D4=3",                        //
+                          "A5=B", "B5=#NUM!", "C5=1.5", "D5=#NUM!"));
   EXPECT_EQ(dump.cell("PowerPinClampCheck!B2").kind, "n");
   EXPECT_EQ(dump.cell("PowerPinClampCheck!C3").kind, "e");
   EXPECT_THAT(dump.sheets,

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "tarnwick/olvent/columns.hpp"
 #include "tarnwick/olvent/olvent.hpp"
 
 namespace tarnwick::olvent {
@@ -50,6 +51,11 @@ public:
                   const std::string& category_name, const std::string& selector_name)
   {
     return engine.extract_per_clk(pattern_name, timing_name, category_name, selector_name);
+  }
+
+  static columns::Cache& column_cache(Olvent& engine)
+  {
+    return columns::cache_in(engine.m_column_cache);
   }
 
   static int power_process_and_get_count(Olvent& engine, const std::string& flow_table_directory,
