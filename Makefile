@@ -2,8 +2,10 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+FUZZ_SECONDS ?= 60
+FUZZ_JOBS ?= 4
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench fuzz clean
 
 all: build
 
@@ -27,5 +29,12 @@ bench: deps
 	cmake --build $(BUILD_DIR)-bench -j $(JOBS)
 	bash scripts/run-bench $(BUILD_DIR)-bench
 
+# libFuzzer targets (clang 14, address and undefined-behaviour sanitizers) in their own build
+# folder; each runs FUZZ_SECONDS, FUZZ_JOBS at a time, and any finding fails the run.
+fuzz: deps
+	CC=clang-14 CXX=clang++-14 cmake -S . -B $(BUILD_DIR)-fuzz -DTARNWICK_BUILD_FUZZ=ON -DTARNWICK_BUILD_TESTS=OFF
+	cmake --build $(BUILD_DIR)-fuzz -j $(JOBS)
+	bash fuzz/run-fuzz $(BUILD_DIR)-fuzz $(FUZZ_SECONDS) $(FUZZ_JOBS)
+
 clean:
-	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench out
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-bench $(BUILD_DIR)-fuzz out

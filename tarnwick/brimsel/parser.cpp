@@ -753,7 +753,9 @@ void VBAParser::collect_type_enum_references()
 
   const Regex& header = patterns().type_or_enum_line;
   std::size_t line_stamp = 0;
-  for (const auto& [path, lines] : files) {
+  for (const auto& [file_path, lines] : files) {
+    // A named reference: clang 14 does not let a lambda capture a structured binding.
+    const auto& path = file_path;
     for (const std::string& line : lines) {
       ++line_stamp;
       if (may_start_with(line, "pte") && header.match_at_start(line)) {
