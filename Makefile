@@ -31,7 +31,8 @@ bench: deps
 
 # libFuzzer targets (clang 14, address and undefined-behaviour sanitizers) in their own build
 # folder; each runs FUZZ_SECONDS, FUZZ_JOBS at a time, and any finding fails the run.
-fuzz: deps
+fuzz:
+	bash scripts/install-deps --fuzz
 	CC=clang-14 CXX=clang++-14 cmake -S . -B $(BUILD_DIR)-fuzz -DTARNWICK_BUILD_FUZZ=ON -DTARNWICK_BUILD_TESTS=OFF
 	cmake --build $(BUILD_DIR)-fuzz -j $(JOBS)
 	bash fuzz/run-fuzz $(BUILD_DIR)-fuzz $(FUZZ_SECONDS) $(FUZZ_JOBS)
