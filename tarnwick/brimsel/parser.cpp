@@ -1,5 +1,6 @@
 #include "tarnwick/brimsel/parser.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
@@ -171,35 +172,67 @@ bool may_start_with(std::string_view line, std::string_view letters)
 // space is none of the words and is followed by an ASCII character or the end; a non-ASCII
 // character (Unicode white space, or a letter that matches caselessly) leaves the answer to the
 // pattern.
+// The first word of a line as the pre-tests below see it: the run of ASCII letters after
+// leading ASCII white space, lower-cased (at most 16 letters), and what follows it.
+struct FirstWord
+{
+  enum class Next
+  {
+    end_or_other,   // the end of the line or an ASCII character that is no white space
+    ascii_space,    // one of " \t\n\v\f\r", which "\s" matches
+    non_ascii,      // a byte of a non-ASCII character: only the pattern can tell
+  };
+  char letters[16] = {};
+  std::size_t length = 0;
+  bool too_long = false;
+  Next next = Next::end_or_other;
+
+  explicit FirstWord(std::string_view line)
+  {
+    std::size_t i = 0;
+    while (i < line.size() && (line[i] == ' ' || (line[i] >= '\t' && line[i] <= '\r'))) {
+      ++i;
+    }
+    for (; i < line.size(); ++i) {
+      const auto c = static_cast<unsigned char>(line[i]);
+      if (c >= 0x80) {
+        next = Next::non_ascii;
+        return;
+      }
+      const auto lower = static_cast<char>((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c);
+      if (lower < 'a' || lower > 'z') {
+        next = (c == ' ' || (c >= '\t' && c <= '\r')) ? Next::ascii_space : Next::end_or_other;
+        return;
+      }
+      if (length == sizeof letters) {
+        too_long = true;
+        return;
+      }
+      letters[length++] = lower;
+    }
+  }
+
+  bool is_one_of(std::initializer_list<std::string_view> words) const
+  {
+    const std::string_view word(letters, length);
+    return !too_long
+           && std::find(words.begin(), words.end(), word) != words.end();
+  }
+};
+
 bool may_start_with_word(std::string_view line, std::initializer_list<std::string_view> words)
 {
-  std::size_t i = 0;
-  while (i < line.size() && (line[i] == ' ' || (line[i] >= '\t' && line[i] <= '\r'))) {
-    ++i;
-  }
-  char run[16];
-  std::size_t length = 0;
-  for (; i < line.size(); ++i) {
-    const auto c = static_cast<unsigned char>(line[i]);
-    if (c >= 0x80) {
-      return true;
-    }
-    const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : static_cast<char>(c);
-    if (lower < 'a' || lower > 'z') {
-      break;
-    }
-    if (length == sizeof run) {
-      return false; // longer than every word
-    }
-    run[length++] = lower;
-  }
-  const std::string_view found(run, length);
-  for (const std::string_view word : words) {
-    if (found == word) {
-      return true;
-    }
-  }
-  return false;
+  const FirstWord first(line);
+  return first.next == FirstWord::Next::non_ascii || first.is_one_of(words);
+}
+
+// Whether `line` starts, after ASCII white space, with one of `words` (matched caselessly) and
+// ASCII white space: then a pattern "^\s*(Word|...)\s+" surely matches. False says nothing.
+bool starts_with_word_and_space(std::string_view line,
+                                std::initializer_list<std::string_view> words)
+{
+  const FirstWord first(line);
+  return first.next == FirstWord::Next::ascii_space && first.is_one_of(words);
 }
 
 // `line` up to the first apostrophe outside a string literal, without trailing white space,
@@ -298,7 +331,12 @@ void find_source_files(const std::string& directory, std::vector<std::string>& f
 // Only regular files are read.
 SourceLines read_source_lines(const std::string& path)
 {
-  return split_source_lines(text::drop_invalid_utf8(read_source_file(path).bytes));
+  const std::string bytes = read_source_file(path).bytes;
+  // Most files are valid UTF-8 throughout and are split as read, without a cleaned copy.
+  if (text::is_valid_utf8(bytes)) {
+    return split_source_lines(bytes);
+  }
+  return split_source_lines(text::drop_invalid_utf8(bytes));
 }
 
 // `text` cut at every "," outside parentheses; each part stripped.
@@ -542,6 +580,9 @@ bool VBAParser::is_variable_declaration(std::string_view line)
   const std::string_view declaration = comment_cut_view(line, buffer);
   if (is_function_definition(declaration)) {
     return false;
+  }
+  if (starts_with_word_and_space(declaration, {"public", "private", "global", "dim", "const"})) {
+    return true;
   }
   const Patterns& p = patterns();
   return p.declaration_start.match_at_start(declaration)
