@@ -880,8 +880,9 @@ void VBAParser::collect_type_enum_references()
 
   const Regex& header = patterns().type_or_enum_line;
   std::size_t line_stamp = 0;
-  for (const auto& [path, lines] : files) {
-    for (const std::string& line : lines) {
+  for (auto file = files.begin(); file != files.end(); ++file) {
+    const std::string& path = file->first;
+    for (const std::string& line : file->second) {
       ++line_stamp;
       if (may_start_with(line, "pte") && header.match_at_start(line)) {
         continue;
