@@ -107,13 +107,13 @@ struct SourceTree
   std::uintmax_t bytes = 0;
   bool owner = true;
 
-  explicit SourceTree(std::size_t target_lines)
+  explicit SourceTree(std::size_t target_lines) : SourceTree(target_lines, temporary_folder()) {}
+  // A tree of at least `target_lines` lines made under the existing folder `folder`, which is
+  // removed with the tree unless `keep`.
+  SourceTree(std::size_t target_lines, const fs::path& folder, bool keep = false)
+      : owner(!keep)
   {
-    std::string pattern = (fs::temp_directory_path() / "bench-brimsel-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) {
-      throw std::runtime_error("cannot create a temporary folder");
-    }
-    root = pattern;
+    root = folder;
     source = root / "src";
     work = root / "work";
     out = root / "out";
@@ -126,6 +126,14 @@ struct SourceTree
       lines += write_module(file, module, 12);
       bytes += fs::file_size(file);
     }
+  }
+  static fs::path temporary_folder()
+  {
+    std::string pattern = (fs::temp_directory_path() / "bench-brimsel-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) {
+      throw std::runtime_error("cannot create a temporary folder");
+    }
+    return pattern;
   }
   // The folders of a tree another SourceTree made under `existing`; left in place.
   explicit SourceTree(const fs::path& existing)
@@ -333,6 +341,14 @@ int main(int argc, char** argv)
 {
   if (argc == 4 && std::string(argv[1]) == "--run-once") {
     return run_once(argv[2], argv[3]);
+  }
+  // For profiling one run: `--make-tree LINES FOLDER` leaves a tree in FOLDER (made if need
+  // be); `--run-once MODE FOLDER` then runs one mode over it.
+  if (argc == 4 && std::string(argv[1]) == "--make-tree") {
+    fs::create_directories(argv[3]);
+    const SourceTree made(std::stoul(argv[2]), argv[3], true);
+    std::cout << made.lines << " lines, " << made.bytes << " bytes in " << made.source << "\n";
+    return 0;
   }
   for (const Family& family : k_families) {
     for (std::size_t factor : {1, 10}) {

@@ -1,5 +1,6 @@
 #include "tarnwick/brimsel/parser.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <iostream>
@@ -165,6 +166,102 @@ bool may_start_with(std::string_view line, std::string_view letters)
   return letters.find(lower) != std::string_view::npos;
 }
 
+// Whether a pattern that begins with "^\s*" and then needs one of the words `words` (lower
+// case ASCII letters, matched caselessly) followed by white space can match `line`. A cheap,
+// exact pre-test: it answers false only when the run of ASCII letters after leading ASCII white
+// space is none of the words and is followed by an ASCII character or the end; a non-ASCII
+// character (Unicode white space, or a letter that matches caselessly) leaves the answer to the
+// pattern.
+// The first word of a line as the pre-tests below see it: the run of ASCII letters after
+// leading ASCII white space, lower-cased (at most 16 letters), and what follows it.
+struct FirstWord
+{
+  enum class Next
+  {
+    end_or_other,   // the end of the line or an ASCII character that is no white space
+    ascii_space,    // one of " \t\n\v\f\r", which "\s" matches
+    non_ascii,      // a byte of a non-ASCII character: only the pattern can tell
+  };
+  char letters[16] = {};
+  std::size_t length = 0;
+  bool too_long = false;
+  Next next = Next::end_or_other;
+
+  explicit FirstWord(std::string_view line)
+  {
+    std::size_t i = 0;
+    while (i < line.size() && (line[i] == ' ' || (line[i] >= '\t' && line[i] <= '\r'))) {
+      ++i;
+    }
+    for (; i < line.size(); ++i) {
+      const auto c = static_cast<unsigned char>(line[i]);
+      if (c >= 0x80) {
+        next = Next::non_ascii;
+        return;
+      }
+      const auto lower = static_cast<char>((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c);
+      if (lower < 'a' || lower > 'z') {
+        next = (c == ' ' || (c >= '\t' && c <= '\r')) ? Next::ascii_space : Next::end_or_other;
+        return;
+      }
+      if (length == sizeof letters) {
+        too_long = true;
+        return;
+      }
+      letters[length++] = lower;
+    }
+  }
+
+  bool is_one_of(std::initializer_list<std::string_view> words) const
+  {
+    const std::string_view word(letters, length);
+    return !too_long
+           && std::find(words.begin(), words.end(), word) != words.end();
+  }
+};
+
+bool may_start_with_word(std::string_view line, std::initializer_list<std::string_view> words)
+{
+  const FirstWord first(line);
+  return first.next == FirstWord::Next::non_ascii || first.is_one_of(words);
+}
+
+// Whether `line` starts, after ASCII white space, with one of `words` (matched caselessly) and
+// ASCII white space: then a pattern "^\s*(Word|...)\s+" surely matches. False says nothing.
+bool starts_with_word_and_space(std::string_view line,
+                                std::initializer_list<std::string_view> words)
+{
+  const FirstWord first(line);
+  return first.next == FirstWord::Next::ascii_space && first.is_one_of(words);
+}
+
+// `line` up to the first apostrophe outside a string literal, without trailing white space,
+// as strip_trailing_comment gives it: a view into `line` when the text ends in ASCII, else the
+// text kept in `buffer`.
+std::string_view comment_cut_view(std::string_view line, std::string& buffer)
+{
+  bool in_string = false;
+  std::size_t end = line.size();
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') {
+      in_string = !in_string;
+    } else if (line[i] == '\'' && !in_string) {
+      end = i;
+      break;
+    }
+  }
+  while (end > 0
+         && (line[end - 1] == ' ' || (line[end - 1] >= '\t' && line[end - 1] <= '\r')
+             || (line[end - 1] >= '\x1c' && line[end - 1] <= '\x1f'))) {
+    --end;
+  }
+  if (end > 0 && static_cast<unsigned char>(line[end - 1]) >= 0x80) {
+    buffer = text::rstrip(line.substr(0, end));
+    return buffer;
+  }
+  return line.substr(0, end);
+}
+
 // `line` without leading and trailing white space: a view into `line` when its ends are ASCII,
 // else the stripped text kept in `buffer`.
 std::string_view strip_view(std::string_view line, std::string& buffer)
@@ -234,7 +331,12 @@ void find_source_files(const std::string& directory, std::vector<std::string>& f
 // Only regular files are read.
 SourceLines read_source_lines(const std::string& path)
 {
-  return split_source_lines(text::drop_invalid_utf8(read_source_file(path).bytes));
+  const std::string bytes = read_source_file(path).bytes;
+  // Most files are valid UTF-8 throughout and are split as read, without a cleaned copy.
+  if (text::is_valid_utf8(bytes)) {
+    return split_source_lines(bytes);
+  }
+  return split_source_lines(text::drop_invalid_utf8(bytes));
 }
 
 // `text` cut at every "," outside parentheses; each part stripped.
@@ -460,7 +562,9 @@ void VBAParser::parse_file(const std::string& file_path, const SourceLines& line
 
 bool VBAParser::is_function_definition(std::string_view line)
 {
-  if (!may_start_with(line, "pfs")) {
+  if (!may_start_with_word(line, {"public", "private", "friend", "function", "sub",
+                                  "publicfunction", "privatefunction", "friendfunction",
+                                  "publicsub", "privatesub", "friendsub"})) {
     return false;
   }
   const Patterns& p = patterns();
@@ -469,12 +573,16 @@ bool VBAParser::is_function_definition(std::string_view line)
 
 bool VBAParser::is_variable_declaration(std::string_view line)
 {
-  if (!may_start_with(line, "pgdc")) {
+  if (!may_start_with_word(line, {"public", "private", "global", "dim", "const"})) {
     return false;
   }
-  const std::string declaration = strip_trailing_comment(line);
+  std::string buffer;
+  const std::string_view declaration = comment_cut_view(line, buffer);
   if (is_function_definition(declaration)) {
     return false;
+  }
+  if (starts_with_word_and_space(declaration, {"public", "private", "global", "dim", "const"})) {
+    return true;
   }
   const Patterns& p = patterns();
   return p.declaration_start.match_at_start(declaration)
@@ -486,7 +594,8 @@ void VBAParser::parse_variable_declaration(std::string_view line, const std::str
                                            const std::optional<std::string>& function_name)
 {
   try {
-    const std::string declaration = strip_trailing_comment(line);
+    std::string buffer;
+    const std::string_view declaration = comment_cut_view(line, buffer);
     const auto match = patterns().declaration.match_at_start(declaration);
     if (!match) {
       return;
@@ -501,6 +610,7 @@ void VBAParser::parse_variable_declaration(std::string_view line, const std::str
     }
     const VariableType line_type = parse_variable_type(*match->group("type"));
     const bool is_const = match->matched(2) || keyword == "const";
+    VariableList* target = nullptr;
 
     for (const std::string& part : split_outside_parentheses(*match->group("names"), false)) {
       // A name may carry its own "As <type>"; the bounds after a name only mark an array. An
@@ -530,10 +640,13 @@ void VBAParser::parse_variable_declaration(std::string_view line, const std::str
 
       if (scope == VariableScope::GLOBAL) {
         global_variables.push_back(std::move(info));
-      } else if (local) {
-        local_variables[file_path + ":" + *function_name].push_back(std::move(info));
       } else {
-        module_variables[file_path].push_back(std::move(info));
+        // The names of a line share one list, looked up when the first is stored.
+        if (target == nullptr) {
+          target = local ? &local_variables[file_path + ":" + *function_name]
+                         : &module_variables[file_path];
+        }
+        target->push_back(std::move(info));
       }
     }
   } catch (const std::exception& error) {
@@ -711,19 +824,33 @@ void VBAParser::collect_variable_references()
       list.reserve(list.size() + counts[entry]);
     }
   }
+  // The references of one file share its path text, those of one line the line's text; the
+  // references of a line are found one after the other.
   std::string buffer;
+  std::vector<SharedText> shared_paths(walked.size());
+  SharedText context;
+  std::uint32_t context_file = k_no_procedure;
+  std::uint32_t context_line = 0;
   for (const FoundReference& reference : found) {
     auto it = variable_references.nth(reference.name);
     const auto& [path, lines] = walked[reference.file];
-    const std::string& line = (*lines)[reference.line];
+    SharedText& shared_path = shared_paths[reference.file];
+    if (shared_path.empty()) {
+      shared_path = SharedText(*path);
+    }
+    if (reference.file != context_file || reference.line != context_line) {
+      context = SharedText(strip_view((*lines)[reference.line], buffer));
+      context_file = reference.file;
+      context_line = reference.line;
+    }
     it.value().push_back(VariableReference{
         .var_name = it->first,
-        .file_path = *path,
+        .file_path = shared_path,
         .line_number = static_cast<int>(reference.line + 1),
         .function_name = reference.procedure == k_no_procedure
                              ? std::nullopt
                              : std::optional<std::string>(procedures[reference.procedure]),
-        .context = std::string(strip_view(line, buffer))});
+        .context = context});
   }
   collect_type_enum_references();
 

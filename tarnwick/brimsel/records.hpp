@@ -1,6 +1,8 @@
 #pragma once
 
+#include <memory>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <string>
 #include <string_view>
@@ -130,14 +132,58 @@ struct TypeInfo
   bool operator==(const TypeInfo&) const = default;
 };
 
-// One occurrence of a declared variable name in a source line.
+// An immutable text that copies share: every reference of a file holds the one path text of
+// that file, every reference of a line the one text of that line. Reads as a const
+// std::string; compares by content with itself, std::string, string views and literals.
+class SharedText
+{
+public:
+  SharedText() = default;
+  SharedText(const char* text) : SharedText(std::string(text)) {}
+  SharedText(std::string_view text) : SharedText(std::string(text)) {}
+  SharedText(std::string text)
+      : m_text(text.empty() ? nullptr : std::make_shared<const std::string>(std::move(text)))
+  {}
+
+  const std::string& str() const { return m_text ? *m_text : no_text(); }
+  operator const std::string&() const { return str(); }
+  const char* c_str() const { return str().c_str(); }
+  std::size_t size() const { return str().size(); }
+  bool empty() const { return str().empty(); }
+
+  // Whether both share one text (equal content is then certain).
+  bool same_text(const SharedText& other) const { return m_text == other.m_text; }
+
+  friend bool operator==(const SharedText& a, const SharedText& b)
+  {
+    return a.m_text == b.m_text || a.str() == b.str();
+  }
+  friend bool operator==(const SharedText& a, std::string_view b) { return a.str() == b; }
+  friend bool operator==(const SharedText& a, const std::string& b) { return a.str() == b; }
+  friend bool operator==(const SharedText& a, const char* b) { return a.str() == b; }
+  friend std::ostream& operator<<(std::ostream& out, const SharedText& text)
+  {
+    return out << text.str();
+  }
+
+private:
+  static const std::string& no_text()
+  {
+    static const std::string k_empty;
+    return k_empty;
+  }
+  std::shared_ptr<const std::string> m_text;
+};
+
+// One occurrence of a declared variable name in a source line. The file path and the line's
+// text are shared by the references of one file and of one line.
 struct VariableReference
 {
   std::string var_name{}; // the word as found
-  std::string file_path{};
+  SharedText file_path{};
   int line_number = 0;                        // counted from 1
   std::optional<std::string> function_name{}; // enclosing procedure, absent outside one
-  std::string context{};                      // the line without leading and trailing white space
+  SharedText context{};                       // the line without leading and trailing white space
 
   bool operator==(const VariableReference&) const = default;
 };

@@ -510,7 +510,13 @@ Workbook::Workbook(const std::filesystem::path& path, WorkbookOptions options)
     m_options(options)
 {
   // The library is told the real file name only at `close`.
-  m_book = workbook_new(m_path.c_str());
+  if (options.constant_memory) {
+    lxw_workbook_options lxw_options{};
+    lxw_options.constant_memory = LXW_TRUE;
+    m_book = workbook_new_opt(m_path.c_str(), &lxw_options);
+  } else {
+    m_book = workbook_new(m_path.c_str());
+  }
   if (m_book == nullptr) {
     throw Error("cannot start workbook " + quoted_path(m_path) + ": "
                 + lxw_strerror(LXW_ERROR_MEMORY_MALLOC_FAILED));

@@ -83,6 +83,11 @@ struct WorkbookOptions
   // A NaN number is written as the error value #NUM!, an infinite one as #DIV/0!. Without
   // this option writing NaN or infinity throws tarnwick::Error.
   bool nan_inf_to_errors = false;
+  // Each sheet is written row by row, top to bottom: a row goes to a temporary file when a
+  // later row is begun, and texts are kept in their cells rather than in a table of shared
+  // texts. Memory then stays small however large the sheets are; the cells read back the
+  // same. Writing a cell in a row above the last row begun throws tarnwick::Error.
+  bool constant_memory = false;
 };
 
 class Workbook;

@@ -20,21 +20,26 @@ std::vector<std::string> keys_of(const auto& map)
 
 TEST(VBAParserLineTests, HeadersAndDeclarations)
 {
+  // Unicode white space and letters that match ASCII ones caselessly ("ſ" is "s") count too.
   for (const char* yes : {"Sub A()", "Public Function F() As Long", "PrivateFunction Foo()",
-                          "friend sub X", "Function = 5"}) {
+                          "friend sub X", "Function = 5", "\u00a0Sub A()", "ſub A()",
+                          "Public\u3000Sub A()", "Sub\u2003A()"}) {
     EXPECT_TRUE(VBAParser::is_function_definition(yes)) << yes;
   }
   for (const char* no :
        {"Static Sub Run()", "Public Static Function F()", "Property Get Value()",
-        "Private Declare Function X Lib \"k\" () As Long", "Sub", "Public Sub", "' Sub A()"}) {
+        "Private Declare Function X Lib \"k\" () As Long", "Sub", "Public Sub", "' Sub A()",
+        "Sub_A()", "Subroutine A()", "PrivateFunctionsAreFun x", "Debug.Print x"}) {
     EXPECT_FALSE(VBAParser::is_function_definition(no)) << no;
   }
   for (const char* yes : {"Dim x", "GLOBAL g As Long", "Public Static Function F() As Long",
-                          "Public Type T", "Const A = 5", "Dim x As Long ' note"}) {
+                          "Public Type T", "Const A = 5", "Dim x As Long ' note",
+                          "conſt A = 5", "Dim\u00a0x As Long", "\u3000Dim x"}) {
     EXPECT_TRUE(VBAParser::is_variable_declaration(yes)) << yes;
   }
   for (const char* no :
-       {"Public Function F() As Long", "Dimension = 1", "' Dim x As Long", "Dim"}) {
+       {"Public Function F() As Long", "Dimension = 1", "' Dim x As Long", "Dim", "Dim_x = 3",
+        "Globals = 1", "Debug.Print x"}) {
     EXPECT_FALSE(VBAParser::is_variable_declaration(no)) << no;
   }
 }

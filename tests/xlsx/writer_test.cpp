@@ -119,6 +119,43 @@ TEST_F(WorkbookTest, CellsReadBackWithTheirKinds)
   EXPECT_EQ(bins.row_count(), 2U);
 }
 
+// Texts go inline into their cells in constant-memory mode: they read back as from the table of
+// shared texts, and a row above the last row begun is refused.
+TEST_F(WorkbookTest, ConstantMemoryCellsReadBackAsSharedOnes)
+{
+  const std::vector<std::string> texts = {
+    "  leading and trailing  ", "\tTab", "a & b < c > d \"q\" 'a'", "ctrl \x01\x1f end",
+    "keep _x000D_ literally", std::string("nul \0 in", 9), "计数 ſ \u3000", "ab\xFF" "cd\xC3",
+    repeat("\xC3\xA9", 40000), ""};
+  auto write = [&](const std::string& name, bool constant_memory) {
+    Workbook book(m_dir / name, {.constant_memory = constant_memory});
+    Worksheet& sheet = book.add_worksheet("S");
+    for (std::size_t row = 0; row < texts.size(); ++row) {
+      sheet.write_string(static_cast<Row>(row), 0, texts[row]);
+      sheet.write_number(static_cast<Row>(row), 1, static_cast<double>(row) + 0.5);
+    }
+    sheet.set_column(0, 1, 30);
+    if (constant_memory) {
+      EXPECT_THROW(sheet.write_string(1, 2, "too late"), Error);
+    }
+    return book.close();
+  };
+  const Sheet shared = Reader(write("shared.xlsx", false)).read_sheet("S");
+  const Sheet inline_texts = Reader(write("inline.xlsx", true)).read_sheet("S");
+  ASSERT_EQ(inline_texts.row_count(), texts.size());
+  ASSERT_EQ(inline_texts.row_count(), shared.row_count());
+  for (std::size_t row = 0; row < texts.size(); ++row) {
+    for (std::size_t column = 0; column < 2; ++column) {
+      const Cell& a = shared.cell(row, column);
+      const Cell& b = inline_texts.cell(row, column);
+      EXPECT_EQ(a.kind, b.kind) << row;
+      EXPECT_EQ(a.text, b.text) << row;
+      EXPECT_EQ(a.number, b.number) << row;
+    }
+  }
+  EXPECT_EQ(inline_texts.cell(0, 0).text, texts[0]);
+}
+
 TEST_F(WorkbookTest, IndependentReaderSeesFormatsAndSheetSettings)
 {
   if (!test::have_openpyxl()) {

@@ -81,10 +81,12 @@ std::string first_free_path(const std::string& stamped)
 // written at the same time). When anything fails the workbook is dropped unwritten, so no
 // half-written report is left and nothing that stood at a path is touched; the failure passes
 // on.
+// Every sheet is written top to bottom, row by row, so the rows need not all stay in memory
+// until the end.
 template <class Write>
 std::string write_workbook(const std::string& stamped, Write&& write)
 {
-  xlsx::Workbook writer(stamped);
+  xlsx::Workbook writer(stamped, {.constant_memory = true});
   try {
     write(writer);
   } catch (...) {
@@ -92,6 +94,35 @@ std::string write_workbook(const std::string& stamped, Write&& write)
     throw;
   }
   return writer.close().string();
+}
+
+const std::vector<std::string>& variable_issue_headers()
+{
+  static const std::vector<std::string> headers{"变量名",   "建议名称", "问题描述", "作用域",
+                                                "类型",     "是否数组", "文件路径", "行号",
+                                                "所在函数", "引用次数", "涉及文件数", "是否常量"};
+  return headers;
+}
+
+// The row of `variable` on a variable issue sheet, made in `row` (its earlier cells replaced).
+void variable_issue_row(const VariableInfo& variable, ReferenceCounts& counts,
+                        std::vector<Value>& row)
+{
+  const ReferenceCounts::Counts found = counts.of(variable);
+  row.assign({
+    variable.name,
+    or_empty(variable.correct_name),
+    or_empty(variable.issue_description),
+    std::string(brimsel::to_string(variable.scope)),
+    std::string(brimsel::to_string(variable.var_type)),
+    yes_no(variable.is_array),
+    variable.file_path,
+    std::int64_t{variable.line_number},
+    or_empty(variable.function_name),
+    found.references,
+    found.files,
+    yes_no(variable.is_const),
+  });
 }
 
 template <class List>
@@ -177,7 +208,18 @@ void Parvine::write_variable_issues_sheet(xlsx::Workbook& writer,
                                           std::string_view sheet_name,
                                           const References& references)
 {
-  write_sheet(writer, sheet_name, variable_issue_rows(variables, references), Fit::yes);
+  // The sheet can be long: its rows are written as they are made.
+  if (variables.empty()) {
+    return;
+  }
+  ReferenceCounts counts(references);
+  TableSheetWriter sheet(writer, sheet_name, variable_issue_headers());
+  std::vector<Value> row;
+  for (const VariableInfo* variable : variables) {
+    variable_issue_row(*variable, counts, row);
+    sheet.add_row(row);
+  }
+  sheet.fit_column_widths();
 }
 
 void Parvine::write_type_issues_sheet(xlsx::Workbook& writer,
@@ -250,11 +292,11 @@ ReferenceCounts::count_name(const std::vector<VariableReference>& references)
   NameCounts counts;
   counts.references = static_cast<std::int64_t>(references.size());
   std::unordered_set<std::string_view> files;
-  const std::string* previous_file = nullptr;
+  const brimsel::SharedText* previous_file = nullptr;
   for (const VariableReference& reference : references) {
     // References come file by file; the set is asked only when the file changes.
-    if (previous_file == nullptr || *previous_file != reference.file_path) {
-      files.insert(reference.file_path);
+    if (previous_file == nullptr || !(*previous_file == reference.file_path)) {
+      files.insert(reference.file_path.str());
       previous_file = &reference.file_path;
     }
     if (reference.function_name) {
@@ -276,25 +318,10 @@ Table variable_issue_rows(const std::vector<const VariableInfo*>& variables,
 Table variable_issue_rows(const std::vector<const VariableInfo*>& variables,
                           ReferenceCounts& counts)
 {
-  Table table{{"变量名", "建议名称", "问题描述", "作用域", "类型", "是否数组", "文件路径", "行号",
-               "所在函数", "引用次数", "涉及文件数", "是否常量"},
-              {}};
+  Table table{variable_issue_headers(), {}};
+  table.rows.reserve(variables.size());
   for (const VariableInfo* variable : variables) {
-    const ReferenceCounts::Counts found = counts.of(*variable);
-    table.rows.push_back({
-      variable->name,
-      or_empty(variable->correct_name),
-      or_empty(variable->issue_description),
-      std::string(brimsel::to_string(variable->scope)),
-      std::string(brimsel::to_string(variable->var_type)),
-      yes_no(variable->is_array),
-      variable->file_path,
-      std::int64_t{variable->line_number},
-      or_empty(variable->function_name),
-      found.references,
-      found.files,
-      yes_no(variable->is_const),
-    });
+    variable_issue_row(*variable, counts, table.rows.emplace_back());
   }
   return table;
 }

@@ -84,4 +84,36 @@ void fit_column_widths(xlsx::Worksheet& sheet, const Table& table)
   }
 }
 
+TableSheetWriter::TableSheetWriter(xlsx::Workbook& writer, std::string_view name,
+                                   const std::vector<std::string>& headers)
+    : m_sheet(writer.add_worksheet(name))
+{
+  m_longest.reserve(headers.size());
+  for (std::size_t column = 0; column < headers.size(); ++column) {
+    m_sheet.write_string(0, static_cast<xlsx::Column>(column), headers[column]);
+    m_longest.push_back(cell_length(headers[column]));
+  }
+}
+
+void TableSheetWriter::add_row(const std::vector<Value>& values)
+{
+  const auto row = static_cast<xlsx::Row>(m_next_row);
+  for (std::size_t column = 0; column < values.size(); ++column) {
+    std::visit(CellWriter{m_sheet, row, static_cast<xlsx::Column>(column)}, values[column]);
+    if (column < m_longest.size()) {
+      m_longest[column] = std::max(m_longest[column], cell_length(values[column]));
+    }
+  }
+  ++m_next_row;
+}
+
+void TableSheetWriter::fit_column_widths()
+{
+  for (std::size_t column = 0; column < m_longest.size(); ++column) {
+    const auto c = static_cast<xlsx::Column>(column);
+    m_sheet.set_column(c, c, std::min(static_cast<double>(m_longest[column]) + 2.0,
+                                      k_max_column_width));
+  }
+}
+
 } // namespace tarnwick::parvine

@@ -50,4 +50,25 @@ TARNWICK_PARVINE_EXPORT xlsx::Worksheet& write_table_sheet(xlsx::Workbook& write
 // Sets the columns of `sheet` to the fitted widths of `table`, the table written into it.
 TARNWICK_PARVINE_EXPORT void fit_column_widths(xlsx::Worksheet& sheet, const Table& table);
 
+// Writes a table sheet row by row: the same cells and fitted widths as write_table_sheet and
+// fit_column_widths give the whole Table, without holding every row at once.
+class TARNWICK_PARVINE_EXPORT TableSheetWriter
+{
+public:
+  // Adds the sheet `name` and writes `headers` into row 1. Throws as write_table_sheet.
+  TableSheetWriter(xlsx::Workbook& writer, std::string_view name,
+                   const std::vector<std::string>& headers);
+
+  // Writes `values` into the next row.
+  void add_row(const std::vector<Value>& values);
+
+  // Sets the columns to the fitted widths of the headers and every row written so far.
+  void fit_column_widths();
+
+private:
+  xlsx::Worksheet& m_sheet;
+  std::vector<std::size_t> m_longest; // per header column, its longest cell
+  std::size_t m_next_row = 1;
+};
+
 } // namespace tarnwick::parvine
