@@ -235,21 +235,27 @@ bool starts_with_word_and_space(std::string_view line,
   return first.next == FirstWord::Next::ascii_space && first.is_one_of(words);
 }
 
+// Where the trailing comment of `line` begins: its first apostrophe outside a string literal,
+// or the line's length when it has none.
+std::size_t comment_start(std::string_view line)
+{
+  bool in_string = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') {
+      in_string = !in_string;
+    } else if (line[i] == '\'' && !in_string) {
+      return i;
+    }
+  }
+  return line.size();
+}
+
 // `line` up to the first apostrophe outside a string literal, without trailing white space,
 // as strip_trailing_comment gives it: a view into `line` when the text ends in ASCII, else the
 // text kept in `buffer`.
 std::string_view comment_cut_view(std::string_view line, std::string& buffer)
 {
-  bool in_string = false;
-  std::size_t end = line.size();
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == '"') {
-      in_string = !in_string;
-    } else if (line[i] == '\'' && !in_string) {
-      end = i;
-      break;
-    }
-  }
+  std::size_t end = comment_start(line);
   while (end > 0
          && (line[end - 1] == ' ' || (line[end - 1] >= '\t' && line[end - 1] <= '\r')
              || (line[end - 1] >= '\x1c' && line[end - 1] <= '\x1f'))) {
@@ -471,17 +477,7 @@ void find_references_in_file(
 
 std::string strip_trailing_comment(std::string_view line)
 {
-  bool in_string = false;
-  std::size_t end = line.size();
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == '"') {
-      in_string = !in_string;
-    } else if (line[i] == '\'' && !in_string) {
-      end = i;
-      break;
-    }
-  }
-  return text::rstrip(line.substr(0, end));
+  return text::rstrip(line.substr(0, comment_start(line)));
 }
 
 const std::set<std::string, std::less<>> VBAParser::vba_keywords = {
