@@ -148,7 +148,7 @@ public:
 
 private:
   // The value text of the symbol `key` (upper-cased `name`): from the global-spec table, else
-  // from the spec table in the column of the category and the symbol's spec type.
+  // from the DC or AC sheet's table in the column of the category and the symbol's spec type.
   const std::string& value_of(const std::string& key, const std::string& name)
   {
     if (m_glob_spec_dict) {
