@@ -379,14 +379,22 @@ private:
 
 // Checks before the run ------------------------------------------------------------------------
 
-// Why `path` cannot serve as the output folder, or nothing.
-std::optional<std::string> output_folder_problem(const std::string& path)
+// Why `path` cannot serve as the pattern folder, or nothing.
+std::optional<std::string> input_folder_problem(const std::string& path)
 {
   struct stat info{};
   if (stat(path.c_str(), &info) != 0)
     return std::strerror(errno);
   if (!S_ISDIR(info.st_mode))
     return std::strerror(ENOTDIR);
+  return std::nullopt;
+}
+
+// Why `path` cannot serve as the output folder, or nothing.
+std::optional<std::string> output_folder_problem(const std::string& path)
+{
+  if (auto problem = input_folder_problem(path))
+    return problem;
   if (access(path.c_str(), W_OK | X_OK) != 0)
     return std::strerror(errno);
   return std::nullopt;
@@ -406,16 +414,6 @@ std::optional<std::string> input_file_problem(const std::string& path)
   return std::nullopt;
 }
 
-// Why `path` cannot serve as the pattern folder, or nothing.
-std::optional<std::string> input_folder_problem(const std::string& path)
-{
-  struct stat info{};
-  if (stat(path.c_str(), &info) != 0)
-    return std::strerror(errno);
-  if (!S_ISDIR(info.st_mode))
-    return std::strerror(ENOTDIR);
-  return std::nullopt;
-}
 
 // The pattern tool -----------------------------------------------------------------------------
 
