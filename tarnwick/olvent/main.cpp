@@ -18,7 +18,6 @@
 #include <system_error>
 #include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -27,6 +26,7 @@
 #include <CLI/CLI.hpp>
 
 #include "tarnwick/olvent/olvent.hpp"
+#include "tarnwick/xlsx/ending_signals.hpp"
 
 namespace {
 
@@ -59,93 +59,25 @@ int fail(int status, const std::string& message)
 
 // Ending by a signal ---------------------------------------------------------------------------
 
-// The temporary folder that a signal ending the process removes first, while it is armed.
-char g_cleanup_path[PATH_MAX];
-volatile std::sig_atomic_t g_cleanup_armed = 0;
 // The progress bar's line is open on standard error and wants its line end.
 volatile std::sig_atomic_t g_bar_open = 0;
 
-// Removes `name` below the folder `dirfd` with all it holds, symbolic links as links, using only
-// calls that are safe inside a signal handler. Gives up below `depth` 256. True when it is gone.
-bool remove_tree_at(int dirfd, const char* name, int depth) noexcept
+// What olvent adds to a signal ending, after the temporary files are removed.
+void end_bar_line() noexcept
 {
-  if (unlinkat(dirfd, name, 0) == 0)
-    return true;
-  if (errno != EISDIR && errno != EPERM)
-    return errno == ENOENT;
-  if (depth < 256) {
-    int fd = openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) {
-      // Removing entries while reading may hide others from the read: read again from the start
-      // until a pass removes nothing.
-      bool removed_any = true;
-      while (removed_any) {
-        removed_any = false;
-        lseek(fd, 0, SEEK_SET);
-        alignas(struct dirent64) char buffer[1024];
-        ssize_t size;
-        while ((size = getdents64(fd, buffer, sizeof buffer)) > 0) {
-          for (ssize_t at = 0; at < size;) {
-            const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
-            at += entry->d_reclen;
-            const char* entry_name = entry->d_name;
-            if (std::strcmp(entry_name, ".") == 0 || std::strcmp(entry_name, "..") == 0)
-              continue;
-            removed_any = remove_tree_at(fd, entry_name, depth + 1) || removed_any;
-          }
-        }
-      }
-      close(fd);
-    }
-  }
-  return unlinkat(dirfd, name, AT_REMOVEDIR) == 0 || errno == ENOENT;
-}
-
-// Removes the armed temporary folder, ends the progress bar's line and ends the process by
-// `signal` with its default action, so that the caller sees the usual status for it.
-[[noreturn]] void end_by_signal(int signal) noexcept
-{
-  if (g_cleanup_armed) {
-    g_cleanup_armed = 0;
-    remove_tree_at(AT_FDCWD, g_cleanup_path, 0);
-  }
   if (g_bar_open) {
     g_bar_open = 0;
     [[maybe_unused]] ssize_t written = write(STDERR_FILENO, "\n", 1);
   }
-  struct sigaction action{};
-  action.sa_handler = SIG_DFL;
-  sigemptyset(&action.sa_mask);
-  sigaction(signal, &action, nullptr);
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, signal);
-  sigprocmask(SIG_UNBLOCK, &set, nullptr);
-  raise(signal);
-  _exit(128 + signal); // a signal that does not end the process by default
 }
 
-extern "C" void on_ending_signal(int signal)
-{
-  end_by_signal(signal);
-}
+using tarnwick::xlsx::end_by_signal;
 
-constexpr int k_ending_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-
-// Removes the temporary folder when one of the ending signals comes. A signal that the caller
-// set to be ignored (SIGINT of a background job) stays ignored.
+// Removes the temporary folder and the workbook being written when one of the ending signals
+// comes. A signal that the caller set to be ignored (SIGINT of a background job) stays ignored.
 void catch_ending_signals()
 {
-  struct sigaction action{};
-  action.sa_handler = on_ending_signal;
-  sigemptyset(&action.sa_mask);
-  for (int signal : k_ending_signals)
-    sigaddset(&action.sa_mask, signal);
-  for (int signal : k_ending_signals) {
-    struct sigaction old{};
-    if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
-      sigaction(signal, &action, nullptr);
-  }
+  tarnwick::xlsx::catch_ending_signals({SIGINT, SIGTERM, SIGHUP, SIGPIPE}, end_bar_line);
 }
 
 // A fresh folder below $TMPDIR (or /tmp), removed when the guard goes, or when a signal ends
@@ -163,10 +95,7 @@ public:
       throw std::runtime_error("cannot create a temporary folder from " + pattern + ": "
                                + std::strerror(errno));
     m_path = buffer.data();
-    if (m_path.size() < sizeof g_cleanup_path) {
-      std::memcpy(g_cleanup_path, m_path.c_str(), m_path.size() + 1);
-      g_cleanup_armed = 1;
-    }
+    m_cleanup.emplace(m_path, tarnwick::xlsx::CleanupKind::tree);
   }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
@@ -176,18 +105,18 @@ public:
       std::error_code ec;
       fs::remove_all(m_path, ec);
     }
-    g_cleanup_armed = 0;
   }
   const std::string& path() const { return m_path; }
   void keep()
   {
     m_keep = true;
-    g_cleanup_armed = 0;
+    m_cleanup.reset();
   }
 
 private:
   std::string m_path;
   bool m_keep = false;
+  std::optional<tarnwick::xlsx::CleanupOnSignal> m_cleanup;
 };
 
 // Terminal output ------------------------------------------------------------------------------

@@ -163,6 +163,7 @@ TemporaryFile::TemporaryFile(const fs::path& final_path, const std::string& what
     m_fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (m_fd >= 0) {
       m_path = std::move(candidate);
+      m_cleanup.emplace(m_path, CleanupKind::file);
       return;
     }
     if (errno != EEXIST) {

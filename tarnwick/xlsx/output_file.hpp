@@ -1,8 +1,10 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
+#include "tarnwick/xlsx/ending_signals.hpp"
 #include "tarnwick/xlsx/export.hpp"
 
 // Output files are written under a temporary name beside their final name and moved into place
@@ -33,8 +35,9 @@ TARNWICK_XLSX_EXPORT std::string to_string(ClaimMethod method);
 
 // A new empty file beside `final_path` (same folder, hidden name derived from it), created
 // exclusively with the usual permissions; closed and removed by the destructor unless
-// `release` was called. Throws tarnwick::Error "cannot write <what> '<final_path>': " + the
-// system's reason (strerror) when the folder is missing, not a folder or not writable.
+// `release` was called (until then a signal caught by catch_ending_signals removes it too).
+// Throws tarnwick::Error "cannot write <what> '<final_path>': " + the system's reason
+// (strerror) when the folder is missing, not a folder or not writable.
 class TARNWICK_XLSX_EXPORT TemporaryFile
 {
 public:
@@ -51,13 +54,18 @@ public:
   void sync_and_close();
 
   // Leaves the file to the caller (it was moved into place): the destructor does nothing.
-  void release() { m_released = true; }
+  void release()
+  {
+    m_released = true;
+    m_cleanup.reset();
+  }
 
 private:
   std::filesystem::path m_path;
   std::string m_failed; // "cannot write <what> '<final_path>': "
   int m_fd = -1;
   bool m_released = false;
+  std::optional<CleanupOnSignal> m_cleanup;
 };
 
 // Gives the complete file `temp`, which lies in the folder of `base`, the first name of the
