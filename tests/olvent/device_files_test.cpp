@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -56,17 +55,30 @@ protected:
   fs::path tmp, out, device;
 };
 
-TEST_F(OlventDeviceFiles, RefusesAJobListThatIsNoRegularFile)
+TEST_F(OlventDeviceFiles, RefusesAnInputThatIsNoRegularFileBeforeAnyJob)
 {
   const fs::path job_list = device / "Job List.txt";
+  const fs::path power_order = dir() / "Power Order.xlsx";
+  const fs::path archive = dir() / "dev.igxl";
+  const fs::path workbook = dir() / "dev.xlsm";
+  fifo_at(power_order);
+  fifo_at(archive);
+  zero_at(workbook);
+  auto refused = [&](const std::vector<std::string>& args, const std::string& line) {
+    Command result = run(args);
+    EXPECT_EQ(result.status, 2) << line;
+    EXPECT_EQ(result.err, "olvent: error: " + line + "\n");
+  };
+  refused({"--power-order", power_order.string(), "-o", out.string(), device.string()},
+          "power-order file " + power_order.string() + ": Is a FIFO");
+  refused({"-l", archive.string()}, "Cannot open archive " + archive.string() + ": Is a FIFO");
+  refused({"-l", workbook.string()},
+          "cannot read workbook '" + workbook.string() + "': Is a character device");
   fifo_at(job_list);
-  Command fifo = run({"-l", device.string()});
-  EXPECT_EQ(fifo.status, 2);
-  EXPECT_EQ(fifo.err, "olvent: error: Is a FIFO: '" + job_list.string() + "'\n");
+  refused({"-l", device.string()}, "Is a FIFO: '" + job_list.string() + "'");
   zero_at(job_list);
-  Command zero = run({"-o", out.string(), device.string()});
-  EXPECT_EQ(zero.status, 2);
-  EXPECT_EQ(zero.err, "olvent: error: Is a character device: '" + job_list.string() + "'\n");
+  refused({"-o", out.string(), device.string()},
+          "Is a character device: '" + job_list.string() + "'");
   EXPECT_TRUE(fs::is_empty(out));
 }
 
@@ -97,29 +109,6 @@ TEST_F(OlventDeviceFiles, AFlowTableThatIsNoSheetFailsItsJobLikeAMissingOne)
   write_file(blank_ac, "\r\n\t\t\t\r\n\r\n");
   failed_run("Empty sheet export: '" + blank_ac.string() + "' holds only blank lines");
   EXPECT_TRUE(fs::is_empty(tmp));
-}
-
-TEST_F(OlventDeviceFiles, RefusesAPowerOrderOrDeviceFileThatIsNoRegularFile)
-{
-  const fs::path power_order = dir() / "Power Order.xlsx";
-  fifo_at(power_order);
-  Command power = run({"--power-order", power_order.string(), "-o", out.string(), device.string()});
-  EXPECT_EQ(power.status, 2);
-  EXPECT_EQ(power.err,
-            "olvent: error: power-order file " + power_order.string() + ": Is a FIFO\n");
-
-  const fs::path archive = dir() / "dev.igxl";
-  fifo_at(archive);
-  Command unpacked = run({"-l", archive.string()});
-  EXPECT_EQ(unpacked.status, 2);
-  EXPECT_EQ(unpacked.err,
-            "olvent: error: Cannot open archive " + archive.string() + ": Is a FIFO\n");
-  const fs::path workbook = dir() / "dev.xlsm";
-  zero_at(workbook);
-  Command exported = run({"-l", workbook.string()});
-  EXPECT_EQ(exported.status, 2);
-  EXPECT_EQ(exported.err, "olvent: error: cannot read workbook '" + workbook.string()
-                              + "': Is a character device\n");
 }
 
 } // namespace
