@@ -11,8 +11,9 @@ namespace tarnwick::common {
 // absolute, carries a drive prefix or a ".." component, a symbolic-link entry, an encrypted
 // entry or one past the size limits is refused before anything of it is written; nothing is
 // ever written outside the target and no existing symbolic link below it is followed.
-// Throws FileNotFoundError when the archive does not exist, tarnwick::Error otherwise (the
-// message names the archive and, where one is at fault, the entry).
+// Throws FileNotFoundError when the archive does not exist, tarnwick::Error otherwise, also
+// for an archive that is no regular file (the message names the archive and, where one is at
+// fault, the entry).
 TARNWICK_COMMON_EXPORT void unzip(const std::string& archive_path,
                                   const std::string& target_directory);
 

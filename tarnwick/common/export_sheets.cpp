@@ -11,6 +11,7 @@
 #include "safe_files.hpp"
 #include "tarnwick/common/common.hpp"
 #include "tarnwick/text/error.hpp"
+#include "tarnwick/text/file.hpp"
 #include "tarnwick/text/number.hpp"
 #include "tarnwick/xlsx/reader.hpp"
 
@@ -18,10 +19,11 @@ namespace tarnwick::common {
 
 namespace {
 
-// Limits on the text exports, like those on unpacked archives: one sheet, and all sheets of
-// a workbook together. Far above any test program; a sheet with one value in its last cell
-// (XFD1048576) would otherwise export 17 GB of tabs.
-constexpr std::uint64_t k_max_sheet_export = std::uint64_t{256} << 20;
+// Limits on the text exports, like those on unpacked archives: one sheet (the size the readers
+// read a sheet export up to), and all sheets of a workbook together. Far above any test
+// program; a sheet with one value in its last cell (XFD1048576) would otherwise export 17 GB
+// of tabs.
+using text::k_max_sheet_export;
 constexpr std::uint64_t k_max_total_export = std::uint64_t{1} << 30;
 
 // Below this magnitude every integral double prints exactly as an integer.

@@ -12,41 +12,6 @@
 
 namespace tarnwick::common::detail {
 
-Fd::Fd(Fd&& other) noexcept : m_fd(other.m_fd)
-{
-  other.m_fd = -1;
-}
-
-Fd& Fd::operator=(Fd&& other) noexcept
-{
-  if (this != &other) {
-    reset();
-    m_fd = other.m_fd;
-    other.m_fd = -1;
-  }
-  return *this;
-}
-
-Fd::~Fd()
-{
-  reset();
-}
-
-int Fd::close()
-{
-  const int result = ::close(m_fd);
-  m_fd = -1;
-  return result;
-}
-
-void Fd::reset()
-{
-  if (m_fd >= 0) {
-    ::close(m_fd);
-    m_fd = -1;
-  }
-}
-
 std::string errno_text(int error)
 {
   return std::generic_category().message(error);

@@ -5,27 +5,11 @@
 #include <string>
 #include <string_view>
 
+#include "tarnwick/text/file.hpp"
+
 namespace tarnwick::common::detail {
 
-// An owned file descriptor.
-class Fd
-{
-public:
-  explicit Fd(int fd = -1) : m_fd(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  Fd(Fd&& other) noexcept;
-  Fd& operator=(Fd&& other) noexcept;
-  ~Fd();
-
-  int get() const { return m_fd; }
-  // Closes the descriptor; returns what close returned (errno is kept).
-  int close();
-  void reset();
-
-private:
-  int m_fd;
-};
+using Fd = text::Fd;
 
 // Text of an errno value.
 std::string errno_text(int error);

@@ -179,17 +179,20 @@ std::uint64_t copy_entry(zip_t* archive, const Entry& entry, const Fd& out,
 
 void unzip(const std::string& archive_path, const std::string& target_directory)
 {
-  std::error_code ec;
-  if (archive_path.empty() || !fs::exists(fs::path(archive_path), ec)) {
-    throw FileNotFoundError("No such file or directory: '" + archive_path + "'");
-  }
-  if (fs::is_directory(fs::path(archive_path), ec)) {
-    throw Error("Not an archive but a folder: " + archive_path);
+  text::FileProblem problem;
+  Fd file = text::open_regular_file(archive_path, text::OpenFor::reading, problem);
+  if (!file) {
+    if (problem.missing()) {
+      throw FileNotFoundError("No such file or directory: '" + archive_path + "'");
+    }
+    throw Error("Cannot open archive " + archive_path + ": " + problem.reason);
   }
 
   int error_code = 0;
-  ZipPtr archive(zip_open(archive_path.c_str(), ZIP_RDONLY, &error_code));
-  if (!archive) {
+  ZipPtr archive(zip_fdopen(file.get(), ZIP_RDONLY, &error_code));
+  if (archive) {
+    file.release(); // closed by the archive's own opening
+  } else {
     zip_error_t error;
     zip_error_init_with_code(&error, error_code);
     const std::string message = zip_error_strerror(&error);

@@ -1,6 +1,5 @@
 #include "tarnwick/dravel/dravel.hpp"
 
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,12 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include "tarnwick/text/sheet.hpp"
 #include "tarnwick/text/error.hpp"
+#include "tarnwick/text/file.hpp"
 #include "tarnwick/text/lines.hpp"
 #include "tarnwick/text/number.hpp"
 #include "tarnwick/text/regex.hpp"
@@ -281,7 +280,7 @@ void Dravel::read_pattern_set(const std::string& pattern_set_path,
   const auto path = fs::is_regular_file(pattern_set_path, ec)
                       ? pattern_set_path
                       : text::replace_all(pattern_set_path, "%20", " ");
-  parse(text::read_text_file(path), platform, path);
+  parse(text::read_sheet_export(path), platform, path);
 }
 
 void Dravel::parse(std::string_view text, std::string_view platform, std::string_view source)
@@ -424,12 +423,14 @@ void Dravel::read_tset_from_pattern(const std::string& pattern_folder_path,
   }
 
   const std::string listing = pattern_folder_path + std::string(k_listing_name);
-  const int fd = ::open(listing.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    throw Error("Error: cannot open the time-set listing " + listing + ": " + std::strerror(errno));
+  // A FIFO or a device in the listing's place is refused, not waited on or read without end.
+  text::FileProblem problem;
+  text::Fd fd = text::open_regular_file(listing, text::OpenFor::writing, problem);
+  if (!fd) {
+    throw Error("Error: cannot open the time-set listing " + listing + ": " + problem.reason);
   }
-  run_pattern_tool(full_path, fd);
-  ::close(fd);
+  run_pattern_tool(full_path, fd.get());
+  fd.reset();
 
   m_tset_name = std::make_shared<TsetNameList>(listing_line.find_all(text::read_text_file(listing)));
 }

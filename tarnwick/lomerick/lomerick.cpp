@@ -182,7 +182,7 @@ private:
       throw Error("Error: Sub-flow cycle: " + chain + flow.identity);
     }
     if (!flow.read) {
-      flow.lines = text::split_lines(text::read_text_file(flow.path));
+      flow.lines = text::split_lines(text::read_sheet_export(flow.path));
       flow.read = true;
     }
     m_open.insert(flow.identity);

@@ -26,6 +26,7 @@
 #include <CLI/CLI.hpp>
 
 #include "tarnwick/olvent/olvent.hpp"
+#include "tarnwick/text/file.hpp"
 #include "tarnwick/xlsx/ending_signals.hpp"
 
 namespace {
@@ -329,17 +330,12 @@ std::optional<std::string> output_folder_problem(const std::string& path)
   return std::nullopt;
 }
 
-// Why the file `path` cannot be read, or nothing.
+// Why the file `path` cannot be read, or nothing. A FIFO or a device is refused unopened.
 std::optional<std::string> input_file_problem(const std::string& path)
 {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    return std::strerror(errno);
-  struct stat info{};
-  int error = fstat(fd, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
-  close(fd);
-  if (error != 0)
-    return std::strerror(error);
+  tarnwick::text::FileProblem problem;
+  if (!tarnwick::text::open_regular_file(path, tarnwick::text::OpenFor::reading, problem))
+    return problem.reason;
   return std::nullopt;
 }
 

@@ -26,7 +26,7 @@ ParsePinLevel::ParsePinLevel()
 
 void ParsePinLevel::read_pin_level(const std::string& pin_level_path)
 {
-  parse(text::read_text_file(pin_level_path), pin_level_path);
+  parse(text::read_sheet_export(pin_level_path), pin_level_path);
 }
 
 void ParsePinLevel::parse(std::string_view text, std::string_view source)

@@ -36,7 +36,7 @@ Sarnet::Sarnet() : m_spec_dict(std::make_shared<SpecDict>())
 void Sarnet::read_spec(const std::string& spec_path, const std::string& platform)
 {
   const std::string path = text::existing_or_unescaped(spec_path);
-  parse(text::read_text_file(path), platform, path);
+  parse(text::read_sheet_export(path), platform, path);
 }
 
 void Sarnet::parse(std::string_view text, std::string_view platform, std::string_view source)

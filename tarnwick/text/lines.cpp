@@ -1,10 +1,9 @@
 #include "tarnwick/text/lines.hpp"
 
 #include <algorithm>
-#include <fstream>
-#include <system_error>
 
 #include "tarnwick/text/error.hpp"
+#include "tarnwick/text/file.hpp"
 #include "tarnwick/text/unicode.hpp"
 
 namespace tarnwick::text {
@@ -43,32 +42,7 @@ std::string normalise_line_ends(std::string_view text)
 
 std::string read_text_file(const std::filesystem::path& path)
 {
-  if (path.empty()) {
-    throw FileNotFoundError("No such file or directory: " + quoted_path(path));
-  }
-  std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
-  if (status.type() == std::filesystem::file_type::not_found) {
-    throw FileNotFoundError("No such file or directory: " + quoted_path(path));
-  }
-  if (ec) {
-    throw Error("Cannot open file: " + quoted_path(path) + ": " + ec.message());
-  }
-  if (std::filesystem::is_directory(status)) {
-    throw Error("Is a directory: " + quoted_path(path));
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    throw Error("Cannot open file: " + quoted_path(path));
-  }
-  std::string bytes;
-  char buffer[1 << 16];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-    bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
-  }
-  if (in.bad()) {
-    throw Error("Cannot read file: " + quoted_path(path));
-  }
+  const std::string bytes = read_regular_file(path, k_max_sheet_export);
   std::string_view view(bytes);
   if (view.substr(0, k_bom.size()) == k_bom) {
     view.remove_prefix(k_bom.size());
@@ -77,6 +51,18 @@ std::string read_text_file(const std::filesystem::path& path)
     return normalise_line_ends(view);
   }
   return normalise_line_ends(from_windows_1252(view));
+}
+
+std::string read_sheet_export(const std::filesystem::path& path)
+{
+  std::string text = read_text_file(path);
+  if (text.empty()) {
+    throw Error("Empty sheet export: " + quoted_path(path));
+  }
+  if (is_blank(text)) {
+    throw Error("Empty sheet export: " + quoted_path(path) + " holds only blank lines");
+  }
+  return text;
 }
 
 std::vector<std::string> split_lines(std::string_view text)

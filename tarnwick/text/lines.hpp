@@ -12,11 +12,18 @@ namespace tarnwick::text {
 // One row of a sheet text export: the cells between tabs, untrimmed; the last keeps the LF.
 using Row = std::vector<std::string>;
 
-// Reads a sheet text export whole: drops a UTF-8 byte-order mark, decodes bytes that are not
-// valid UTF-8 as Windows-1252, turns CR LF and lone CR into LF. Returns UTF-8 text.
-// Throws FileNotFoundError when `path` does not exist, tarnwick::Error for a folder or a read
-// failure (the message names the path).
+// Reads a text file whole: drops a UTF-8 byte-order mark, decodes bytes that are not valid
+// UTF-8 as Windows-1252, turns CR LF and lone CR into LF. Returns UTF-8 text. Only a regular
+// file of at most k_max_sheet_export bytes is read (see read_regular_file).
+// Throws FileNotFoundError when `path` does not exist, tarnwick::Error for anything else than
+// a regular file, a file too large or a read failure (the message names the path).
 TARNWICK_TEXT_EXPORT std::string read_text_file(const std::filesystem::path& path);
+
+// read_text_file for a sheet text export, which holds at least its header rows: an export with
+// nothing but white space (no byte at all, or only blank lines, lines of tabs included: see
+// is_blank) is what a failed or cut-off export leaves, and throws tarnwick::Error
+// "Empty sheet export: '<path>'" (+ " holds only blank lines" when it has any).
+TARNWICK_TEXT_EXPORT std::string read_sheet_export(const std::filesystem::path& path);
 
 // Cuts `text` into lines that keep their LF; the last line may have none. "a\nb\n" gives two
 // lines, "" gives none. Expects LF line ends (see read_text_file).

@@ -195,6 +195,11 @@ std::string rstrip(std::string_view text)
   return std::string(rstrip_view(text));
 }
 
+bool is_blank(std::string_view text)
+{
+  return lstrip_view(text).empty();
+}
+
 bool is_space(char32_t cp)
 {
   return (cp >= 0x09 && cp <= 0x0D) || (cp >= 0x1C && cp <= 0x20) || cp == 0x85 || cp == 0xA0

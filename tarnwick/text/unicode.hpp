@@ -22,6 +22,10 @@ TARNWICK_TEXT_EXPORT std::string rstrip(std::string_view text);
 // True for the code points that strip removes.
 TARNWICK_TEXT_EXPORT bool is_space(char32_t cp);
 
+// True when `text` holds nothing but those code points (also for the empty text): a blank line,
+// or a line of tabs.
+TARNWICK_TEXT_EXPORT bool is_blank(std::string_view text);
+
 // Character classes of the naming rules, by code point.
 TARNWICK_TEXT_EXPORT bool is_upper(char32_t cp);  // property Uppercase
 TARNWICK_TEXT_EXPORT bool is_lower(char32_t cp);  // property Lowercase

@@ -29,7 +29,7 @@ bool is_data_row_3(const text::Row& cells)
 void ParseGlobalSpec::read_spec(const std::string& spec_path, const std::string& platform)
 {
   const std::string path = text::existing_or_unescaped(spec_path);
-  parse(text::read_text_file(path), platform, path);
+  parse(text::read_sheet_export(path), platform, path);
 }
 
 void ParseGlobalSpec::parse(std::string_view text, std::string_view platform,

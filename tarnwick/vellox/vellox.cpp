@@ -40,7 +40,7 @@ Layout layout_of(std::string_view platform)
 // A line of white space only (blanks, tabs, the line end, other Unicode spaces).
 bool is_blank_line(std::string_view line)
 {
-  return !line.empty() && text::lstrip(line).empty();
+  return !line.empty() && text::is_blank(line);
 }
 
 std::string without_equals(std::string_view cell)
@@ -58,7 +58,7 @@ ParseTIM::ParseTIM()
 
 void ParseTIM::read_timing(const std::string& timing_path, const std::string& platform)
 {
-  parse(text::read_text_file(timing_path), platform, timing_path);
+  parse(text::read_sheet_export(timing_path), platform, timing_path);
 }
 
 void ParseTIM::parse(std::string_view text, std::string_view platform, std::string_view source)

@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "tarnwick/text/error.hpp"
+#include "tarnwick/text/file.hpp"
 #include "tarnwick/text/unicode.hpp"
 
 namespace tarnwick::xlsx {
@@ -501,16 +502,19 @@ struct Reader::Impl
 
   void open()
   {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
-      throw FileNotFoundError("No such file or directory: '" + path.string() + "'");
-    }
-    if (std::filesystem::is_directory(path, ec)) {
-      throw error("it is a directory");
+    text::FileProblem problem;
+    text::Fd file = text::open_regular_file(path, text::OpenFor::reading, problem);
+    if (!file) {
+      if (problem.missing()) {
+        throw FileNotFoundError("No such file or directory: '" + path.string() + "'");
+      }
+      throw error(problem.reason);
     }
     int code = 0;
-    archive = zip_open(path.c_str(), ZIP_RDONLY, &code);
-    if (archive == nullptr) {
+    archive = zip_fdopen(file.get(), ZIP_RDONLY, &code);
+    if (archive != nullptr) {
+      file.release(); // closed by the archive's own opening
+    } else {
       zip_error_t zerror;
       zip_error_init_with_code(&zerror, code);
       std::string reason = zip_error_strerror(&zerror);

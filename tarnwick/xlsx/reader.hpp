@@ -95,8 +95,8 @@ class TARNWICK_XLSX_EXPORT Reader
 {
 public:
   // Opens the workbook at `path` and reads its sheet list. Throws tarnwick::FileNotFoundError
-  // when the file does not exist, tarnwick::Error when it is no readable workbook or passes a
-  // cap of `limits`.
+  // when the file does not exist, tarnwick::Error when it is no regular file (a FIFO or a
+  // device is not waited on), no readable workbook or passes a cap of `limits`.
   explicit Reader(const std::filesystem::path& path, ReaderLimits limits = {});
   ~Reader();
   Reader(Reader&&) noexcept;

@@ -1,5 +1,8 @@
 #include "tarnwick/dravel/dravel.hpp"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <functional>
 
 #include "tarnwick/text/error.hpp"
@@ -308,6 +311,17 @@ TEST_F(DravelFile, ListingThatCannotBeOpenedIsAnError)
   EXPECT_EQ(error_of([&] { reader.read_tset_from_pattern(folder, "./x/a.pat"); }),
             "Error: cannot open the time-set listing " + folder +
               "/pattern_tset.txt: No such file or directory");
+
+  // A FIFO without a reader in the listing's place is refused, not waited on (the alarm ends
+  // the test should it wait after all).
+  fs::create_directories(m_dir / "Fifo");
+  const auto fifo_folder = (m_dir / "Fifo").string();
+  ASSERT_EQ(::mkfifo((fifo_folder + "/pattern_tset.txt").c_str(), 0600), 0);
+  ::alarm(20);
+  EXPECT_EQ(error_of([&] { reader.read_tset_from_pattern(fifo_folder, "./x/a.pat"); }),
+            "Error: cannot open the time-set listing " + fifo_folder +
+              "/pattern_tset.txt: Is a FIFO");
+  ::alarm(0);
 }
 
 TEST(DravelRealData, ReadsGeneratedPatternSets)

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 
 #include "tarnwick/text/error.hpp"
+#include "tarnwick/text/file.hpp"
 #include "tarnwick/text/lines.hpp"
 #include "tarnwick/text/ordered_map.hpp"
 
@@ -33,6 +37,24 @@ protected:
   }
 
   fs::path m_dir;
+};
+
+// The text of the tarnwick::Error that `call` throws ("" when none).
+std::string error_of(const std::function<void()>& call)
+{
+  try {
+    call();
+  } catch (const tarnwick::Error& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// Ends the test binary by SIGALRM should a read wait on a FIFO after all.
+struct HangGuard
+{
+  HangGuard() { ::alarm(20); }
+  ~HangGuard() { ::alarm(0); }
 };
 
 } // namespace
@@ -127,6 +149,65 @@ TEST_F(TextFile, FolderRaisesErrorButNotFileNotFound)
   } catch (const tarnwick::Error& e) {
     EXPECT_NE(std::string(e.what()).find(m_dir.string()), std::string::npos) << e.what();
   }
+}
+
+TEST_F(TextFile, RefusesAnythingButARegularFileWithoutWaitingOnIt)
+{
+  const HangGuard guard;
+  const fs::path fifo = m_dir / "Job List.txt";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0); // no writer: a blocking open would wait forever
+  const fs::path zero = m_dir / "Flow Table.txt";
+  fs::create_symlink("/dev/zero", zero);
+  EXPECT_EQ(error_of([&] { read_text_file(fifo); }), "Is a FIFO: '" + fifo.string() + "'");
+  EXPECT_EQ(error_of([&] { read_sheet_export(zero); }),
+            "Is a character device: '" + zero.string() + "'");
+
+  // Opening for writing (created when missing) refuses the same, telling it apart from a
+  // failed open.
+  for (const auto mode : {OpenFor::reading, OpenFor::writing}) {
+    FileProblem problem;
+    EXPECT_FALSE(open_regular_file(fifo, mode, problem));
+    EXPECT_EQ(problem.error, 0);
+    EXPECT_EQ(problem.reason, "Is a FIFO");
+    EXPECT_FALSE(open_regular_file(m_dir / "none" / "x", mode, problem));
+    EXPECT_TRUE(problem.missing());
+  }
+  // A link to a regular file is followed.
+  fs::create_symlink(write("target.txt", "x\n"), m_dir / "link.txt");
+  EXPECT_EQ(read_sheet_export(m_dir / "link.txt"), "x\n");
+}
+
+TEST_F(TextFile, ReadsAFileOnlyUpToTheCap)
+{
+  const fs::path six = write("six.txt", "123456");
+  EXPECT_EQ(read_regular_file(six, 6), "123456");
+  EXPECT_EQ(error_of([&] { read_regular_file(six, 5); }),
+            "File too large: '" + six.string() + "' holds 6 bytes, more than 5");
+  // The size is not trusted: a file that says it holds nothing is cut off at the cap as well.
+  EXPECT_EQ(error_of([] { read_regular_file("/proc/self/maps", 5); }),
+            "File too large: '/proc/self/maps' holds more than 5 bytes");
+  // A sheet export past the cap is refused on its size, before a byte of it is read (the file
+  // is sparse: it takes no room).
+  const fs::path large = write("large.txt", "");
+  fs::resize_file(large, k_max_sheet_export + 1);
+  EXPECT_EQ(error_of([&] { read_text_file(large); }),
+            "File too large: '" + large.string() + "' holds 268435457 bytes, more than 268435456");
+}
+
+TEST_F(TextFile, SheetExportOfNothingButBlanksIsAnErrorNamingTheFile)
+{
+  for (const std::string empty : {"", "\xEF\xBB\xBF"}) {
+    const fs::path path = write("empty.txt", empty);
+    EXPECT_EQ(read_text_file(path), ""); // any other text file may be empty
+    EXPECT_EQ(error_of([&] { read_sheet_export(path); }),
+              "Empty sheet export: '" + path.string() + "'");
+  }
+  // Blank lines, lines of tabs and other white space are no rows either.
+  const fs::path blank = write("blank.txt", "\r\n\t\t\t\n \u3000\n\n");
+  EXPECT_EQ(error_of([&] { read_sheet_export(blank); }),
+            "Empty sheet export: '" + blank.string() + "' holds only blank lines");
+  // A header row without data rows is a sheet.
+  EXPECT_EQ(read_sheet_export(write("header.txt", "\n\tSymbol\r\n")), "\n\tSymbol\n");
 }
 
 TEST(OrderedMap, StoringUnderAnExistingKeyKeepsItsPlace)

@@ -1,0 +1,96 @@
+#pragma once
+
+// Opening and reading the files of a device: only regular files, never waiting on a FIFO or a
+// device, and never more than a size cap.
+
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include <unistd.h>
+
+#include "tarnwick/text/export.hpp"
+
+namespace tarnwick::text {
+
+// The largest sheet text export read: 256 MiB, the most one sheet of an .xlsm device exports to.
+inline constexpr std::uint64_t k_max_sheet_export = std::uint64_t{256} << 20;
+
+// An owned file descriptor, closed when it goes.
+class Fd
+{
+public:
+  explicit Fd(int fd = -1) : m_fd(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  Fd(Fd&& other) noexcept : m_fd(other.release()) {}
+  Fd& operator=(Fd&& other) noexcept
+  {
+    if (this != &other) {
+      reset();
+      m_fd = other.release();
+    }
+    return *this;
+  }
+  ~Fd() { reset(); }
+
+  int get() const { return m_fd; }
+  explicit operator bool() const { return m_fd >= 0; }
+  // Gives the descriptor up without closing it.
+  int release()
+  {
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd;
+  }
+  // Closes the descriptor; returns what close returned (errno is kept).
+  int close() { return ::close(release()); }
+  void reset()
+  {
+    if (m_fd >= 0) {
+      ::close(release());
+    }
+  }
+
+private:
+  int m_fd;
+};
+
+enum class OpenFor
+{
+  reading,
+  writing, // created when missing, emptied when present
+};
+
+// Why open_regular_file gave no descriptor: the errno value of the call that failed (0 when
+// something other than a regular file stands at the path) and the reason for messages: the
+// system's text ("No such file or directory", "Permission denied") or what stands there ("Is a
+// FIFO", "Is a character device", "Is a directory", "Is a socket", "Is a block device").
+struct FileProblem
+{
+  int error = 0;
+  std::string reason;
+
+  // Nothing is at the path (the empty path included).
+  bool missing() const { return error == ENOENT || error == ENOTDIR; }
+};
+
+// Opens the regular file at `path` for `mode`, following symbolic links, without waiting: a
+// FIFO or a device is refused before any read. Reads and writes on the descriptor block as
+// usual. Returns the descriptor, or an invalid one after filling `problem`.
+TARNWICK_TEXT_EXPORT Fd open_regular_file(const std::filesystem::path& path, OpenFor mode,
+                                          FileProblem& problem);
+
+// The same for reading. Throws FileNotFoundError "No such file or directory: '<path>'" when
+// nothing is there, tarnwick::Error "<reason>: '<path>'" otherwise ("Is a FIFO: '<path>'").
+TARNWICK_TEXT_EXPORT Fd open_regular_file(const std::filesystem::path& path);
+
+// Reads the regular file at `path` whole, as open_regular_file opens it. Throws its errors,
+// and tarnwick::Error "File too large: '<path>' holds <n> bytes, more than <max_size>" for a
+// file past `max_size` bytes (also one that grows past it while read: "... holds more than
+// <max_size> bytes") or "Cannot read file: '<path>': <reason>" for a failed read.
+TARNWICK_TEXT_EXPORT std::string read_regular_file(const std::filesystem::path& path,
+                                                   std::uint64_t max_size);
+
+} // namespace tarnwick::text
