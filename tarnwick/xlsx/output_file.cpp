@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <system_error>
 
@@ -149,6 +150,8 @@ std::string to_string(ClaimMethod method)
     return "hard_link";
   case ClaimMethod::placeholder:
     return "placeholder";
+  case ClaimMethod::complete_only:
+    return "complete_only";
   }
   return "";
 }
@@ -200,13 +203,36 @@ void TemporaryFile::sync_and_close()
 fs::path claim_output_file(const fs::path& temp, const fs::path& base, unsigned first,
                            const std::string& what, ClaimMethod method)
 {
-  ClaimMethod current = method == ClaimMethod::automatic ? ClaimMethod::rename_noreplace : method;
-  unsigned number = first == 0 ? 1 : first;
+  return claim_output_file(
+      temp, [&base](unsigned number) { return numbered_path(base, number); }, first == 0 ? 1 : first,
+      what, method);
+}
+
+fs::path claim_output_file(const fs::path& temp, const NameSequence& names, unsigned first,
+                           const std::string& what, ClaimMethod method)
+{
+  // The method tried first, and the one that follows it where the file system refuses it.
+  const auto fallback = [method](ClaimMethod current) -> std::optional<ClaimMethod> {
+    if (method == ClaimMethod::automatic && current != ClaimMethod::placeholder) {
+      return current == ClaimMethod::rename_noreplace ? ClaimMethod::hard_link
+                                                      : ClaimMethod::placeholder;
+    }
+    if (method == ClaimMethod::complete_only && current == ClaimMethod::rename_noreplace) {
+      return ClaimMethod::hard_link;
+    }
+    return std::nullopt;
+  };
+  ClaimMethod current =
+      method == ClaimMethod::automatic || method == ClaimMethod::complete_only
+          ? ClaimMethod::rename_noreplace
+          : method;
+  unsigned number = first;
   for (unsigned tries = 0; tries < k_max_claims; ++tries) {
-    const fs::path name = numbered_path(base, number);
+    const fs::path name = names(number);
     Attempt attempt = Attempt::failed;
     switch (current) {
     case ClaimMethod::automatic:
+    case ClaimMethod::complete_only:
     case ClaimMethod::rename_noreplace:
       attempt = by_rename(temp, name);
       break;
@@ -226,9 +252,8 @@ fs::path claim_output_file(const fs::path& temp, const fs::path& base, unsigned 
       ++number;
       break;
     case Attempt::refused:
-      if (method == ClaimMethod::automatic && current != ClaimMethod::placeholder) {
-        current = current == ClaimMethod::rename_noreplace ? ClaimMethod::hard_link
-                                                           : ClaimMethod::placeholder;
+      if (const std::optional<ClaimMethod> next = fallback(current)) {
+        current = *next;
         break;
       }
       [[fallthrough]];
@@ -236,8 +261,8 @@ fs::path claim_output_file(const fs::path& temp, const fs::path& base, unsigned 
       throw Error(failed_text(what, name) + system_reason(error));
     }
   }
-  throw Error(failed_text(what, base) + "no free name up to "
-              + numbered_path(base, number).filename().string());
+  throw Error(failed_text(what, names(first)) + "no free name up to "
+              + names(number).filename().string());
 }
 
 } // namespace tarnwick::xlsx
