@@ -1,8 +1,6 @@
 // The brimsel program end to end: a dry run, the report confirmed by a script as a person would
 // edit it in a spreadsheet program, then refactor mode applying what was confirmed.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -22,6 +20,7 @@
 #include "tarnwick/brimsel/refactorer.hpp"
 
 #include "../parvine/support.hpp"
+#include "refactorer_test_util.hpp"
 
 namespace tarnwick::brimsel {
 namespace {
@@ -312,17 +311,11 @@ TEST(BrimselEndToEnd, RefactorReportThatCannotBeWrittenEndsWithStatusThree)
 
   std::istringstream answer("y\n");
   std::streambuf* const old_in = std::cin.rdbuf(answer.rdbuf());
-  rlimit old_limit{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-  rlimit limit = old_limit;
-  limit.rlim_cur = 2048;
-  const auto old_handler = ::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
   int status = -1;
-  const std::string out =
-      captured([&] { status = run_command_line({folder, "refactor", report}); });
-  ::setrlimit(RLIMIT_FSIZE, &old_limit);
-  ::signal(SIGXFSZ, old_handler);
+  const std::string out = captured([&] {
+    const brimsel::testing::FileSizeLimit full_disk(2048);
+    status = run_command_line({folder, "refactor", report});
+  });
   std::cin.rdbuf(old_in);
 
   EXPECT_EQ(status, 3);

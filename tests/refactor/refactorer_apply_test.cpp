@@ -1,5 +1,3 @@
-#include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <map>
@@ -382,16 +380,11 @@ TEST_F(RefactorerTest, FullDiskLeavesEachFailedFileAsItWasAndCountsIt)
     refactorer.add_change("module_variable", change(c, 1, "c", "m_C"));
   });
 
-  rlimit old_limit{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-  rlimit limit = old_limit;
-  limit.rlim_cur = 40;
-  const auto old_handler = ::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
   ApplyResult result;
-  const std::string out = captured([&] { result = refactorer.apply_all_changes(); });
-  ::setrlimit(RLIMIT_FSIZE, &old_limit);
-  ::signal(SIGXFSZ, old_handler);
+  const std::string out = captured([&] {
+    const FileSizeLimit full_disk(40);
+    result = refactorer.apply_all_changes();
+  });
 
   EXPECT_EQ(result, (ApplyResult{1, 2, 0}));
   EXPECT_EQ(read(a), "Dim m_A As Long\nm_A = 1\n");
