@@ -11,7 +11,6 @@
 #include "tarnwick/brimsel/parser.hpp"
 #include "tarnwick/brimsel/refactorer.hpp"
 #include "tarnwick/brimsel/report_loader.hpp"
-#include "tarnwick/text/error.hpp"
 #include "tarnwick/text/number.hpp"
 #include "tarnwick/text/unicode.hpp"
 
@@ -22,6 +21,7 @@ namespace {
 const std::string k_usage_line = "用法: brimsel <目录路径> [模式] [报告路径]";
 const std::string k_refactor_usage_line = "用法: brimsel <目录路径> refactor <报告路径>";
 const std::string k_dry_run_mode_line = "  dry-run  - 仅检查并生成报告 (默认)";
+const std::string k_report_failed = "生成报告时出错: ";
 
 constexpr int k_bar_width = 30;
 constexpr int k_last_stage = 90;
@@ -49,6 +49,11 @@ void print_usage()
   say("  refactor - 使用已有报告进行重构，不生成新报告");
   say("报告路径:");
   say("  在refactor模式下，指定dry-run模式生成的Excel报告路径");
+  say("退出状态:");
+  say("  0 - 全部完成（在提示时取消也是 0）");
+  say("  1 - 参数错误");
+  say("  2 - 没有应用任何修改");
+  say("  3 - 有文件或报告未能写入");
 }
 
 void print_invalid_mode(const std::string& mode)
@@ -88,29 +93,40 @@ void run_dry_run(const ReportLibrary& writer, const VBAParser& parser,
 }
 
 // Refactor mode after its argument checks: the confirmation prompt, then the renames confirmed
-// in the report and the refactor report of what was rewritten.
-void run_refactor(const ReportLibrary& writer, const VBAParser& parser,
-                  const std::string& directory_path, const std::string& report_path)
+// in the report and the refactor report of what was rewritten, also when some files failed.
+// Returns the exit status.
+int run_refactor(const ReportLibrary& writer, const VBAParser& parser,
+                 const std::string& directory_path, const std::string& report_path)
 {
   say("使用已有报告: " + report_path);
   std::cout << "\n是否继续自动重构？(y/N): " << std::flush;
   std::string answer;
   if (!std::getline(std::cin, answer)) {
-    throw Error("EOF when reading a line");
+    say(k_report_failed + "EOF when reading a line");
+    return k_exit_nothing_applied;
   }
   if (text::lower(text::strip(answer)) != "y") {
     say("重构已取消");
-    return;
+    return k_exit_success;
   }
   VBTRefactorer refactorer(parser);
-  if (!refactorer.apply_changes_from_excel(report_path)) {
+  const ApplyResult result = refactorer.apply_changes_from_excel(report_path);
+  if (result.rewritten == 0 && result.failed == 0) {
     say("重构应用失败");
-    return;
+    return k_exit_nothing_applied;
   }
-  say("重构应用成功！");
-  const std::string path =
-    writer.generate_refactor_report(refactorer.applied_changes(), directory_path);
-  say("✓ 重构报告已生成: " + path);
+  const std::size_t failed = result.failed + result.not_parsed;
+  if (failed == 0) {
+    say("重构应用成功！");
+  } else {
+    say("重构未完成: " + text::format_int(static_cast<std::int64_t>(failed)) + " 个文件未能修改");
+  }
+  if (result.rewritten > 0) {
+    const std::string path =
+      writer.generate_refactor_report(refactorer.applied_changes(), directory_path);
+    say("✓ 重构报告已生成: " + path);
+  }
+  return failed == 0 ? k_exit_success : k_exit_failed;
 }
 
 } // namespace
@@ -154,7 +170,7 @@ int run_command_line(const std::vector<std::string>& args)
 {
   if (args.empty()) {
     print_usage();
-    return 1;
+    return k_exit_usage;
   }
   const std::string& directory_path = args[0];
   const std::string mode = args.size() > 1 ? args[1] : std::string("dry-run");
@@ -165,7 +181,7 @@ int run_command_line(const std::vector<std::string>& args)
 
   if (!path_exists(directory_path)) {
     say("错误：目录 '" + directory_path + "' 不存在");
-    return 1;
+    return k_exit_usage;
   }
   say("开始处理目录: " + directory_path);
   say("模式: " + mode);
@@ -179,28 +195,29 @@ int run_command_line(const std::vector<std::string>& args)
     const ReportLibrary& writer = ReportLibrary::load();
     if (mode == "dry-run") {
       run_dry_run(writer, parser, directory_path);
-    } else if (mode == "refactor") {
+      return k_exit_success;
+    }
+    if (mode == "refactor") {
       if (!report_path) {
         say("错误：refactor模式需要指定报告路径");
         say(k_refactor_usage_line);
-        return 1;
+        return k_exit_usage;
       }
       if (!path_exists(*report_path)) {
         say("错误：指定的报告文件 '" + *report_path + "' 不存在");
-        return 1;
+        return k_exit_usage;
       }
-      run_refactor(writer, parser, directory_path, *report_path);
-    } else {
-      print_invalid_mode(mode);
-      return 1;
+      return run_refactor(writer, parser, directory_path, *report_path);
     }
+    print_invalid_mode(mode);
+    return k_exit_usage;
   } catch (const ReportImportError& error) {
     say(std::string("无法导入Excel报告生成器: ") + error.what());
     say(std::string("请安装所需依赖: ") + k_install_command);
   } catch (const std::exception& error) {
-    say(std::string("生成报告时出错: ") + error.what());
+    say(k_report_failed + error.what());
   }
-  return 0;
+  return k_exit_failed;
 }
 
 } // namespace tarnwick::brimsel

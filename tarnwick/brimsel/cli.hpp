@@ -11,11 +11,18 @@ namespace tarnwick::brimsel {
 // The install command shown when the report library cannot be loaded.
 inline constexpr const char* k_install_command = "scripts/install-deps";
 
+// Exit statuses of the command line.
+inline constexpr int k_exit_success = 0;         // all that was asked was done; a declined prompt
+inline constexpr int k_exit_usage = 1;           // arguments, folder, mode or report path refused
+inline constexpr int k_exit_nothing_applied = 2; // no rename applied: none confirmed, none that
+                                                 // names a parsed file or changes it, no answer
+inline constexpr int k_exit_failed = 3;          // a file or a report could not be written, or the
+                                                 // report library could not be loaded
+
 // Runs the `brimsel` command line on `args` (the arguments after the program name):
 // `<目录路径> [模式] [报告路径]`. Prints to standard output, reads the refactor prompt's answer from
 // standard input and draws the report's progress on standard error when that is a terminal.
-// Returns the exit status: 1 after a usage, folder, mode or report-path stop, else 0 (report
-// failures are printed and end the run with 0). Throws what the parse lets through.
+// Returns one of the exit statuses above. Throws what the parse lets through.
 TARNWICK_BRIMSEL_EXPORT int run_command_line(const std::vector<std::string>& args);
 
 // Progress bar of the dry-run report, redrawn in place on one line of `out`. The report's stages

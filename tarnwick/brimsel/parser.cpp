@@ -333,15 +333,21 @@ void find_source_files(const std::string& directory, std::vector<std::string>& f
   }
 }
 
-// Reads a source file: invalid UTF-8 dropped, every line end made LF and kept on its line.
-// Only regular files are read.
+// Reads a source file: invalid UTF-8 dropped (with a line that says so), every line end made LF
+// and kept on its line. Only regular files are read; UTF-16 text is refused, since dropping its
+// bytes would leave a text of NUL characters in which nothing is found.
 SourceLines read_source_lines(const std::string& path)
 {
   const std::string bytes = read_source_file(path).bytes;
+  if (const char* mark = utf16_byte_order_mark(bytes)) {
+    throw Error(std::string("UTF-16 text (byte-order mark ") + mark
+                + ") is not read: save the module as UTF-8");
+  }
   // Most files are valid UTF-8 throughout and are split as read, without a cleaned copy.
   if (text::is_valid_utf8(bytes)) {
     return split_source_lines(bytes);
   }
+  std::cout << "文件 " << path << " 不是有效的 UTF-8: 已忽略无效字节，重构不会修改此文件\n";
   return split_source_lines(text::drop_invalid_utf8(bytes));
 }
 

@@ -1,10 +1,6 @@
 #include "tarnwick/brimsel/refactorer.hpp"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <iostream>
 #include <limits>
 #include <map>
@@ -14,10 +10,10 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 #include "tarnwick/brimsel/source_file.hpp"
+#include "tarnwick/brimsel/source_writer.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/number.hpp"
 #include "tarnwick/text/printed.hpp"
@@ -31,193 +27,6 @@ namespace {
 
 using LineNumber = decltype(RenameChange::line_number);
 using StatBuffer = struct stat;
-
-// ---------------------------------------------------------------------------------------------
-// Files
-
-[[noreturn]] void throw_os_error(const std::string& path)
-{
-  throw Error(os_error_text(errno, path));
-}
-
-class FileDescriptor
-{
-public:
-  explicit FileDescriptor(int fd) : m_fd(fd) {}
-  ~FileDescriptor()
-  {
-    if (m_fd >= 0) {
-      ::close(m_fd);
-    }
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  int get() const { return m_fd; }
-
-  // Closes now, reporting a failed close (the last chance to see a deferred write error).
-  void close(const std::string& path)
-  {
-    const int fd = std::exchange(m_fd, -1);
-    if (::close(fd) != 0) {
-      throw_os_error(path);
-    }
-  }
-
-private:
-  int m_fd;
-};
-
-// A file this process created and removes again unless the work that needed it succeeded.
-class RemoveUnlessKept
-{
-public:
-  explicit RemoveUnlessKept(std::string path) : m_path(std::move(path)) {}
-  ~RemoveUnlessKept()
-  {
-    if (!m_kept) {
-      ::unlink(m_path.c_str());
-    }
-  }
-  RemoveUnlessKept(const RemoveUnlessKept&) = delete;
-  RemoveUnlessKept& operator=(const RemoveUnlessKept&) = delete;
-
-  void keep() { m_kept = true; }
-
-private:
-  std::string m_path;
-  bool m_kept = false;
-};
-
-void write_all(int fd, std::string_view bytes, const std::string& path)
-{
-  while (!bytes.empty()) {
-    const ssize_t count = ::write(fd, bytes.data(), bytes.size());
-    if (count < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      throw_os_error(path);
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(count));
-  }
-}
-
-// Writes `bytes` to a new file beside `path`: `path` + ".backup_" + `stamp`, or with "_1",
-// "_2", ... after the stamp when that name is taken. Never replaces an existing file. Returns
-// the name used.
-std::string write_backup(const std::string& path, const std::string& stamp, std::string_view bytes,
-                         mode_t mode)
-{
-  const std::string base = path + ".backup_" + stamp;
-  for (unsigned number = 0; number < 100000; ++number) {
-    std::string backup_path = number == 0 ? base : base + "_" + std::to_string(number);
-    FileDescriptor fd(
-        ::open(backup_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 0777));
-    if (fd.get() < 0) {
-      if (errno == EEXIST) {
-        continue;
-      }
-      throw_os_error(backup_path);
-    }
-    RemoveUnlessKept remove(backup_path);
-    write_all(fd.get(), bytes, backup_path);
-    if (::fsync(fd.get()) != 0) {
-      throw_os_error(backup_path);
-    }
-    fd.close(backup_path);
-    remove.keep();
-    return backup_path;
-  }
-  throw Error("No free backup name: " + text::quoted(base));
-}
-
-// Replaces the content of the file at `path` (the target when `path` is a symbolic link) with
-// `bytes`: a temporary file in the same folder is written, synced and renamed over it, so the
-// file holds either its old or its new content. Keeps the mode and, where allowed, the owner.
-// A file this process may not open for writing is refused. On failure the temporary file is
-// removed and the file is unchanged.
-void replace_file(const std::string& path, std::string_view bytes, const StatBuffer& original)
-{
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) {
-    throw_os_error(path);
-  }
-  const std::string target(resolved);
-  std::free(resolved);
-
-  // Renaming over a file needs no permission on the file itself; a source that this user may
-  // not write (read-only under version control, say) is refused as writing it in place would be.
-  FileDescriptor writable(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
-  if (writable.get() < 0) {
-    throw_os_error(path);
-  }
-  writable.close(path);
-
-  const std::size_t slash = target.rfind('/');
-  const std::string folder = slash == 0 ? "/" : target.substr(0, slash);
-  std::string temp_path =
-      target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".tmpXXXXXX";
-  FileDescriptor fd(::mkostemp(temp_path.data(), O_CLOEXEC));
-  if (fd.get() < 0) {
-    throw_os_error(temp_path);
-  }
-  RemoveUnlessKept remove(temp_path);
-  // Ownership is kept where the process may set it; a file of another user that this user may
-  // write becomes this user's, as any editor's save would make it.
-  if (::fchown(fd.get(), original.st_uid, original.st_gid) != 0) {
-    // Not permitted: the file keeps its content and mode under this user's ownership.
-  }
-  if (::fchmod(fd.get(), original.st_mode & 07777) != 0) {
-    throw_os_error(temp_path);
-  }
-  write_all(fd.get(), bytes, temp_path);
-  if (::fsync(fd.get()) != 0) {
-    throw_os_error(temp_path);
-  }
-  fd.close(temp_path);
-  if (::rename(temp_path.c_str(), target.c_str()) != 0) {
-    throw_os_error(target);
-  }
-  remove.keep();
-  // The new content is in place; syncing the folder only hastens the rename to the disk.
-  FileDescriptor folder_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder_fd.get() >= 0) {
-    ::fsync(folder_fd.get());
-  }
-}
-
-// Lines of `bytes` as the parser stores them (every CR LF, CR or LF made one LF and kept on its
-// line) and, beside them, each line's original line end ("" for a last line without one).
-struct SplitLines
-{
-  SourceLines lines;
-  std::vector<std::string> ends;
-};
-
-SplitLines split_keeping_ends(std::string_view bytes)
-{
-  SplitLines split;
-  split.lines = split_source_lines(bytes, &split.ends);
-  return split;
-}
-
-// `lines` joined, each line's LF replaced by the original line end at the same index.
-std::string join_with_ends(const SourceLines& lines, const std::vector<std::string>& ends)
-{
-  std::string joined;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    std::string_view line = lines[i];
-    if (line.ends_with('\n')) {
-      line.remove_suffix(1);
-      joined += line;
-      joined += i < ends.size() && !ends[i].empty() ? ends[i] : "\n";
-    } else {
-      joined += line;
-    }
-  }
-  return joined;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Words
@@ -759,7 +568,7 @@ void VBTRefactorer::apply_variable_references_to_file(SourceLines& lines,
   }
 }
 
-bool VBTRefactorer::apply_changes_to_file(const std::string& file_path,
+VBTRefactorer::FileOutcome VBTRefactorer::apply_changes_to_file(const std::string& file_path,
                                           const std::vector<RenameChange>& changes,
                                           std::vector<bool>& changed)
 {
@@ -788,25 +597,26 @@ bool VBTRefactorer::apply_changes_to_file(const std::string& file_path,
   }
   if (lines == parsed) {
     std::cout << "未修改文件（没有名称需要重命名）: " << file_path << '\n';
-    return false;
+    return FileOutcome::unchanged;
   }
 
   // The file as it is now: valid UTF-8 and still what the parse read, or it is left alone.
   SourceFile current;
-  SplitLines split;
   try {
     current = read_source_file(file_path);
-    if (!text::is_valid_utf8(current.bytes)) {
-      throw Error("Not valid UTF-8 text: " + text::quoted(file_path));
-    }
-    split = split_keeping_ends(current.bytes);
   } catch (const std::exception& error) {
     std::cout << "备份文件失败 " << file_path << ": " << error.what() << '\n';
-    return false;
+    return FileOutcome::failed;
   }
-  if (split.lines != parsed) {
+  if (!text::is_valid_utf8(current.bytes)) {
+    // The parse dropped the invalid bytes; written back, the file would lose them.
+    std::cout << "备份文件失败 " << file_path << ": not valid UTF-8, the file is not rewritten\n";
+    return FileOutcome::failed;
+  }
+  std::vector<std::string> ends;
+  if (split_source_lines(current.bytes, &ends) != parsed) {
     std::cout << "文件在解析后已被修改，跳过 " << file_path << '\n';
-    return false;
+    return FileOutcome::failed;
   }
 
   try {
@@ -815,18 +625,18 @@ bool VBTRefactorer::apply_changes_to_file(const std::string& file_path,
     std::cout << "已备份文件: " << backup_path << '\n';
   } catch (const std::exception& error) {
     std::cout << "备份文件失败 " << file_path << ": " << error.what() << '\n';
-    return false;
+    return FileOutcome::failed;
   }
 
   try {
-    replace_file(file_path, join_with_ends(lines, split.ends), current.status);
+    replace_file(file_path, join_with_ends(lines, ends), current.status);
   } catch (const std::exception& error) {
     std::cout << "写入文件失败 " << file_path << ": " << error.what() << '\n';
-    return false;
+    return FileOutcome::failed;
   }
   std::cout << "已修改文件: " << file_path << '\n'
             << "  - 更新了 " << var_name_mapping.size() << " 个变量名的所有引用\n";
-  return true;
+  return FileOutcome::rewritten;
 }
 
 VBTRefactorer::Grouping VBTRefactorer::group_by_file() const
@@ -872,22 +682,32 @@ VBTRefactorer::Grouping VBTRefactorer::group_by_file() const
   return grouping;
 }
 
-bool VBTRefactorer::apply_all_changes()
+ApplyResult VBTRefactorer::apply_all_changes()
 {
   m_applied_changes.clear();
   const Grouping grouping = group_by_file();
   // Per group, per record of the group: whether it changed the rewritten file (empty when the
   // file was not rewritten).
   std::vector<std::vector<bool>> changed(grouping.groups.size());
-  bool any_rewritten = false;
+  ApplyResult result;
   for (std::size_t i = 0; i < grouping.groups.size(); ++i) {
     const FileGroup& group = grouping.groups[i];
     if (!group.parsed) {
       std::cout << "跳过未解析的文件: " << group.path << '\n';
-    } else if (apply_changes_to_file(group.path, group.changes, changed[i])) {
-      any_rewritten = true;
-    } else {
+      ++result.not_parsed;
+      continue;
+    }
+    switch (apply_changes_to_file(group.path, group.changes, changed[i])) {
+    case FileOutcome::rewritten:
+      ++result.rewritten;
+      break;
+    case FileOutcome::failed:
+      ++result.failed;
       changed[i].clear();
+      break;
+    case FileOutcome::unchanged:
+      changed[i].clear();
+      break;
     }
   }
   std::vector<std::size_t> seen(grouping.groups.size(), 0);
@@ -901,7 +721,7 @@ bool VBTRefactorer::apply_all_changes()
       }
     }
   }
-  return any_rewritten;
+  return result;
 }
 
 void VBTRefactorer::refactor_all_issues()
@@ -968,11 +788,11 @@ void VBTRefactorer::refactor_enum_definitions()
   }
 }
 
-bool VBTRefactorer::apply_changes_from_excel(const std::string& excel_path)
+ApplyResult VBTRefactorer::apply_changes_from_excel(const std::string& excel_path)
 {
   if constexpr (!k_spreadsheet_available) {
     std::cout << "错误: tarnwick_xlsx未安装，无法读取Excel文件\n";
-    return false;
+    return {};
   }
   try {
     std::cout << "正在读取Excel报告: " << excel_path << '\n';
@@ -1030,7 +850,7 @@ bool VBTRefactorer::apply_changes_from_excel(const std::string& excel_path)
 
     if (all_changes.empty()) {
       std::cout << "未找到任何确认的修改\n";
-      return false;
+      return {};
     }
     std::cout << "从Excel中读取到 " << all_changes.size() << " 个确认的修改:\n";
     for (std::size_t i = 0; i < all_changes.size() && i < 10; ++i) {
@@ -1042,7 +862,7 @@ bool VBTRefactorer::apply_changes_from_excel(const std::string& excel_path)
     return apply_all_changes();
   } catch (const std::exception& error) {
     std::cout << "读取Excel文件失败: " << error.what() << '\n';
-    return false;
+    return {};
   }
 }
 

@@ -34,6 +34,18 @@ replace_whole_word(std::string_view text, std::string_view old_name, std::string
 // name with its bounds would otherwise rewrite whatever text it matches.
 TARNWICK_BRIMSEL_EXPORT bool is_valid_rename(std::string_view old_name, std::string_view new_name);
 
+// What an apply step did with the files its records name.
+struct ApplyResult
+{
+  std::size_t rewritten = 0;  // files backed up and rewritten
+  std::size_t failed = 0;     // files a rename had to change that were left as they were: the
+                              // backup or the rewrite failed, not valid UTF-8, changed since
+                              // the parse
+  std::size_t not_parsed = 0; // record paths that name no file of the parse
+
+  bool operator==(const ApplyResult&) const = default;
+};
+
 // Renames variables, Types and Enums in the sources a VBAParser has read. Renames are recorded
 // first (`add_change`), then applied file by file (`apply_all_changes`): each affected file is
 // checked against the text the parse read, backed up byte for byte beside itself and replaced
@@ -65,9 +77,10 @@ public:
 
   // Reads the rows confirmed in the edited dry-run report at `excel_path` (sheets "Global
   // Variables", "Module Variables", "Local Variables"), records and lists them, and applies all
-  // records. A confirmed row whose names is_valid_rename refuses is named in a line and left out. Returns true when at least one source file was rewritten; every failure is
-  // reported as a console line and gives false.
-  bool apply_changes_from_excel(const std::string& excel_path);
+  // records. A confirmed row whose names is_valid_rename refuses is named in a line and left
+  // out. Returns what apply_all_changes did; all counts are 0 when no row was confirmed or the
+  // report could not be read. Every failure is reported as a console line.
+  ApplyResult apply_changes_from_excel(const std::string& excel_path);
 
   // Appends `change_info` to the records of `change_type`. A rename that is_valid_rename
   // refuses is not recorded: prints one line naming it and returns false.
@@ -76,8 +89,10 @@ public:
   // Applies every record, grouped by file in order of first appearance. A record path that is
   // not a file of the parse (nor the same file under another name) is skipped with a line; a
   // file whose text no record changes is named in a line and neither backed up nor written.
-  // Fills applied_changes(); returns true when at least one file was rewritten.
-  bool apply_all_changes();
+  // A file whose backup or rewrite fails is named in a line and left as it was; the next file
+  // follows. Fills applied_changes(); returns the counts of files rewritten, failed and not
+  // parsed.
+  ApplyResult apply_all_changes();
 
   // The refactorer's line tests on a stripped line: a line that starts with Public, Private,
   // Global, Dim or Const and white space (procedure headers included), and a Function or Sub
@@ -96,10 +111,17 @@ private:
   struct Grouping;
   struct ProcedureNames;
 
+  enum class FileOutcome
+  {
+    rewritten,
+    unchanged, // no rename changes its text: neither backed up nor written
+    failed,
+  };
+
   // Rewrites one file; `changed` gets, per record of `changes`, whether it changed the text.
-  // Returns whether the file was rewritten.
-  bool apply_changes_to_file(const std::string& file_path, const std::vector<RenameChange>& changes,
-                             std::vector<bool>& changed);
+  FileOutcome apply_changes_to_file(const std::string& file_path,
+                                    const std::vector<RenameChange>& changes,
+                                    std::vector<bool>& changed);
   Grouping group_by_file() const;
   std::string local_time(const char* format) const;
   // Stamps `change`, when there is one, and records it under `change_type`.

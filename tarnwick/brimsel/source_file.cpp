@@ -53,6 +53,17 @@ SourceFile read_source_file(const std::string& path)
   return file;
 }
 
+const char* utf16_byte_order_mark(std::string_view bytes)
+{
+  if (bytes.starts_with("\xFF\xFE")) {
+    return "FF FE";
+  }
+  if (bytes.starts_with("\xFE\xFF")) {
+    return "FE FF";
+  }
+  return nullptr;
+}
+
 SourceLines split_source_lines(std::string_view text, std::vector<std::string>* ends)
 {
   SourceLines lines;

@@ -24,6 +24,10 @@ struct SourceFile
 // blocks on a FIFO). Throws tarnwick::Error with os_error_text, or "Not a regular file: '<path>'".
 SourceFile read_source_file(const std::string& path);
 
+// "FF FE" or "FE FF" when `bytes` begin with the byte-order mark of UTF-16 (little- or
+// big-endian), else null.
+const char* utf16_byte_order_mark(std::string_view bytes);
+
 // The lines of `text` as the parser stores them: every CR LF, lone CR or LF becomes one LF kept
 // on its line; a last line without a line end keeps none. With `ends`, each line's original line
 // end is appended to it ("" for a last line without one).

@@ -1,8 +1,10 @@
 #include "tarnwick/xlsx/output_file.hpp"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <system_error>
 
@@ -116,6 +118,24 @@ Attempt by_placeholder(const fs::path& temp, const fs::path& name)
   return Attempt::claimed;
 }
 
+// Holds back every signal that can be held for its lifetime, on this thread.
+class SignalsHeld
+{
+public:
+  SignalsHeld()
+  {
+    sigset_t all;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &m_old);
+  }
+  ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &m_old, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+  sigset_t m_old{};
+};
+
 } // namespace
 
 fs::path numbered_path(const fs::path& base, unsigned number)
@@ -149,6 +169,8 @@ std::string to_string(ClaimMethod method)
     return "hard_link";
   case ClaimMethod::placeholder:
     return "placeholder";
+  case ClaimMethod::complete_only:
+    return "complete_only";
   }
   return "";
 }
@@ -156,6 +178,10 @@ std::string to_string(ClaimMethod method)
 TemporaryFile::TemporaryFile(const fs::path& final_path, const std::string& what)
   : m_failed(failed_text(what, final_path))
 {
+  // A signal that came between the creation and the arming would leave the empty file behind:
+  // signals wait until the file is armed (a signal that arrives while the file is created is
+  // handled when the creating call returns).
+  const SignalsHeld held;
   const std::string prefix = "." + final_path.filename().string() + ".";
   for (int attempt = 0; attempt < 100; ++attempt) {
     fs::path candidate = final_path;
@@ -200,13 +226,36 @@ void TemporaryFile::sync_and_close()
 fs::path claim_output_file(const fs::path& temp, const fs::path& base, unsigned first,
                            const std::string& what, ClaimMethod method)
 {
-  ClaimMethod current = method == ClaimMethod::automatic ? ClaimMethod::rename_noreplace : method;
-  unsigned number = first == 0 ? 1 : first;
+  return claim_output_file(
+      temp, [&base](unsigned number) { return numbered_path(base, number); }, first == 0 ? 1 : first,
+      what, method);
+}
+
+fs::path claim_output_file(const fs::path& temp, const NameSequence& names, unsigned first,
+                           const std::string& what, ClaimMethod method)
+{
+  // The method tried first, and the one that follows it where the file system refuses it.
+  const auto fallback = [method](ClaimMethod current) -> std::optional<ClaimMethod> {
+    if (method == ClaimMethod::automatic && current != ClaimMethod::placeholder) {
+      return current == ClaimMethod::rename_noreplace ? ClaimMethod::hard_link
+                                                      : ClaimMethod::placeholder;
+    }
+    if (method == ClaimMethod::complete_only && current == ClaimMethod::rename_noreplace) {
+      return ClaimMethod::hard_link;
+    }
+    return std::nullopt;
+  };
+  ClaimMethod current =
+      method == ClaimMethod::automatic || method == ClaimMethod::complete_only
+          ? ClaimMethod::rename_noreplace
+          : method;
+  unsigned number = first;
   for (unsigned tries = 0; tries < k_max_claims; ++tries) {
-    const fs::path name = numbered_path(base, number);
+    const fs::path name = names(number);
     Attempt attempt = Attempt::failed;
     switch (current) {
     case ClaimMethod::automatic:
+    case ClaimMethod::complete_only:
     case ClaimMethod::rename_noreplace:
       attempt = by_rename(temp, name);
       break;
@@ -226,9 +275,8 @@ fs::path claim_output_file(const fs::path& temp, const fs::path& base, unsigned 
       ++number;
       break;
     case Attempt::refused:
-      if (method == ClaimMethod::automatic && current != ClaimMethod::placeholder) {
-        current = current == ClaimMethod::rename_noreplace ? ClaimMethod::hard_link
-                                                           : ClaimMethod::placeholder;
+      if (const std::optional<ClaimMethod> next = fallback(current)) {
+        current = *next;
         break;
       }
       [[fallthrough]];
@@ -236,8 +284,8 @@ fs::path claim_output_file(const fs::path& temp, const fs::path& base, unsigned 
       throw Error(failed_text(what, name) + system_reason(error));
     }
   }
-  throw Error(failed_text(what, base) + "no free name up to "
-              + numbered_path(base, number).filename().string());
+  throw Error(failed_text(what, names(first)) + "no free name up to "
+              + names(number).filename().string());
 }
 
 } // namespace tarnwick::xlsx

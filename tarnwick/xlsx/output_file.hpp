@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -30,6 +31,8 @@ enum class ClaimMethod
   rename_noreplace, // renameat2 with RENAME_NOREPLACE only
   hard_link,        // link() to the name, then unlink() of the temporary name
   placeholder,      // exclusive create of the name, then rename over that empty file
+  complete_only,    // rename without replacing, else a hard link, never a placeholder: the
+                    // name never holds anything but the complete file
 };
 TARNWICK_XLSX_EXPORT std::string to_string(ClaimMethod method);
 
@@ -79,5 +82,15 @@ TARNWICK_XLSX_EXPORT std::filesystem::path
 claim_output_file(const std::filesystem::path& temp, const std::filesystem::path& base,
                   unsigned first, const std::string& what,
                   ClaimMethod method = ClaimMethod::automatic);
+
+// The candidate name of a claim with the given number.
+using NameSequence = std::function<std::filesystem::path(unsigned number)>;
+
+// claim_output_file over the names `names(first)`, `names(first + 1)`, ... (the folder of each
+// is that of `temp`), for files named otherwise than numbered_path does. Errors name
+// `names(first)` (or the name that failed).
+TARNWICK_XLSX_EXPORT std::filesystem::path
+claim_output_file(const std::filesystem::path& temp, const NameSequence& names, unsigned first,
+                  const std::string& what, ClaimMethod method = ClaimMethod::automatic);
 
 } // namespace tarnwick::xlsx

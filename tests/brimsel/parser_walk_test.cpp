@@ -98,7 +98,10 @@ TEST_F(VBAParserFiles, DecodingDropsInvalidBytesAndUnifiesLineEnds)
                  "Dim a As Long\r\nx\xFF\xE4\xB8"
                  "A = 1\rDim b As Long\n\nDim c As Long");
   VBAParser parser;
-  parse(parser);
+  const std::string out = parse(parser);
+  EXPECT_NE(out.find("\n文件 " + m_dir + "/m.bas 不是有效的 UTF-8: 已忽略无效字节，重构不会修改此文件\n"),
+            std::string::npos)
+      << out;
   const SourceLines& lines = parser.files.begin()->second;
   EXPECT_EQ(lines, (SourceLines{"\xEF\xBB\xBF"
                                 "Dim a As Long\n",
@@ -108,6 +111,23 @@ TEST_F(VBAParserFiles, DecodingDropsInvalidBytesAndUnifiesLineEnds)
   ASSERT_EQ(declared.size(), 2u);
   EXPECT_EQ(declared[0].name, "b");
   EXPECT_EQ(declared[1].line_number, 5);
+}
+
+// Dropping the bytes of UTF-16 text would leave NUL characters between its letters: such a file
+// is named with the reason and not read.
+TEST_F(VBAParserFiles, Utf16FilesAreNamedAndNotRead)
+{
+  write("le.bas", std::string("\xFF\xFE" "D\0i\0m\0 \0x\0", 12));
+  write("be.bas", std::string("\xFE\xFF" "\0D\0i\0m\0 \0x", 12));
+  VBAParser parser;
+  const std::string out = parse(parser);
+  for (const auto& [name, mark] : {std::pair("le.bas", "FF FE"), std::pair("be.bas", "FE FF")}) {
+    EXPECT_NE(out.find("解析文件 " + m_dir + "/" + name + " 时出错: UTF-16 text (byte-order mark "
+                       + mark + ") is not read: save the module as UTF-8\n"),
+              std::string::npos)
+        << out;
+  }
+  EXPECT_TRUE(parser.files.empty());
 }
 
 TEST_F(VBAParserFiles, LineWalkOpensAndClosesProcedures)

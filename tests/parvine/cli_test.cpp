@@ -69,7 +69,9 @@ TEST(CommandLine, StopsWithStatusOne)
   EXPECT_EQ(usage.out, "用法: brimsel <目录路径> [模式] [报告路径]\n模式:\n"
                        "  dry-run  - 仅检查并生成报告 (默认)\n"
                        "  refactor - 使用已有报告进行重构，不生成新报告\n报告路径:\n"
-                       "  在refactor模式下，指定dry-run模式生成的Excel报告路径\n");
+                       "  在refactor模式下，指定dry-run模式生成的Excel报告路径\n退出状态:\n"
+                       "  0 - 全部完成（在提示时取消也是 0）\n  1 - 参数错误\n"
+                       "  2 - 没有应用任何修改\n  3 - 有文件或报告未能写入\n");
 
   TempDir dir;
   const Outcome no_folder = run_brimsel({dir.path() / "nowhere", "dry-run"});
@@ -158,7 +160,7 @@ TEST(CommandLine, DryRunReportReadBackWithOpenpyxl)
   }
 }
 
-TEST(CommandLine, ReportFailuresEndWithStatusZero)
+TEST(CommandLine, ReportFailuresEndWithStatusThree)
 {
   TempDir dir;
   const std::string folder = copy_sources(dir);
@@ -176,7 +178,7 @@ TEST(CommandLine, ReportFailuresEndWithStatusZero)
   const std::string install_line = "请安装所需依赖: scripts/install-deps\n";
 
   const Outcome missing = run_brimsel({folder}, "", {}, environment);
-  EXPECT_EQ(missing.status, 0);
+  EXPECT_EQ(missing.status, 3);
   EXPECT_TRUE(missing.out.ends_with(k_counts + import_failure
                                     + ": cannot open shared object file: No such file or directory\n"
                                     + install_line))
@@ -185,7 +187,7 @@ TEST(CommandLine, ReportFailuresEndWithStatusZero)
   // is looked at.
   fs::copy(fs::canonical(lib / "libtarnwick_text.so"), lib / "libtarnwick_parvine.so");
   const Outcome no_entry = run_brimsel({folder, "refactor"}, "", {}, environment);
-  EXPECT_EQ(no_entry.status, 0);
+  EXPECT_EQ(no_entry.status, 3);
   EXPECT_TRUE(no_entry.out.ends_with(
     import_failure + ": undefined symbol: tarnwick_parvine_generate_dry_run_report\n" + install_line))
     << no_entry.out;
@@ -194,7 +196,7 @@ TEST(CommandLine, ReportFailuresEndWithStatusZero)
   // A plain file passes the existence check, but no report can be written beneath it.
   const std::string file = folder + "/Globals.bas";
   const Outcome unwritable = run_brimsel({file});
-  EXPECT_EQ(unwritable.status, 0);
+  EXPECT_EQ(unwritable.status, 3);
   EXPECT_NE(unwritable.out.find("正在生成dry-run报告: " + file + "/Brimsel_Report_"), std::string::npos);
   EXPECT_NE(unwritable.out.find("\n生成报告时出错: "), std::string::npos) << unwritable.out;
   EXPECT_EQ(unwritable.out.find("Dry-run报告已生成"), std::string::npos);

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <regex>
@@ -13,10 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "tarnwick/brimsel/cli.hpp"
 #include "tarnwick/brimsel/parser.hpp"
 #include "tarnwick/brimsel/refactorer.hpp"
 
 #include "../parvine/support.hpp"
+#include "refactorer_test_util.hpp"
 
 namespace tarnwick::brimsel {
 namespace {
@@ -66,11 +70,16 @@ const std::string k_edits =
     R"( "Module Variables": {"column": null, "rows": {"total": 1, "spare": false}},)"
     R"( "Local Variables": {"column": null, "rows": {"result": true}}})";
 
-// The module tree copied to `parent`/vbt, dry-run from `parent` as `folder_arg`, and its report
-// confirmed; returns the report's path as the dry run printed it.
-std::string prepare(const fs::path& parent, const std::string& folder_arg)
+// The module tree copied to `parent`/vbt and changed by `change_copy` when given, dry-run from
+// `parent` as `folder_arg`, and its report confirmed; returns the report's path as the dry run
+// printed it.
+std::string prepare(const fs::path& parent, const std::string& folder_arg,
+                    const std::function<void(const fs::path& copy)>& change_copy = {})
 {
   fs::copy(k_data / "vbt", parent / "vbt", fs::copy_options::recursive);
+  if (change_copy) {
+    change_copy(parent / "vbt");
+  }
   const Outcome dry_run = run_brimsel({folder_arg}, "", parent);
   EXPECT_EQ(dry_run.status, 0) << dry_run.out << dry_run.err;
   const std::string report = folder_arg + "/" + only_file(parent / "vbt", "Brimsel_Report_");
@@ -173,7 +182,7 @@ TEST(BrimselEndToEnd, ConfirmedRowsAreRenamedWithByteExactBackupsAndListedInTheR
   EXPECT_EQ(cells["Refactor Summary"], summary);
 }
 
-TEST(BrimselEndToEnd, DeclinedOrUnansweredPromptChangesNothing)
+TEST(BrimselEndToEnd, DeclinedPromptOrNothingToApplyChangesNothing)
 {
   TempDir dir;
   const std::string folder = (dir.path() / "vbt").string();
@@ -188,21 +197,79 @@ TEST(BrimselEndToEnd, DeclinedOrUnansweredPromptChangesNothing)
     EXPECT_TRUE(cancelled.out.ends_with(asked + "重构已取消\n")) << cancelled.out;
   }
 
-  // End of input and a closed standard input: the error line of the report handler, status 0.
+  // End of input and a closed standard input: the error line of the report handler; nothing
+  // was applied.
   for (const auto& input : {std::optional<std::string>(""), std::optional<std::string>()}) {
     const Outcome ended = run_brimsel({folder, "refactor", report}, input);
-    EXPECT_EQ(ended.status, 0) << ended.err;
+    EXPECT_EQ(ended.status, 2) << ended.err;
     EXPECT_TRUE(ended.out.ends_with(asked + "生成报告时出错: EOF when reading a line\n"))
         << ended.out;
   }
 
-  // A folder passes as the report path, but holds no confirmed rows.
-  const Outcome no_workbook = run_brimsel({folder, "refactor", folder}, " Y \n");
-  EXPECT_EQ(no_workbook.status, 0);
-  EXPECT_TRUE(no_workbook.out.ends_with("未找到任何确认的修改\n重构应用失败\n")) << no_workbook.out;
+  // A folder and a text file pass as the report path, but hold no confirmed rows.
+  const std::string notes = (dir.path() / "notes.txt").string();
+  write_file(notes, "counter -> g_Counter_lng\n");
+  for (const std::string& not_a_report : {folder, notes}) {
+    const Outcome no_workbook = run_brimsel({folder, "refactor", not_a_report}, " Y \n");
+    EXPECT_EQ(no_workbook.status, 2);
+    EXPECT_TRUE(no_workbook.out.ends_with("未找到任何确认的修改\n重构应用失败\n"))
+        << no_workbook.out;
+  }
+
+  // The report of another folder: its rows name files this parse did not read.
+  const fs::path copy = dir.path() / "copy";
+  fs::copy(k_data / "vbt", copy, fs::copy_options::recursive);
+  const auto copy_before = snapshot(copy);
+  const Outcome other = run_brimsel({copy.string(), "refactor", report}, "y\n");
+  EXPECT_EQ(other.status, 2);
+  EXPECT_TRUE(other.out.ends_with("跳过未解析的文件: " + folder + "/Globals.bas\n跳过未解析的文件: "
+                                  + folder + "/模块/Flow.bas\n重构应用失败\n"))
+      << other.out;
+  EXPECT_EQ(snapshot(copy), copy_before);
 
   // No source rewritten, no backup, no refactor report.
   EXPECT_EQ(snapshot(folder), before);
+}
+
+// A module with a byte that is no UTF-8 is named in the dry run and refused by the refactor;
+// the other files are rewritten, the run ends with the count of files not changed and status 3,
+// and the refactor report lists what was changed.
+TEST(BrimselEndToEnd, AFileThatCannotBeRewrittenIsCountedAndTheOthersAreReported)
+{
+  TempDir dir;
+  const std::string folder = (dir.path() / "vbt").string();
+  const std::string globals = folder + "/Globals.bas";
+  const std::string report = prepare(dir.path(), folder, [](const fs::path& copy) {
+    write_file(copy / "Globals.bas", read_file(copy / "Globals.bas") + "' Gr\xFC\xDF" "e\r\n");
+  });
+  const std::string code_page = read_file(globals);
+
+  const Outcome run = run_brimsel({folder, "refactor", report}, "y\n");
+  EXPECT_EQ(run.status, 3) << run.out << run.err;
+  EXPECT_NE(run.out.find("\n文件 " + globals
+                         + " 不是有效的 UTF-8: 已忽略无效字节，重构不会修改此文件\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("\n备份文件失败 " + globals + ": not valid UTF-8, the file is not "
+                         "rewritten\n已备份文件: " + folder + "/模块/Flow.bas.backup_"),
+            std::string::npos)
+      << run.out;
+  const std::string refactor_report = folder + "/" + only_file(folder, "VBT_Refactor_Report_");
+  EXPECT_TRUE(run.out.ends_with("\n重构未完成: 1 个文件未能修改\n正在生成重构报告: " + refactor_report
+                                + "\n重构报告已生成: " + refactor_report + "\n✓ 重构报告已生成: "
+                                + refactor_report + "\n"))
+      << run.out;
+  EXPECT_EQ(read_file(globals), code_page);
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    EXPECT_FALSE(entry.path().filename().string().starts_with("Globals.bas.")) << entry.path();
+  }
+  EXPECT_EQ(read_file(folder + "/模块/Flow.bas"), read_file(k_data / "expected" / "Flow.bas"));
+
+  auto cells = read_with_openpyxl(refactor_report).cells;
+  EXPECT_EQ(cells["Refactor Changes"]["D2"], "s:total");
+  EXPECT_EQ(cells["Refactor Changes"]["D3"], "s:result");
+  EXPECT_EQ(cells["Refactor Summary"]["A4"], "s:总计");
+  EXPECT_EQ(cells["Refactor Summary"]["B4"], "n:2");
 }
 
 TEST(BrimselEndToEnd, ReportOfTheDotSlashFolderAppliesToThePlainFolder)
@@ -232,6 +299,40 @@ TEST(BrimselEndToEnd, ReportOfTheDotSlashFolderAppliesToThePlainFolder)
   EXPECT_EQ(cells["Refactor Changes"]["B2"], "s:./vbt/Globals.bas");
   EXPECT_EQ(cells["Refactor Changes"]["B4"], "s:./vbt/模块/Flow.bas");
   EXPECT_EQ(cells["Refactor Summary"]["B5"], "n:3");
+}
+
+// The disk fills up once the sources are rewritten (at 2 KB a file, in this process): the
+// refactor report cannot be written. Sources and backups stay, the run says so, status 3.
+TEST(BrimselEndToEnd, RefactorReportThatCannotBeWrittenEndsWithStatusThree)
+{
+  TempDir dir;
+  const std::string folder = (dir.path() / "vbt").string();
+  const std::string report = prepare(dir.path(), folder);
+
+  std::istringstream answer("y\n");
+  std::streambuf* const old_in = std::cin.rdbuf(answer.rdbuf());
+  int status = -1;
+  const std::string out = captured([&] {
+    const brimsel::testing::FileSizeLimit full_disk(2048);
+    status = run_command_line({folder, "refactor", report});
+  });
+  std::cin.rdbuf(old_in);
+
+  EXPECT_EQ(status, 3);
+  EXPECT_NE(out.find("\n重构应用成功！\n正在生成重构报告: " + folder + "/VBT_Refactor_Report_"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\n生成报告时出错: "), std::string::npos) << out;
+  EXPECT_EQ(out.find("✓ 重构报告已生成"), std::string::npos) << out;
+  EXPECT_EQ(read_file(folder + "/Globals.bas"), read_file(k_data / "expected" / "Globals.bas"));
+  EXPECT_EQ(read_file(folder + "/模块/Flow.bas"), read_file(k_data / "expected" / "Flow.bas"));
+  // The two sources, their backups and the dry-run report; no partial refactor report.
+  std::vector<std::string> names;
+  for (const auto& [name, bytes] : snapshot(folder)) {
+    names.push_back(name.substr(0, name.find("_2")));
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"Brimsel_Report", "Globals.bas", "Globals.bas.backup",
+                                             "模块/Flow.bas", "模块/Flow.bas.backup"}));
 }
 
 // Property procedures and API declarations, as real modules have them: the declaration rules
@@ -346,9 +447,15 @@ TEST(BrimselEndToEnd, EverySuggestionConfirmedRenamesWholeNamesOnlyAndASecondRun
   EXPECT_TRUE(listed);
   const auto before = snapshot(root);
 
+  // The module with code-page bytes is not rewritten: the run says so and ends with status 3.
   const Outcome run = run_brimsel({folder, "refactor", report}, "y\n");
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("\n重构应用成功！\n"), std::string::npos) << run.out;
+  ASSERT_EQ(run.status, 3) << run.err;
+  const std::string refused = "\n备份文件失败 " + folder
+                              + "/project/Legacy/OldHelpers.bas: not valid UTF-8, the file is not "
+                                "rewritten\n";
+  EXPECT_NE(run.out.find(refused), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\n重构未完成: 1 个文件未能修改\n正在生成重构报告: "), std::string::npos)
+      << run.out;
   // The four headers are refused, each in a line; every other suggestion is applied.
   for (const char* header : {"Declare Function GetTick Lib \"kernel32\"",
                              "Declare PtrSafe Function FindWin Lib \"user32\"",
@@ -401,10 +508,12 @@ TEST(BrimselEndToEnd, EverySuggestionConfirmedRenamesWholeNamesOnlyAndASecondRun
     EXPECT_TRUE(reparsed.functions.contains(key)) << key;
   }
 
-  // The same report again: nothing left to change, no backup, no refactor report.
+  // The same report again: nothing left to change but the refused module, no backup, no
+  // refactor report.
   const Outcome again = run_brimsel({folder, "refactor", report}, "y\n");
-  EXPECT_EQ(again.status, 0);
-  EXPECT_TRUE(again.out.ends_with("重构应用失败\n")) << again.out;
+  EXPECT_EQ(again.status, 3);
+  EXPECT_NE(again.out.find(refused), std::string::npos) << again.out;
+  EXPECT_TRUE(again.out.ends_with("\n重构未完成: 1 个文件未能修改\n")) << again.out;
   EXPECT_EQ(again.out.find("已备份文件"), std::string::npos) << again.out;
   EXPECT_EQ(snapshot(root), after);
 }

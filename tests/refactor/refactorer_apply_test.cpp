@@ -1,8 +1,8 @@
-#include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
+#include <map>
 #include <random>
+#include <regex>
 
 #include "refactorer_test_util.hpp"
 #include "tarnwick/text/unicode.hpp"
@@ -212,9 +212,9 @@ TEST_F(RefactorerTest, RewritesKeepingLineEndsAndBackupIsByteExact)
     refactorer.add_change("global_variable", change(file, 99, "Me", "You"));
   });
 
-  bool rewritten = false;
-  const std::string out = captured([&] { rewritten = refactorer.apply_all_changes(); });
-  ASSERT_TRUE(rewritten);
+  ApplyResult result;
+  const std::string out = captured([&] { result = refactorer.apply_all_changes(); });
+  ASSERT_EQ(result, (ApplyResult{1, 0, 0}));
   // Renames chain in their order; each record's own line gets its own new name; a procedure
   // name of the file and a keyword stay elsewhere.
   EXPECT_EQ(read(file), "\xEF\xBB\xBF"
@@ -248,7 +248,7 @@ TEST_F(RefactorerTest, FileNoRenameChangesIsLeftAloneAndOnlyRenamesThatChangedAr
     VBAParser parser;
     parse(parser, m_dir);
     VBTRefactorer refactorer(parser, fixed_clock());
-    bool rewritten = false;
+    ApplyResult rewritten;
     out = captured([&] {
       refactorer.add_change("module_variable", change(b, 1, "gone", "m_Gone"));
       refactorer.add_change("module_variable", change(a, 1, "cnt", "m_Cnt"));
@@ -271,7 +271,7 @@ TEST_F(RefactorerTest, FileNoRenameChangesIsLeftAloneAndOnlyRenamesThatChangedAr
 
   std::string out;
   auto [rewritten, applied] = run(out);
-  EXPECT_TRUE(rewritten);
+  EXPECT_EQ(rewritten, (ApplyResult{1, 0, 0}));
   EXPECT_EQ(applied, (std::vector<std::string>{"module_variable:cnt", "module_variable:tot",
                                                "module_variable:m_Tot"}));
   EXPECT_EQ(read(a), "Dim m_Cnt As Long\nSub Go()\n  m_Cnt = m_TotLng + 1\nEnd Sub\n");
@@ -284,7 +284,7 @@ TEST_F(RefactorerTest, FileNoRenameChangesIsLeftAloneAndOnlyRenamesThatChangedAr
 
   // The same renames again over the renamed sources: nothing changes, and the run says so.
   std::tie(rewritten, applied) = run(out);
-  EXPECT_FALSE(rewritten);
+  EXPECT_EQ(rewritten, ApplyResult{});
   EXPECT_TRUE(applied.empty());
   EXPECT_EQ(out, "未修改文件（没有名称需要重命名）: " + b
                      + "\n未修改文件（没有名称需要重命名）: " + a + "\n");
@@ -300,13 +300,14 @@ TEST_F(RefactorerTest, NeverOverwritesBackupsNorFilesChangedAfterTheParse)
   VBTRefactorer first(first_parse, fixed_clock());
   captured([&] {
     first.add_change("module_variable", change(file, 1, "cnt", "m_Cnt"));
-    ASSERT_TRUE(first.apply_all_changes());
+    ASSERT_EQ(first.apply_all_changes().rewritten, 1U);
   });
   const std::string renamed = "Dim m_Cnt As Long\nm_Cnt = 1\n";
   ASSERT_EQ(read(file), renamed);
 
   // The file on disk is no longer what the first parse read.
-  std::string out = captured([&] { EXPECT_FALSE(first.apply_all_changes()); });
+  std::string out =
+      captured([&] { EXPECT_EQ(first.apply_all_changes(), (ApplyResult{0, 1, 0})); });
   EXPECT_EQ(out, "文件在解析后已被修改，跳过 " + file + "\n");
   EXPECT_TRUE(first.applied_changes().empty());
 
@@ -316,7 +317,7 @@ TEST_F(RefactorerTest, NeverOverwritesBackupsNorFilesChangedAfterTheParse)
   VBTRefactorer second(second_parse, fixed_clock());
   out = captured([&] {
     second.add_change("module_variable", change(file, 1, "m_Cnt", "m_CntLng"));
-    EXPECT_TRUE(second.apply_all_changes());
+    EXPECT_EQ(second.apply_all_changes().rewritten, 1U);
   });
   const std::vector<std::string> names = entries(m_dir);
   ASSERT_EQ(names.size(), 3U);
@@ -336,14 +337,14 @@ TEST_F(RefactorerTest, MatchesOtherSpellingsOfParsedFilesAndSkipsTheRest)
   VBTRefactorer refactorer(parser, fixed_clock());
   const std::string other_spelling = m_dir + "/./src/a.bas";
   const std::string missing = path("gone/b.bas");
-  bool rewritten = false;
+  ApplyResult result;
   const std::string out = captured([&] {
     refactorer.add_change("module_variable", change(missing, 1, "x", "m_X"));
     refactorer.add_change("module_variable", change(other_spelling, 1, "cnt", "m_Cnt"));
     refactorer.add_change("local_variable", change(notes, 1, "cnt", "i_Cnt"));
-    rewritten = refactorer.apply_all_changes();
+    result = refactorer.apply_all_changes();
   });
-  EXPECT_TRUE(rewritten);
+  EXPECT_EQ(result, (ApplyResult{1, 0, 2}));
   EXPECT_EQ(read(file), "Dim m_Cnt As Long\r\nm_Cnt = 2\r\n");
   EXPECT_EQ(read(notes), "cnt\n");
   EXPECT_TRUE(out.starts_with("跳过未解析的文件: " + missing + "\n已备份文件: " + file));
@@ -357,41 +358,51 @@ TEST_F(RefactorerTest, MatchesOtherSpellingsOfParsedFilesAndSkipsTheRest)
   VBTRefactorer unmatched(parser);
   captured([&] {
     unmatched.add_change("module_variable", change(missing, 1, "x", "m_X"));
-    EXPECT_FALSE(unmatched.apply_all_changes());
+    EXPECT_EQ(unmatched.apply_all_changes(), (ApplyResult{0, 0, 1}));
   });
 }
 
-TEST_F(RefactorerTest, FailedWriteLeavesTheSourceIntact)
+// The disk "fills up" at 40 bytes a file: a's backup and new text fit; b's backup fits, its
+// longer new text does not; c's backup does not. Each failed file is left as it was, with no
+// temporary file and no partial backup, and the files after it are still tried.
+TEST_F(RefactorerTest, FullDiskLeavesEachFailedFileAsItWasAndCountsIt)
 {
-  const std::string original = "Dim a As Long\na = 1\n";
-  const std::string file = write("a.bas", original);
+  const std::string a = write("a.bas", "Dim a As Long\na = 1\n");
+  const std::string b = write("b.bas", "Dim b As Long\nb = 1\nb = 2\nb = 3\n");
+  const std::string c = write("c.bas", "Dim c As Long\nc = 1\nc = 2\nc = 3\nc = 4\nc = 5\n");
+  const auto originals = std::map<std::string, std::string>{{a, read(a)}, {b, read(b)}, {c, read(c)}};
   VBAParser parser;
   parse(parser, m_dir);
   VBTRefactorer refactorer(parser);
-  captured([&] { refactorer.add_change("module_variable", change(file, 1, "a", "m_ALong")); });
+  captured([&] {
+    refactorer.add_change("module_variable", change(a, 1, "a", "m_A"));
+    refactorer.add_change("module_variable", change(b, 1, "b", "m_BLong"));
+    refactorer.add_change("module_variable", change(c, 1, "c", "m_C"));
+  });
 
-  // The disk "fills up" after as many bytes as the source holds: the backup fits, the longer
-  // new text does not.
-  rlimit old_limit{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-  rlimit limit = old_limit;
-  limit.rlim_cur = original.size() + 4;
-  const auto old_handler = ::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-  bool rewritten = true;
-  const std::string out = captured([&] { rewritten = refactorer.apply_all_changes(); });
-  ::setrlimit(RLIMIT_FSIZE, &old_limit);
-  ::signal(SIGXFSZ, old_handler);
+  ApplyResult result;
+  const std::string out = captured([&] {
+    const FileSizeLimit full_disk(40);
+    result = refactorer.apply_all_changes();
+  });
 
-  EXPECT_FALSE(rewritten);
-  EXPECT_EQ(read(file), original);
+  EXPECT_EQ(result, (ApplyResult{1, 2, 0}));
+  EXPECT_EQ(read(a), "Dim m_A As Long\nm_A = 1\n");
+  EXPECT_EQ(read(b), originals.at(b));
+  EXPECT_EQ(read(c), originals.at(c));
   const std::vector<std::string> names = entries(m_dir);
-  ASSERT_EQ(names.size(), 2U) << "the temporary file is removed";
-  EXPECT_EQ(read(path(names[1])), original);
-  const std::string failure =
-      "写入文件失败 " + file + ": [Errno 27] File too large: '" + m_dir + "/.a.bas.tmp";
-  EXPECT_NE(out.find("\n" + failure), std::string::npos) << out;
-  EXPECT_TRUE(refactorer.applied_changes().empty());
+  ASSERT_EQ(names.size(), 5U);
+  EXPECT_EQ(read(path(names[1])), originals.at(a));
+  EXPECT_EQ(read(path(names[3])), originals.at(b));
+  EXPECT_EQ(names[4], "c.bas");
+  const std::string temp = "[Errno 27] File too large: '" + m_dir;
+  EXPECT_EQ(std::regex_replace(out, std::regex(R"(\.[0-9a-f]{16}\.tmp)"), ".X.tmp"),
+            "已备份文件: " + path(names[1]) + "\n已修改文件: " + a
+                + "\n  - 更新了 1 个变量名的所有引用\n已备份文件: " + path(names[3])
+                + "\n写入文件失败 " + b + ": " + temp + "/.b.bas.X.tmp'\n备份文件失败 " + c + ": "
+                + temp + "/.c.bas.X.tmp'\n");
+  ASSERT_EQ(refactorer.applied_changes().at("module_variable").size(), 1U);
+  EXPECT_EQ(refactorer.applied_changes().at("module_variable")[0].file_path, a);
 }
 
 TEST_F(RefactorerTest, ReadOnlySourceIsNotRewritten)
@@ -407,7 +418,7 @@ TEST_F(RefactorerTest, ReadOnlySourceIsNotRewritten)
   VBTRefactorer refactorer(parser);
   const std::string out = captured([&] {
     refactorer.add_change("module_variable", change(file, 1, "a", "m_A"));
-    EXPECT_FALSE(refactorer.apply_all_changes());
+    EXPECT_EQ(refactorer.apply_all_changes(), (ApplyResult{0, 1, 0}));
   });
   EXPECT_EQ(read(file), original);
   EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::group_read);
@@ -428,9 +439,9 @@ TEST_F(RefactorerTest, InvalidUtf8SourceIsNotRewritten)
   VBTRefactorer refactorer(parser);
   const std::string out = captured([&] {
     refactorer.add_change("module_variable", change(file, 1, "a", "m_A"));
-    EXPECT_FALSE(refactorer.apply_all_changes());
+    EXPECT_EQ(refactorer.apply_all_changes(), (ApplyResult{0, 1, 0}));
   });
-  EXPECT_EQ(out, "备份文件失败 " + file + ": Not valid UTF-8 text: '" + file + "'\n");
+  EXPECT_EQ(out, "备份文件失败 " + file + ": not valid UTF-8, the file is not rewritten\n");
   EXPECT_EQ(read(file), original);
   EXPECT_EQ(entries(m_dir).size(), 1U);
 }
@@ -447,7 +458,7 @@ TEST_F(RefactorerTest, ReplacesTheTargetOfALinkAndKeepsItsMode)
   VBTRefactorer refactorer(parser);
   captured([&] {
     refactorer.add_change("module_variable", change(link, 1, "a", "m_A"));
-    EXPECT_TRUE(refactorer.apply_all_changes());
+    EXPECT_EQ(refactorer.apply_all_changes().rewritten, 1U);
   });
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(read(target), "Dim m_A As Long\n");

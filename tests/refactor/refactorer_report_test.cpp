@@ -80,11 +80,11 @@ l.append([True, "loc", "i_Loc", P, 5, "Work"])
   VBAParser parser;
   parse(parser, path("src"));
   VBTRefactorer refactorer(parser, fixed_clock());
-  bool applied = false;
+  ApplyResult applied;
   const std::vector<std::string> out =
       lines_of(captured([&] { applied = refactorer.apply_changes_from_excel(report); }));
 
-  ASSERT_TRUE(applied);
+  ASSERT_EQ(applied, (ApplyResult{1, 0, 0}));
   ASSERT_EQ(out.size(), 14U);
   EXPECT_EQ(out[0], "正在读取Excel报告: " + report);
   // Each refused row is named by its sheet and row; the rows after it are read.
@@ -139,7 +139,8 @@ TEST_F(ReportReadBackTest, NothingConfirmedGivesFalse)
     workbook.close();
   }
   VBTRefactorer refactorer(parser);
-  std::string out = captured([&] { EXPECT_FALSE(refactorer.apply_changes_from_excel(report)); });
+  std::string out =
+      captured([&] { EXPECT_EQ(refactorer.apply_changes_from_excel(report), ApplyResult{}); });
   EXPECT_EQ(out, "正在读取Excel报告: " + report + "\n未找到任何确认的修改\n");
 
   EXPECT_EQ(read(source), "Public cnt As Long\n");
@@ -164,7 +165,7 @@ TEST_F(ReportReadBackTest, ListsTenConfirmedRenamesAndCountsTheRest)
       workbook.close();
     }
     VBTRefactorer refactorer(parser);
-    bool applied = true;
+    ApplyResult applied;
     const std::vector<std::string> out =
         lines_of(captured([&] { applied = refactorer.apply_changes_from_excel(report); }));
     std::vector<std::string> expected{"正在读取Excel报告: " + report,
@@ -182,7 +183,7 @@ TEST_F(ReportReadBackTest, ListsTenConfirmedRenamesAndCountsTheRest)
     for (std::size_t i = 0; i < out.size(); ++i) {
       EXPECT_TRUE(out[i].starts_with(expected[i])) << out[i];
     }
-    EXPECT_FALSE(applied);
+    EXPECT_EQ(applied, (ApplyResult{0, 0, 1}));
     EXPECT_EQ(refactorer.changes_of("global_variable").size(), static_cast<std::size_t>(count));
   }
 }

@@ -113,8 +113,38 @@ TEST_P(ClaimOutputFile, ConcurrentClaimsEachGetTheirOwnName)
 
 INSTANTIATE_TEST_SUITE_P(Methods, ClaimOutputFile,
                          ::testing::Values(ClaimMethod::automatic, ClaimMethod::rename_noreplace,
-                                           ClaimMethod::hard_link, ClaimMethod::placeholder),
+                                           ClaimMethod::hard_link, ClaimMethod::placeholder,
+                                           ClaimMethod::complete_only),
                          [](const auto& info) { return to_string(info.param); });
+
+// A sequence of names of the caller's own: taken names are passed over, and the error of a
+// claim into a missing folder names the first of them.
+using ClaimNamed = TempDirTest;
+
+TEST_F(ClaimNamed, ClaimsTheFirstFreeNameOfAGivenSequence)
+{
+  const std::string base = (m_dir / "a.bas.backup_20260101_000000").string();
+  const NameSequence names = [&](unsigned n) {
+    return fs::path(n == 0 ? base : base + "_" + std::to_string(n));
+  };
+  write_file(base, "older");
+  TemporaryFile temp(m_dir / "a.bas", "backup");
+  temp.sync_and_close();
+  EXPECT_EQ(claim_output_file(temp.path(), names, 0, "backup", ClaimMethod::complete_only),
+            fs::path(base + "_1"));
+  temp.release();
+  EXPECT_EQ(read_file(base), "older");
+
+  const NameSequence nowhere = [&](unsigned n) { return m_dir / "missing" / std::to_string(n); };
+  TemporaryFile other(m_dir / "b.bas", "backup");
+  try {
+    claim_output_file(other.path(), nowhere, 0, "backup", ClaimMethod::complete_only);
+    ADD_FAILURE() << "claimed a name in a missing folder";
+  } catch (const Error& error) {
+    EXPECT_EQ(std::string(error.what()), "cannot write backup '" + (m_dir / "missing" / "0").string()
+                                             + "': No such file or directory");
+  }
+}
 
 class OutputWorkbook : public TempDirTest
 {
