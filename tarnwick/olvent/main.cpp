@@ -91,6 +91,8 @@ public:
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/olvent-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
+    // No signal ends the process between making the folder and arming its removal.
+    tarnwick::xlsx::HoldEndingSignals held;
     if (mkdtemp(buffer.data()) == nullptr)
       throw std::runtime_error("cannot create a temporary folder from " + pattern + ": "
                                + std::strerror(errno));
