@@ -520,8 +520,10 @@ TEST_F(OlventCommand, LeavesNothingBehindWhenASignalComesWhileAWorkbookIsWritten
   const std::size_t last = scratch.size();
 
   // The first scratch file belongs to the check workbook, the last to the VBT report.
-  for (const auto& [stop_at, hidden] :
+  for (const auto& point :
        std::vector<std::pair<std::size_t, std::string>>{{1, ".Olvent_"}, {last, ".Brimsel_Report_"}}) {
+    const std::size_t stop_at = point.first;
+    const std::string& hidden = point.second;
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
       fs::remove_all(out);
       fs::create_directory(out);
