@@ -435,8 +435,9 @@ TEST_F(OlventCommand, ShowsEachLineOnceAndQuietOnlyErrorsWarningsAndThePathsWrit
   EXPECT_EQ(empty_lines.status, 0) << empty_lines.err;
   lines = split_lines(empty_lines.out);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), ""), 2) << empty_lines.out;
-  for (const std::string& start : {std::string("Warning: No flow table found in this line: \tshort"),
-                                  "No SortBin test found: \t\t\t\t\t" + row}) {
+  const std::vector<std::string> followed{"Warning: No flow table found in this line: \tshort",
+                                          "No SortBin test found: \t\t\t\t\t" + row};
+  for (const std::string& start : followed) {
     auto at = std::find_if(lines.begin(), lines.end(),
                            [&](const std::string& line) { return line.starts_with(start); });
     ASSERT_LT(at + 1, lines.end()) << start;
@@ -520,8 +521,9 @@ TEST_F(OlventCommand, LeavesNothingBehindWhenASignalComesWhileAWorkbookIsWritten
   const std::size_t last = scratch.size();
 
   // The first scratch file belongs to the check workbook, the last to the VBT report.
-  for (const auto& point :
-       std::vector<std::pair<std::size_t, std::string>>{{1, ".Olvent_"}, {last, ".Brimsel_Report_"}}) {
+  const std::vector<std::pair<std::size_t, std::string>> points{{1, ".Olvent_"},
+                                                                {last, ".Brimsel_Report_"}};
+  for (const auto& point : points) {
     const std::size_t stop_at = point.first;
     const std::string& hidden = point.second;
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {

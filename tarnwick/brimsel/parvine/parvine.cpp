@@ -84,8 +84,8 @@ std::string first_free_path(const std::string& stamped)
 // Every sheet is written top to bottom, row by row, so the rows need not all stay in memory
 // until the end; the rows wait in scratch files in `scratch_folder` (empty: $TMPDIR).
 template <class Write>
-std::string write_workbook(const std::string& stamped, Write&& write,
-                           const std::filesystem::path& scratch_folder = {})
+std::string write_workbook(const std::string& stamped, const std::filesystem::path& scratch_folder,
+                           Write&& write)
 {
   xlsx::Workbook writer(stamped, {.constant_memory = true, .scratch_folder = scratch_folder});
   try {
@@ -165,7 +165,7 @@ std::string Parvine::generate_dry_run_report(const brimsel::ProgressCallback& up
   const brimsel::AllIssues all_issues = parser.get_all_variable_issues();
   update_progressbar(10);
 
-  const std::string path = write_workbook(stamped, [&](xlsx::Workbook& writer) {
+  const std::string path = write_workbook(stamped, scratch_folder, [&](xlsx::Workbook& writer) {
     const References& references = parser.variable_references;
     write_variable_issues_sheet(writer, all_issues.global_variables, "Global Variables",
                                 references);
@@ -186,7 +186,7 @@ std::string Parvine::generate_dry_run_report(const brimsel::ProgressCallback& up
     update_progressbar(80);
     write_manual_check_sheet(writer, parser, "Manual Check Required");
     update_progressbar(90);
-  }, scratch_folder);
+  });
 
   print_line("Dry-run报告已生成: " + path);
   return path;
@@ -197,7 +197,7 @@ std::string Parvine::generate_refactor_report(const brimsel::ChangesMade& change
 {
   const std::string stamped = stamped_path(output_dir, "VBT_Refactor_Report_");
   print_line("正在生成重构报告: " + first_free_path(stamped));
-  const std::string path = write_workbook(stamped, [&](xlsx::Workbook& writer) {
+  const std::string path = write_workbook(stamped, {}, [&](xlsx::Workbook& writer) {
     write_refactor_changes_sheet(writer, changes_made, "Refactor Changes");
     write_refactor_summary_sheet(writer, changes_made, "Refactor Summary");
   });
