@@ -20,17 +20,53 @@
 
 namespace tarnwick::fuzz {
 
+// The folder of fresh_dir: made below the temporary folder on first use, removed with all it
+// holds by `remove` or at the latest when the process exits.
+class ScratchRoot
+{
+public:
+  ScratchRoot() = default;
+  ScratchRoot(const ScratchRoot&) = delete;
+  ScratchRoot& operator=(const ScratchRoot&) = delete;
+  ~ScratchRoot() { remove(); }
+
+  const std::filesystem::path& path()
+  {
+    if (m_path.empty()) {
+      std::string pattern =
+        (std::filesystem::temp_directory_path() / "tarnwick-fuzz-XXXXXX").string();
+      if (mkdtemp(pattern.data()) == nullptr) {
+        std::perror("mkdtemp");
+        std::abort();
+      }
+      m_path = pattern;
+    }
+    return m_path;
+  }
+
+  void remove()
+  {
+    if (!m_path.empty()) {
+      std::error_code ec;
+      std::filesystem::remove_all(m_path, ec);
+      m_path.clear();
+    }
+  }
+
+private:
+  std::filesystem::path m_path;
+};
+
+inline ScratchRoot& scratch_root()
+{
+  static ScratchRoot root;
+  return root;
+}
+
 // A folder of this process under the temporary folder, emptied on every call.
 inline std::filesystem::path fresh_dir()
 {
-  static const std::filesystem::path root = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tarnwick-fuzz-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      std::perror("mkdtemp");
-      std::abort();
-    }
-    return std::filesystem::path(pattern);
-  }();
+  const std::filesystem::path& root = scratch_root().path();
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(root, ec)) {
     std::filesystem::remove_all(entry.path(), ec);

@@ -44,12 +44,13 @@ ReportLibrary::ReportLibrary(DryRunReportEntry dry_run, RefactorReportEntry refa
 {
 }
 
-std::string ReportLibrary::generate_dry_run_report(const ProgressCallback& update_progressbar,
-                                                   const VBAParser& parser,
-                                                   const std::string& output_dir) const
+std::string
+ReportLibrary::generate_dry_run_report(const ProgressCallback& update_progressbar,
+                                       const VBAParser& parser, const std::string& output_dir,
+                                       const std::filesystem::path& scratch_folder) const
 {
   std::string path;
-  m_dry_run(update_progressbar, parser, output_dir, path);
+  m_dry_run(update_progressbar, parser, output_dir, scratch_folder, path);
   return path;
 }
 

@@ -20,6 +20,7 @@ using ProgressCallback = std::function<void(int)>;
 // report, store its path in `path` and let every failure pass as an exception.
 using DryRunReportEntry = void (*)(const ProgressCallback& update_progressbar,
                                    const VBAParser& parser, const std::string& output_dir,
+                                   const std::filesystem::path& scratch_folder,
                                    std::string& path);
 using RefactorReportEntry = void (*)(const ChangesMade& changes_made,
                                      const std::string& output_dir, std::string& path);
@@ -51,12 +52,14 @@ public:
   static const ReportLibrary& load();
 
   // Writes the dry-run report "Brimsel_Report_<stamp>.xlsx" of `parser` into `output_dir` and
-  // returns its path; calls `update_progressbar` after each of its nine stages. Throws what the
+  // returns its path; calls `update_progressbar` after each of its nine stages. The workbook
+  // library keeps its scratch files in `scratch_folder` (empty: $TMPDIR). Throws what the
   // report throws (tarnwick::Error when the workbook cannot be written, whatever the sink
   // throws).
   std::string generate_dry_run_report(const ProgressCallback& update_progressbar,
                                       const VBAParser& parser,
-                                      const std::string& output_dir = ".") const;
+                                      const std::string& output_dir = ".",
+                                      const std::filesystem::path& scratch_folder = {}) const;
 
   // Writes the refactor report "VBT_Refactor_Report_<stamp>.xlsx" of `changes_made` into
   // `output_dir` and returns its path. Throws what the report throws.

@@ -50,7 +50,7 @@ const char* const k_statuses =
   "  3  the run ended without a check workbook\n"
   "  4  the check workbook was written, but the VBT report of --vbt-check was not\n"
   "  Ctrl-C, SIGTERM, SIGHUP or a closed output pipe end olvent by that signal, after the\n"
-  "  temporary folder is removed.";
+  "  temporary folder and any workbook still being written are removed.";
 
 int fail(int status, const std::string& message)
 {
@@ -92,6 +92,8 @@ public:
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/olvent-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
+    // No signal ends the process between making the folder and arming its removal.
+    tarnwick::xlsx::HoldEndingSignals held;
     if (mkdtemp(buffer.data()) == nullptr)
       throw std::runtime_error("cannot create a temporary folder from " + pattern + ": "
                                + std::strerror(errno));
@@ -154,7 +156,8 @@ public:
     m_stage = "job 1 of " + std::to_string(count);
   }
 
-  // A log line of the engine; "Parse Job: " starts the next job of the run.
+  // A log line of the engine; "Parse Job: " starts the next job of the run. Quiet, only the
+  // lines of errors and warnings are shown, on standard error.
   void log(const std::string& line)
   {
     if (line.starts_with("Parse Job: ")) {
@@ -167,21 +170,18 @@ public:
     m_last_log = line;
     if (!m_quiet)
       show(STDOUT_FILENO, line + '\n');
+    else if (line.starts_with("Error") || line.starts_with("Warning"))
+      show(STDERR_FILENO, line + '\n');
   }
 
   // A line that the engine or a reader printed on standard output itself. The engine prints
   // some of its log lines again right after logging them (a failed flow row as "i printed"
-  // after the log's "i - printed"); those are shown once.
+  // after the log's "i - printed"); such a line, printed right after the log line it repeats,
+  // is shown once. Every other line is shown as printed, empty ones too.
   void printed(const std::string& line)
   {
-    bool repeat = line == m_last_log;
-    if (!repeat) {
-      auto dash = m_last_log.find(" - ");
-      repeat = dash != std::string::npos && dash > 0
-               && m_last_log.find_first_not_of("0123456789") == dash
-               && line == m_last_log.substr(0, dash) + ' ' + m_last_log.substr(dash + 3);
-    }
-    m_last_log.clear();
+    bool repeat = m_last_log && repeats(line, *m_last_log);
+    m_last_log.reset();
     if (!repeat && !m_quiet)
       show(STDOUT_FILENO, line + '\n');
   }
@@ -213,6 +213,17 @@ public:
   }
 
 private:
+  // Whether the printed `line` is the log line `logged` again, as it is or as "i printed" for
+  // "i - printed".
+  static bool repeats(const std::string& line, const std::string& logged)
+  {
+    if (line == logged)
+      return true;
+    auto dash = logged.find(" - ");
+    return dash != std::string::npos && dash > 0 && logged.find_first_not_of("0123456789") == dash
+           && line == logged.substr(0, dash) + ' ' + logged.substr(dash + 3);
+  }
+
   void show(int fd, std::string_view text)
   {
     if (m_open)
@@ -244,7 +255,7 @@ private:
   std::size_t m_job = 0;
   std::string m_stage;
   std::string m_drawn_stage;
-  std::string m_last_log;
+  std::optional<std::string> m_last_log; // the engine's last log line, until a line is printed
 };
 
 // A stream buffer that hands each complete line written to it to `sink`, without its line end.
@@ -483,11 +494,12 @@ int main(int argc, char** argv)
                "also run the VBT code check and write its report beside the\n"
                "check workbook");
   app.add_flag("-q,--quiet", quiet,
-               "no log lines and no progress bar: only errors and warnings (on\n"
-               "standard error) and the paths of the files written");
+               "no progress bar, and of the engine's log only the lines of errors\n"
+               "and warnings, on standard error; the paths of the files written\n"
+               "on standard output");
   app.add_flag("--keep-temp", keep_temp,
                "keep the temporary folder (default: removed at exit, also on\n"
-               "Ctrl-C, SIGTERM or a closed output pipe)");
+               "Ctrl-C, SIGTERM, SIGHUP or a closed output pipe)");
   app.set_version_flag("--version", "olvent " TARNWICK_VERSION);
   app.footer(k_statuses);
 

@@ -64,7 +64,8 @@ class TARNWICK_OLVENT_EXPORT Olvent
 {
 public:
   // An engine whose device folder is `temp_directory` (neither created nor checked here).
-  // Archives and workbooks of the first load are unpacked into it.
+  // Archives and workbooks of the first load are unpacked into it, and the workbook library
+  // keeps the scratch files of the check workbook and the VBT report there.
   explicit Olvent(std::string temp_directory);
 
   Olvent(const Olvent&) = delete;
@@ -122,7 +123,8 @@ public:
   std::string check_workbook_path(const std::string& work_dir) const;
 
   // Starts the check workbook at `path` (numbered at close when the name is taken by then)
-  // with NaN and infinity written as error values, and makes `format_red`, `format_yellow`,
+  // with NaN and infinity written as error values and its scratch files in the temporary
+  // folder, and makes `format_red`, `format_yellow`,
   // `format_orange` and `format_bold` on it, in that order. Throws tarnwick::Error when the
   // workbook library cannot start one.
   std::unique_ptr<xlsx::Workbook> create_check_workbook(const std::string& path);

@@ -117,7 +117,7 @@ std::vector<std::string> Olvent::run(const std::vector<std::string>& job_name_se
       stage = "writing the VBT dry-run report";
       const brimsel::ReportLibrary& reports = brimsel::ReportLibrary::load();
       std::string report = reports.generate_dry_run_report(
-          [this](int value) { update_progressbar(value); }, parser, work_dir);
+          [this](int value) { update_progressbar(value); }, parser, work_dir, m_temp_directory);
       result.push_back(report);
       update_progressbar(100);
       put_data_log("\n✓ 检查报告已生成: " + report);

@@ -54,7 +54,9 @@ std::string Olvent::check_workbook_path(const std::string& work_dir) const
 
 std::unique_ptr<xlsx::Workbook> Olvent::create_check_workbook(const std::string& path)
 {
-  auto workbook = std::make_unique<xlsx::Workbook>(path, xlsx::WorkbookOptions{.nan_inf_to_errors = true});
+  // The library's scratch files go into the engine's temporary folder, which the host removes.
+  auto workbook = std::make_unique<xlsx::Workbook>(
+      path, xlsx::WorkbookOptions{.nan_inf_to_errors = true, .scratch_folder = m_temp_directory});
   format_red = workbook->add_format({.bg_color = 0xFFC7CE});
   format_yellow = workbook->add_format({.bg_color = 0xF7D674});
   format_orange = workbook->add_format({.bg_color = 0xFFAA33});

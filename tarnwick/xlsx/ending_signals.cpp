@@ -38,6 +38,13 @@ constexpr int k_slots = 64;
 Slot g_slots[k_slots];
 std::atomic<SignalHook> g_hook{nullptr};
 
+// The signals that catch_ending_signals installed its handler for.
+sigset_t g_caught = [] {
+  sigset_t set;
+  sigemptyset(&set);
+  return set;
+}();
+
 // Removes `name` below the folder `dirfd` with all it holds, symbolic links as links, using only
 // calls that are safe inside a signal handler. Gives up below `depth` 256. True when it is gone.
 bool remove_tree_at(int dirfd, const char* name, int depth) noexcept
@@ -121,6 +128,16 @@ void CleanupOnSignal::disarm() noexcept
   m_slot = -1;
 }
 
+HoldEndingSignals::HoldEndingSignals() noexcept
+{
+  ::pthread_sigmask(SIG_BLOCK, &g_caught, &m_previous);
+}
+
+HoldEndingSignals::~HoldEndingSignals()
+{
+  ::pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
+}
+
 void remove_armed_paths() noexcept
 {
   const int saved_errno = errno;
@@ -169,6 +186,7 @@ void catch_ending_signals(std::initializer_list<int> signals, SignalHook hook)
   for (const int signal : signals) {
     struct sigaction old{};
     if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
+      sigaddset(&g_caught, signal);
       ::sigaction(signal, &action, nullptr);
     }
   }

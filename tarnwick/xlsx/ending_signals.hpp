@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <initializer_list>
 
+#include <signal.h>
+
 #include "tarnwick/xlsx/export.hpp"
 
 // Ending the process by a signal without leaving temporary files behind. Code that creates a
@@ -39,13 +41,30 @@ private:
   int m_slot = -1;
 };
 
+// Holds back, in the calling thread and for the life of this object, the signals that
+// catch_ending_signals caught: one that comes meanwhile is handled when the object goes. Made
+// around the creation of a temporary file or folder and the arming of its cleanup, so that a
+// signal cannot end the process between the two and leave the path behind.
+class TARNWICK_XLSX_EXPORT HoldEndingSignals
+{
+public:
+  HoldEndingSignals() noexcept;
+  ~HoldEndingSignals();
+  HoldEndingSignals(const HoldEndingSignals&) = delete;
+  HoldEndingSignals& operator=(const HoldEndingSignals&) = delete;
+
+private:
+  sigset_t m_previous;
+};
+
 // Extra work of a program's signal ending, after the armed paths are removed: it must use only
 // calls that are safe inside a signal handler.
 using SignalHook = void (*)() noexcept;
 
 // Installs the handler for each of `signals` that the process does not ignore (SIGINT of a
 // background job stays ignored). The handler removes every armed path, calls `hook` when
-// given, and ends the process by the signal. Later calls replace the hook.
+// given, and ends the process by the signal. Later calls replace the hook. Call it before the
+// process starts threads.
 TARNWICK_XLSX_EXPORT void catch_ending_signals(std::initializer_list<int> signals,
                                                SignalHook hook = nullptr);
 

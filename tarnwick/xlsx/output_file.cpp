@@ -186,6 +186,8 @@ TemporaryFile::TemporaryFile(const fs::path& final_path, const std::string& what
   for (int attempt = 0; attempt < 100; ++attempt) {
     fs::path candidate = final_path;
     candidate.replace_filename(prefix + random_tag() + ".tmp");
+    // No signal ends the process between making the file and arming its removal.
+    HoldEndingSignals held;
     m_fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (m_fd >= 0) {
       m_path = std::move(candidate);

@@ -509,14 +509,13 @@ Workbook::Workbook(const std::filesystem::path& path, WorkbookOptions options)
   : m_base(path), m_number(first_free_number(path)), m_path(numbered_path(path, m_number)),
     m_options(options)
 {
-  // The library is told the real file name only at `close`.
-  if (options.constant_memory) {
-    lxw_workbook_options lxw_options{};
-    lxw_options.constant_memory = LXW_TRUE;
-    m_book = workbook_new_opt(m_path.c_str(), &lxw_options);
-  } else {
-    m_book = workbook_new(m_path.c_str());
-  }
+  // The library is told the real file name only at `close`. It keeps its own copy of the
+  // scratch folder's name.
+  lxw_workbook_options lxw_options{};
+  lxw_options.constant_memory = options.constant_memory ? LXW_TRUE : LXW_FALSE;
+  std::string scratch = options.scratch_folder.string();
+  lxw_options.tmpdir = scratch.empty() ? nullptr : scratch.data();
+  m_book = workbook_new_opt(m_path.c_str(), &lxw_options);
   if (m_book == nullptr) {
     throw Error("cannot start workbook " + quoted_path(m_path) + ": "
                 + lxw_strerror(LXW_ERROR_MEMORY_MALLOC_FAILED));

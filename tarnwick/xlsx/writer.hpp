@@ -88,6 +88,11 @@ struct WorkbookOptions
   // texts. Memory then stays small however large the sheets are; the cells read back the
   // same. Writing a cell in a row above the last row begun throws tarnwick::Error.
   bool constant_memory = false;
+  // The folder for the library's own scratch files while the workbook is written. Each is
+  // unlinked as soon as it is made, but a process ended at that moment leaves it behind, so a
+  // program that removes its temporary folder on a signal puts them there. Empty, missing or
+  // not a folder: $TMPDIR, else /tmp.
+  std::filesystem::path scratch_folder = {};
 };
 
 class Workbook;

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -6,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -80,11 +82,15 @@ protected:
     return path;
   }
 
-  // Runs olvent with `args`, $TMPDIR at `tmp` and PATH `path`, SIGINT at its default action,
-  // SIGPIPE ignored when `ignore_sigpipe`, standard output into a pipe nobody reads when
-  // `closed_stdout`, and tells how it ended.
+  // Runs olvent with `args`, $TMPDIR at `tmp`, PATH `path` and the settings `env`, SIGINT at
+  // its default action, SIGPIPE ignored when `ignore_sigpipe`, standard output into a pipe
+  // nobody reads when `closed_stdout`, and tells how it ended. With `watch`, the program's
+  // file descriptor 3 is the writing end of a pipe whose reading end `watch` gets, with the
+  // process id, while the program runs.
   Ending run_until_ended(const std::vector<std::string>& args, const std::string& path,
-                         bool closed_stdout = false, bool ignore_sigpipe = false)
+                         bool closed_stdout = false, bool ignore_sigpipe = false,
+                         std::vector<std::string> env = {},
+                         const std::function<void(pid_t, int)>& watch = {})
   {
     std::vector<std::string> texts{OLVENT_EXE};
     texts.insert(texts.end(), args.begin(), args.end());
@@ -92,13 +98,20 @@ protected:
     for (auto& text : texts)
       argv.push_back(text.data());
     argv.push_back(nullptr);
-    std::string tmpdir = "TMPDIR=" + tmp.string();
-    std::string path_setting = "PATH=" + path;
-    std::vector<char*> envp{tmpdir.data(), path_setting.data(), nullptr};
+    env.push_back("TMPDIR=" + tmp.string());
+    env.push_back("PATH=" + path);
+    std::vector<char*> envp;
+    for (auto& setting : env)
+      envp.push_back(setting.data());
+    envp.push_back(nullptr);
     int pipe_ends[2] = {-1, -1};
     if (closed_stdout) {
       EXPECT_EQ(pipe(pipe_ends), 0);
       close(pipe_ends[0]);
+    }
+    int watched[2] = {-1, -1};
+    if (watch) {
+      EXPECT_EQ(pipe(watched), 0);
     }
     pid_t pid = fork();
     if (pid == 0) {
@@ -106,14 +119,56 @@ protected:
       signal(SIGPIPE, ignore_sigpipe ? SIG_IGN : SIG_DFL);
       if (closed_stdout)
         dup2(pipe_ends[1], STDOUT_FILENO);
+      if (watch) {
+        dup2(watched[1], 3);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+      }
       execve(OLVENT_EXE, argv.data(), envp.data());
       _exit(127);
     }
     if (closed_stdout)
       close(pipe_ends[1]);
+    if (watch) {
+      close(watched[1]);
+      watch(pid, watched[0]);
+      close(watched[0]);
+    }
     int raw = 0;
     waitpid(pid, &raw, 0);
     return WIFSIGNALED(raw) ? Ending{WTERMSIG(raw), -1} : Ending{0, WEXITSTATUS(raw)};
+  }
+
+  // Runs olvent with `args` and the scratch-file hook preloaded: `scratch_files` gets the
+  // scratch files of the workbook library in the order they were made. With `stop_at` (from
+  // 1), the run stops while that scratch file is there, `at_stop` looks at it, and `signal`
+  // is sent.
+  Ending run_hooked(const std::vector<std::string>& args, std::vector<std::string>& scratch_files,
+                    std::size_t stop_at = 0, int signal = 0,
+                    const std::function<void(const std::string&)>& at_stop = {})
+  {
+    std::vector<std::string> env{"LD_PRELOAD=" SCRATCH_FILE_HOOK, "TARNWICK_HOOK_FD=3",
+                                 "ASAN_OPTIONS=verify_asan_link_order=0"};
+    if (stop_at > 0)
+      env.push_back("TARNWICK_HOOK_STOP_AT=" + std::to_string(stop_at));
+    scratch_files.clear();
+    return run_until_ended(args, "/usr/bin:/bin", false, false, env, [&](pid_t pid, int fd) {
+      std::string pending;
+      char buffer[4096];
+      ssize_t count = 0;
+      while ((count = read(fd, buffer, sizeof buffer)) > 0) {
+        pending.append(buffer, static_cast<std::size_t>(count));
+        for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+          scratch_files.push_back(pending.substr(0, end));
+          pending.erase(0, end + 1);
+          if (scratch_files.size() == stop_at) {
+            at_stop(scratch_files.back());
+            kill(pid, signal);
+          }
+        }
+      }
+    });
   }
 
   fs::path tmp;
@@ -223,9 +278,11 @@ TEST_F(OlventCommand, ExitsWithTheStatusOfWhatWentWrong)
     Command unsupported = run(args);
     EXPECT_EQ(unsupported.status, 2);
     EXPECT_EQ(unsupported.out, args[0] == "-q" ? "" : "Error: file extension is not supported.\n");
+    // Quiet, the engine's error line goes to standard error.
     EXPECT_EQ(unsupported.err,
-              "olvent: error: not a device folder, .igxl/.zip archive or .xlsm workbook: " +
-                  notes + "\n");
+              std::string(args[0] == "-q" ? "Error: file extension is not supported.\n" : "")
+                  + "olvent: error: not a device folder, .igxl/.zip archive or .xlsm workbook: "
+                  + notes + "\n");
   }
   write_file(dir() / "broken.zip", "not a zip");
   Command broken = run({"-l", (dir() / "broken.zip").string()});
@@ -338,7 +395,7 @@ TEST_F(OlventCommand, SaysWhenNoJobListSheetIsFound)
                              + " names no job\n");
 }
 
-TEST_F(OlventCommand, ShowsEachLineOnceAndQuietShowsOnlyThePathsWritten)
+TEST_F(OlventCommand, ShowsEachLineOnceAndQuietOnlyErrorsWarningsAndThePathsWritten)
 {
   fs::path out = make_dir("out");
   // A failed flow row: the engine logs its position and printed form and prints them again.
@@ -358,11 +415,34 @@ TEST_F(OlventCommand, ShowsEachLineOnceAndQuietShowsOnlyThePathsWritten)
             2)
       << twice.out;
 
+  // Quiet: of the log only the error and warning lines, each once, on standard error.
   Command quiet = run({"-q", "-o", out.string(), bundled("e2e_power_error").string()});
   EXPECT_EQ(quiet.status, 0);
-  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(quiet.err, "Error found in power process:\n");
   ASSERT_EQ(split_lines(quiet.out).size(), 1u) << quiet.out;
   EXPECT_TRUE(fs::is_regular_file(split_lines(quiet.out)[0]));
+
+  // The empty line a reader prints after a line that ends with the sheet row's own line end.
+  fs::path device = dir() / "device";
+  fs::copy(bundled("e2e_two_jobs"), device, fs::copy_options::recursive);
+  write_file(device / "Job List.txt", read_file(device / "Job List.txt") + "\tshort\r\n");
+  std::string flow = read_file(device / "Flow Main.txt");
+  const std::string row = "\tTest\tcont\tcont\t100\t\t\t\t\t\t\t";
+  ASSERT_NE(flow.find(row + "2\t\t2\t"), std::string::npos);
+  flow.replace(flow.find(row + "2\t\t2\t"), row.size() + 5, row + "\t\t\t");
+  write_file(device / "Flow Main.txt", flow);
+  Command empty_lines = run({"-o", out.string(), "-j", "FT_ROOM", device.string()});
+  EXPECT_EQ(empty_lines.status, 0) << empty_lines.err;
+  lines = split_lines(empty_lines.out);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), ""), 2) << empty_lines.out;
+  const std::vector<std::string> followed{"Warning: No flow table found in this line: \tshort",
+                                          "No SortBin test found: \t\t\t\t\t" + row};
+  for (const std::string& start : followed) {
+    auto at = std::find_if(lines.begin(), lines.end(),
+                           [&](const std::string& line) { return line.starts_with(start); });
+    ASSERT_LT(at + 1, lines.end()) << start;
+    EXPECT_EQ(at[1], "") << start;
+  }
 }
 
 TEST_F(OlventCommand, KeepsTheProgressBarOnALineOfItsOwnOnATerminal)
@@ -423,6 +503,49 @@ TEST_F(OlventCommand, RemovesItsTemporaryFolderWhenASignalEndsIt)
   }
 }
 
+// Stopped while a workbook is written, at a moment a scratch file of the workbook library
+// exists: the scratch file and the hidden workbook go with the signal.
+TEST_F(OlventCommand, LeavesNothingBehindWhenASignalComesWhileAWorkbookIsWritten)
+{
+  fs::path out = make_dir("out");
+  const std::vector<std::string> args{"-q", "--vbt-check", "-o", out.string(),
+                                      bundled("e2e_two_jobs").string()};
+  std::vector<std::string> scratch;
+  ASSERT_EQ(run_hooked(args, scratch).status, 0);
+  ASSERT_GE(scratch.size(), 2u);
+  // They lie in olvent's own temporary folder.
+  for (const auto& path : scratch) {
+    EXPECT_EQ(fs::path(path).parent_path().parent_path(), tmp) << path;
+    EXPECT_EQ(fs::path(path).parent_path().filename().string().rfind("olvent-", 0), 0u) << path;
+  }
+  const std::size_t last = scratch.size();
+
+  // The first scratch file belongs to the check workbook, the last to the VBT report.
+  const std::vector<std::pair<std::size_t, std::string>> points{{1, ".Olvent_"},
+                                                                {last, ".Brimsel_Report_"}};
+  for (const auto& point : points) {
+    const std::size_t stop_at = point.first;
+    const std::string& hidden = point.second;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+      fs::remove_all(out);
+      fs::create_directory(out);
+      std::vector<std::string> written;
+      Ending ended = run_hooked(args, scratch, stop_at, signal, [&](const std::string& path) {
+        EXPECT_TRUE(fs::exists(path)) << path;
+        for (const auto& entry : fs::directory_iterator(out))
+          written.push_back(entry.path().filename().string());
+      });
+      EXPECT_EQ(ended.signal, signal) << ended.status;
+      EXPECT_TRUE(std::any_of(written.begin(), written.end(),
+                              [&](const std::string& name) { return name.starts_with(hidden); }))
+          << stop_at;
+      EXPECT_TRUE(fs::is_empty(tmp)) << stop_at << " " << signal;
+      for (const auto& entry : fs::directory_iterator(out))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+    }
+  }
+}
+
 TEST_F(OlventCommand, FindsThePatternToolBesideItselfWhenPathHasNone)
 {
   if (fs::exists("/usr/bin/patinfo") || fs::exists("/bin/patinfo"))
@@ -431,10 +554,12 @@ TEST_F(OlventCommand, FindsThePatternToolBesideItselfWhenPathHasNone)
   fs::path listing = patterns / "pattern_tset.txt";
   const std::vector<std::string> args{"-q", "-o", dir().string(), "--patterns", patterns.string(),
                                       archive.string()};
-  // The stand-in beside the program answers: its listing names the pattern's time sets.
+  // The stand-in beside the program answers: its listing names the pattern's time sets, and
+  // one of them is missing from the time-set sheet.
   Command stand_in = run(args, "PATH=/usr/bin:/bin");
   EXPECT_EQ(stand_in.status, 0);
-  EXPECT_EQ(stand_in.err, "");
+  EXPECT_EQ(stand_in.err, "Warning: Tset(tset_fast) in pattern(.\\Patterns\\hot\\func_hot.PAT.gz)"
+                          " is not list in TSB: Time Sets\n");
   EXPECT_NE(read_file(listing).find("\ttset_fast"), std::string::npos);
 
   // A tester's own tool earlier on PATH wins.

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,30 @@ TEST_F(EndingSignals, ReleasedTemporaryFileIsKept)
   EXPECT_EQ(WTERMSIG(status), SIGHUP);
   EXPECT_TRUE(fs::is_regular_file(m_dir / "Report.xlsx"));
   EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()), 1);
+}
+
+// A signal that comes while the ending signals are held waits until the path made meanwhile is
+// armed.
+TEST_F(EndingSignals, HeldSignalWaitsUntilThePathIsArmed)
+{
+  const fs::path reached = m_dir / "reached";
+  const fs::path made = m_dir / "made";
+  const int status = in_child([&] {
+    catch_ending_signals({SIGTERM});
+    std::optional<CleanupOnSignal> cleanup;
+    {
+      HoldEndingSignals held;
+      ::raise(SIGTERM);
+      write_file(reached, "");
+      write_file(made, "");
+      cleanup.emplace(made, CleanupKind::file);
+    }
+    ::_exit(0);
+  });
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_TRUE(fs::exists(reached));
+  EXPECT_FALSE(fs::exists(made));
 }
 
 // More cleanups than there are slots: the extra ones are not armed, and freed slots are reused.

@@ -156,6 +156,33 @@ TEST_F(WorkbookTest, ConstantMemoryCellsReadBackAsSharedOnes)
   EXPECT_EQ(inline_texts.cell(0, 0).text, texts[0]);
 }
 
+// The library's scratch files (a constant-memory sheet keeps one open while it is written) lie
+// in the folder given, not in $TMPDIR.
+TEST_F(WorkbookTest, ScratchFilesGoIntoTheScratchFolderGiven)
+{
+  const auto scratch = m_dir / "scratch";
+  std::filesystem::create_directory(scratch);
+  auto open_scratch_files = [] {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      const std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
+      if (target.find("/tmp.") != std::string::npos && target.ends_with(" (deleted)")) {
+        found.push_back(target);
+      }
+    }
+    return found;
+  };
+  Workbook book(m_dir / "book.xlsx", {.constant_memory = true, .scratch_folder = scratch});
+  book.add_worksheet("S").write_string(0, 0, "row");
+  const std::vector<std::string> found = open_scratch_files();
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].rfind((scratch / "tmp.").string(), 0), 0u) << found[0];
+  EXPECT_EQ(Reader(book.close()).read_sheet("S").cell(0, 0).text, "row");
+  EXPECT_TRUE(open_scratch_files().empty());
+  EXPECT_TRUE(std::filesystem::is_empty(scratch));
+}
+
 TEST_F(WorkbookTest, IndependentReaderSeesFormatsAndSheetSettings)
 {
   if (!test::have_openpyxl()) {

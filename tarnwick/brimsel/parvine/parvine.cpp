@@ -82,11 +82,12 @@ std::string first_free_path(const std::string& stamped)
 // half-written report is left and nothing that stood at a path is touched; the failure passes
 // on.
 // Every sheet is written top to bottom, row by row, so the rows need not all stay in memory
-// until the end.
+// until the end; the rows wait in scratch files in `scratch_folder` (empty: $TMPDIR).
 template <class Write>
-std::string write_workbook(const std::string& stamped, Write&& write)
+std::string write_workbook(const std::string& stamped, const std::filesystem::path& scratch_folder,
+                           Write&& write)
 {
-  xlsx::Workbook writer(stamped, {.constant_memory = true});
+  xlsx::Workbook writer(stamped, {.constant_memory = true, .scratch_folder = scratch_folder});
   try {
     write(writer);
   } catch (...) {
@@ -156,14 +157,15 @@ std::string Parvine::stamped_path(const std::string& output_dir, std::string_vie
 
 std::string Parvine::generate_dry_run_report(const brimsel::ProgressCallback& update_progressbar,
                                              const brimsel::VBAParser& parser,
-                                             const std::string& output_dir) const
+                                             const std::string& output_dir,
+                                             const std::filesystem::path& scratch_folder) const
 {
   const std::string stamped = stamped_path(output_dir, "Brimsel_Report_");
   print_line("正在生成dry-run报告: " + first_free_path(stamped));
   const brimsel::AllIssues all_issues = parser.get_all_variable_issues();
   update_progressbar(10);
 
-  const std::string path = write_workbook(stamped, [&](xlsx::Workbook& writer) {
+  const std::string path = write_workbook(stamped, scratch_folder, [&](xlsx::Workbook& writer) {
     const References& references = parser.variable_references;
     write_variable_issues_sheet(writer, all_issues.global_variables, "Global Variables",
                                 references);
@@ -195,7 +197,7 @@ std::string Parvine::generate_refactor_report(const brimsel::ChangesMade& change
 {
   const std::string stamped = stamped_path(output_dir, "VBT_Refactor_Report_");
   print_line("正在生成重构报告: " + first_free_path(stamped));
-  const std::string path = write_workbook(stamped, [&](xlsx::Workbook& writer) {
+  const std::string path = write_workbook(stamped, {}, [&](xlsx::Workbook& writer) {
     write_refactor_changes_sheet(writer, changes_made, "Refactor Changes");
     write_refactor_summary_sheet(writer, changes_made, "Refactor Summary");
   });
@@ -485,10 +487,11 @@ extern "C" {
 
 void tarnwick_parvine_generate_dry_run_report(
   const tarnwick::brimsel::ProgressCallback& update_progressbar,
-  const tarnwick::brimsel::VBAParser& parser, const std::string& output_dir, std::string& path)
+  const tarnwick::brimsel::VBAParser& parser, const std::string& output_dir,
+  const std::filesystem::path& scratch_folder, std::string& path)
 {
   path = tarnwick::parvine::Parvine().generate_dry_run_report(update_progressbar, parser,
-                                                              output_dir);
+                                                              output_dir, scratch_folder);
 }
 
 void tarnwick_parvine_generate_refactor_report(const tarnwick::brimsel::ChangesMade& changes_made,

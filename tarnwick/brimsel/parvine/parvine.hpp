@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -46,12 +47,14 @@ public:
   // one written at the same time), "_2", "_3", ... goes before ".xlsx"; nothing is replaced.
   // Prints "正在生成dry-run报告: <path>" first (the first free name then) and
   // "Dry-run报告已生成: <path>" last (the name written); calls `update_progressbar` with 10,
-  // 20, ..., 90. Returns the path written. Throws tarnwick::Error naming the system's reason
+  // 20, ..., 90. The workbook library keeps its scratch files in `scratch_folder` (empty:
+  // $TMPDIR). Returns the path written. Throws tarnwick::Error naming the system's reason
   // when the workbook cannot be written (a missing or unwritable folder shows when it is
   // closed) and passes on what the sink throws; after a failure nothing is left on disk.
   std::string generate_dry_run_report(const brimsel::ProgressCallback& update_progressbar,
                                       const brimsel::VBAParser& parser,
-                                      const std::string& output_dir = ".") const;
+                                      const std::string& output_dir = ".",
+                                      const std::filesystem::path& scratch_folder = {}) const;
 
   // Writes the refactor report of `changes_made` to `output_dir` joined with
   // "VBT_Refactor_Report_<stamp>.xlsx": "Refactor Changes" when there are changes, then
@@ -178,7 +181,9 @@ extern "C" {
 TARNWICK_PARVINE_EXPORT void
 tarnwick_parvine_generate_dry_run_report(const tarnwick::brimsel::ProgressCallback& update_progressbar,
                                          const tarnwick::brimsel::VBAParser& parser,
-                                         const std::string& output_dir, std::string& path);
+                                         const std::string& output_dir,
+                                         const std::filesystem::path& scratch_folder,
+                                         std::string& path);
 
 TARNWICK_PARVINE_EXPORT void
 tarnwick_parvine_generate_refactor_report(const tarnwick::brimsel::ChangesMade& changes_made,
