@@ -1,7 +1,6 @@
 #include "tarnwick/xlsx/output_file.hpp"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -118,24 +117,6 @@ Attempt by_placeholder(const fs::path& temp, const fs::path& name)
   return Attempt::claimed;
 }
 
-// Holds back every signal that can be held for its lifetime, on this thread.
-class SignalsHeld
-{
-public:
-  SignalsHeld()
-  {
-    sigset_t all;
-    sigfillset(&all);
-    ::pthread_sigmask(SIG_SETMASK, &all, &m_old);
-  }
-  ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &m_old, nullptr); }
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-private:
-  sigset_t m_old{};
-};
-
 } // namespace
 
 fs::path numbered_path(const fs::path& base, unsigned number)
@@ -178,10 +159,6 @@ std::string to_string(ClaimMethod method)
 TemporaryFile::TemporaryFile(const fs::path& final_path, const std::string& what)
   : m_failed(failed_text(what, final_path))
 {
-  // A signal that came between the creation and the arming would leave the empty file behind:
-  // signals wait until the file is armed (a signal that arrives while the file is created is
-  // handled when the creating call returns).
-  const SignalsHeld held;
   const std::string prefix = "." + final_path.filename().string() + ".";
   for (int attempt = 0; attempt < 100; ++attempt) {
     fs::path candidate = final_path;
