@@ -13,6 +13,7 @@
 #include "tarnwick/brimsel/report_loader.hpp"
 #include "tarnwick/text/number.hpp"
 #include "tarnwick/text/unicode.hpp"
+#include "tarnwick/xlsx/output_file.hpp"
 
 namespace tarnwick::brimsel {
 
@@ -78,7 +79,7 @@ void print_counts(const VBAParser& parser)
 }
 
 void run_dry_run(const ReportLibrary& writer, const VBAParser& parser,
-                 const std::string& directory_path)
+                 const std::string& directory_path, const std::filesystem::path& scratch_folder)
 {
   ProgressBar bar(std::cerr);
   ProgressCallback update_progressbar = [](int) {};
@@ -86,7 +87,7 @@ void run_dry_run(const ReportLibrary& writer, const VBAParser& parser,
     update_progressbar = [&bar](int value) { bar.update(value); };
   }
   const std::string path =
-    writer.generate_dry_run_report(update_progressbar, parser, directory_path);
+    writer.generate_dry_run_report(update_progressbar, parser, directory_path, scratch_folder);
   bar.finish();
   say("\n✓ Dry-run报告已生成: " + path);
   say("\n请查看报告并确认修改，然后使用refactor模式应用修改");
@@ -96,7 +97,8 @@ void run_dry_run(const ReportLibrary& writer, const VBAParser& parser,
 // in the report and the refactor report of what was rewritten, also when some files failed.
 // Returns the exit status.
 int run_refactor(const ReportLibrary& writer, const VBAParser& parser,
-                 const std::string& directory_path, const std::string& report_path)
+                 const std::string& directory_path, const std::string& report_path,
+                 const std::filesystem::path& scratch_folder)
 {
   say("使用已有报告: " + report_path);
   std::cout << "\n是否继续自动重构？(y/N): " << std::flush;
@@ -123,7 +125,7 @@ int run_refactor(const ReportLibrary& writer, const VBAParser& parser,
   }
   if (result.rewritten > 0) {
     const std::string path =
-      writer.generate_refactor_report(refactorer.applied_changes(), directory_path);
+      writer.generate_refactor_report(refactorer.applied_changes(), directory_path, scratch_folder);
     say("✓ 重构报告已生成: " + path);
   }
   return failed == 0 ? k_exit_success : k_exit_failed;
@@ -193,8 +195,10 @@ int run_command_line(const std::vector<std::string>& args)
   // The stops below return their status; only report failures reach the handlers.
   try {
     const ReportLibrary& writer = ReportLibrary::load();
+    // The workbook library's scratch files go here, so that an interrupted run leaves none.
+    const xlsx::TemporaryFolder scratch("brimsel");
     if (mode == "dry-run") {
-      run_dry_run(writer, parser, directory_path);
+      run_dry_run(writer, parser, directory_path, scratch.path());
       return k_exit_success;
     }
     if (mode == "refactor") {
@@ -207,7 +211,7 @@ int run_command_line(const std::vector<std::string>& args)
         say("错误：指定的报告文件 '" + *report_path + "' 不存在");
         return k_exit_usage;
       }
-      return run_refactor(writer, parser, directory_path, *report_path);
+      return run_refactor(writer, parser, directory_path, *report_path, scratch.path());
     }
     print_invalid_mode(mode);
     return k_exit_usage;

@@ -55,10 +55,11 @@ ReportLibrary::generate_dry_run_report(const ProgressCallback& update_progressba
 }
 
 std::string ReportLibrary::generate_refactor_report(const ChangesMade& changes_made,
-                                                    const std::string& output_dir) const
+                                                    const std::string& output_dir,
+                                                    const std::filesystem::path& scratch_folder) const
 {
   std::string path;
-  m_refactor(changes_made, output_dir, path);
+  m_refactor(changes_made, output_dir, scratch_folder, path);
   return path;
 }
 

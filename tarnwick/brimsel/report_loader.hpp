@@ -23,7 +23,9 @@ using DryRunReportEntry = void (*)(const ProgressCallback& update_progressbar,
                                    const std::filesystem::path& scratch_folder,
                                    std::string& path);
 using RefactorReportEntry = void (*)(const ChangesMade& changes_made,
-                                     const std::string& output_dir, std::string& path);
+                                     const std::string& output_dir,
+                                     const std::filesystem::path& scratch_folder,
+                                     std::string& path);
 
 // File name of the report library and the names of its entry points.
 inline constexpr const char* k_report_library_name = "libtarnwick_parvine.so";
@@ -62,9 +64,11 @@ public:
                                       const std::filesystem::path& scratch_folder = {}) const;
 
   // Writes the refactor report "VBT_Refactor_Report_<stamp>.xlsx" of `changes_made` into
-  // `output_dir` and returns its path. Throws what the report throws.
+  // `output_dir` and returns its path; scratch files as for the dry-run report. Throws what the
+  // report throws.
   std::string generate_refactor_report(const ChangesMade& changes_made,
-                                       const std::string& output_dir = ".") const;
+                                       const std::string& output_dir = ".",
+                                       const std::filesystem::path& scratch_folder = {}) const;
 
 private:
   ReportLibrary(DryRunReportEntry dry_run, RefactorReportEntry refactor);

@@ -28,6 +28,7 @@
 #include "tarnwick/olvent/olvent.hpp"
 #include "tarnwick/text/file.hpp"
 #include "tarnwick/xlsx/ending_signals.hpp"
+#include "tarnwick/xlsx/output_file.hpp"
 
 namespace {
 
@@ -80,47 +81,6 @@ void catch_ending_signals()
 {
   tarnwick::xlsx::catch_ending_signals({SIGINT, SIGTERM, SIGHUP, SIGPIPE}, end_bar_line);
 }
-
-// A fresh folder below $TMPDIR (or /tmp), removed when the guard goes, or when a signal ends
-// the process first, unless kept.
-class TempFolder
-{
-public:
-  TempFolder()
-  {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/olvent-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    // No signal ends the process between making the folder and arming its removal.
-    tarnwick::xlsx::HoldEndingSignals held;
-    if (mkdtemp(buffer.data()) == nullptr)
-      throw std::runtime_error("cannot create a temporary folder from " + pattern + ": "
-                               + std::strerror(errno));
-    m_path = buffer.data();
-    m_cleanup.emplace(m_path, tarnwick::xlsx::CleanupKind::tree);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  ~TempFolder()
-  {
-    if (!m_keep) {
-      std::error_code ec;
-      fs::remove_all(m_path, ec);
-    }
-  }
-  const std::string& path() const { return m_path; }
-  void keep()
-  {
-    m_keep = true;
-    m_cleanup.reset();
-  }
-
-private:
-  std::string m_path;
-  bool m_keep = false;
-  std::optional<tarnwick::xlsx::CleanupOnSignal> m_cleanup;
-};
 
 // Terminal output ------------------------------------------------------------------------------
 
@@ -553,12 +513,12 @@ int main(int argc, char** argv)
 
   catch_ending_signals();
   try {
-    TempFolder temp;
+    tarnwick::xlsx::TemporaryFolder temp("olvent");
     if (keep_temp) {
       temp.keep();
-      std::cerr << "olvent: temporary folder: " << temp.path() << '\n';
+      std::cerr << "olvent: temporary folder: " << temp.path().string() << '\n';
     }
-    Olvent engine(temp.path());
+    Olvent engine(temp.path().string());
 
     try {
       engine.read_device(device, power_order, patterns, platform, log, cycle_mode, context_env,
@@ -571,7 +531,7 @@ int main(int argc, char** argv)
       return fail(k_not_loaded,
                   "not a device folder, .igxl/.zip archive or .xlsm workbook: " + device);
     if (engine.job_list_path().empty())
-      return fail(k_not_loaded, job_list_not_found(device, engine, temp.path()));
+      return fail(k_not_loaded, job_list_not_found(device, engine, temp.path().string()));
     const auto& table = engine.get_job_list();
     const tarnwick::habron::JobListDict no_jobs;
     const auto& job_table = table ? *table : no_jobs;

@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <random>
 #include <system_error>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -186,6 +188,35 @@ TemporaryFile::~TemporaryFile()
   if (!m_released) {
     ::unlink(m_path.c_str());
   }
+}
+
+TemporaryFolder::TemporaryFolder(const std::string& prefix)
+{
+  const char* base = std::getenv("TMPDIR");
+  const std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  // No signal ends the process between making the folder and arming its removal.
+  HoldEndingSignals held;
+  if (::mkdtemp(buffer.data()) == nullptr) {
+    throw Error("cannot create a temporary folder from " + pattern + ": " + system_reason(errno));
+  }
+  m_path = buffer.data();
+  m_cleanup.emplace(m_path, CleanupKind::tree);
+}
+
+TemporaryFolder::~TemporaryFolder()
+{
+  if (!m_keep) {
+    std::error_code ignored;
+    fs::remove_all(m_path, ignored);
+  }
+}
+
+void TemporaryFolder::keep()
+{
+  m_keep = true;
+  m_cleanup.reset();
 }
 
 void TemporaryFile::sync_and_close()

@@ -71,6 +71,29 @@ private:
   std::optional<CleanupOnSignal> m_cleanup;
 };
 
+// A fresh folder "<prefix>-XXXXXX" below $TMPDIR (or /tmp) for a run's scratch files, removed
+// with all it holds when the object goes, or by a signal caught by catch_ending_signals first,
+// unless `keep` was called. Throws tarnwick::Error "cannot create a temporary folder from
+// <pattern>: " + the system's reason.
+class TARNWICK_XLSX_EXPORT TemporaryFolder
+{
+public:
+  explicit TemporaryFolder(const std::string& prefix);
+  ~TemporaryFolder();
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+  const std::filesystem::path& path() const { return m_path; }
+
+  // Leaves the folder in place at the end, and to a signal.
+  void keep();
+
+private:
+  std::filesystem::path m_path;
+  bool m_keep = false;
+  std::optional<CleanupOnSignal> m_cleanup;
+};
+
 // Gives the complete file `temp`, which lies in the folder of `base`, the first name of the
 // sequence numbered_path(base, n) from n = `first` on that nothing stands at, atomically: a
 // name that exists (a file, a folder, a link) is never replaced and the next number is tried,

@@ -193,11 +193,12 @@ std::string Parvine::generate_dry_run_report(const brimsel::ProgressCallback& up
 }
 
 std::string Parvine::generate_refactor_report(const brimsel::ChangesMade& changes_made,
-                                              const std::string& output_dir) const
+                                              const std::string& output_dir,
+                                              const std::filesystem::path& scratch_folder) const
 {
   const std::string stamped = stamped_path(output_dir, "VBT_Refactor_Report_");
   print_line("正在生成重构报告: " + first_free_path(stamped));
-  const std::string path = write_workbook(stamped, {}, [&](xlsx::Workbook& writer) {
+  const std::string path = write_workbook(stamped, scratch_folder, [&](xlsx::Workbook& writer) {
     write_refactor_changes_sheet(writer, changes_made, "Refactor Changes");
     write_refactor_summary_sheet(writer, changes_made, "Refactor Summary");
   });
@@ -495,9 +496,12 @@ void tarnwick_parvine_generate_dry_run_report(
 }
 
 void tarnwick_parvine_generate_refactor_report(const tarnwick::brimsel::ChangesMade& changes_made,
-                                               const std::string& output_dir, std::string& path)
+                                               const std::string& output_dir,
+                                               const std::filesystem::path& scratch_folder,
+                                               std::string& path)
 {
-  path = tarnwick::parvine::Parvine().generate_refactor_report(changes_made, output_dir);
+  path = tarnwick::parvine::Parvine().generate_refactor_report(changes_made, output_dir,
+                                                               scratch_folder);
 }
 }
 

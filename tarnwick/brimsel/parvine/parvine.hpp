@@ -60,9 +60,10 @@ public:
   // "VBT_Refactor_Report_<stamp>.xlsx": "Refactor Changes" when there are changes, then
   // "Refactor Summary", numbered as generate_dry_run_report numbers. Prints "正在生成重构报告:
   // <path>" first and "重构报告已生成: <path>" last. Returns the path written. Throws
-  // tarnwick::Error as generate_dry_run_report does.
+  // tarnwick::Error as generate_dry_run_report does; `scratch_folder` as there.
   std::string generate_refactor_report(const brimsel::ChangesMade& changes_made,
-                                       const std::string& output_dir = ".") const;
+                                       const std::string& output_dir = ".",
+                                       const std::filesystem::path& scratch_folder = {}) const;
 
 private:
   std::string stamped_path(const std::string& output_dir, std::string_view prefix) const;
@@ -187,5 +188,7 @@ tarnwick_parvine_generate_dry_run_report(const tarnwick::brimsel::ProgressCallba
 
 TARNWICK_PARVINE_EXPORT void
 tarnwick_parvine_generate_refactor_report(const tarnwick::brimsel::ChangesMade& changes_made,
-                                          const std::string& output_dir, std::string& path);
+                                          const std::string& output_dir,
+                                          const std::filesystem::path& scratch_folder,
+                                          std::string& path);
 }
