@@ -547,7 +547,7 @@ bool VBTRefactorer::apply_all_changes()
     for (const std::size_t index : file.renames) {
       names.insert(renames[index].original_name);
     }
-    rewritten[e] = apply_changes_to_file(file.path, file.lines, names.size());
+    rewritten[e] = apply_changes_to_file(file.path, file.lines(), names.size());
   };
   std::vector<bool> done(rewrite.files.size(), false);
   for (const auto& [path, parsed] : grouping.files) {

@@ -393,6 +393,20 @@ struct FileScan
     const auto found = by_name.find(lower);
     return found == by_name.end() ? nullptr : &found->second;
   }
+  // The tokens named `lower` on the lines `first` to `last`, found by halving (a name's tokens
+  // are in line order).
+  std::vector<std::uint32_t> named_on(std::string_view lower, std::uint32_t first,
+                                      std::uint32_t last) const
+  {
+    const std::vector<std::uint32_t>* all = named(lower);
+    if (all == nullptr) {
+      return {};
+    }
+    const auto by_line = [&](std::uint32_t t, std::uint32_t line) { return tokens[t].line < line; };
+    const auto begin = std::lower_bound(all->begin(), all->end(), first, by_line);
+    const auto end = std::lower_bound(begin, all->end(), last + 1, by_line);
+    return {begin, end};
+  }
 };
 
 // One pass over a module's lines that finds its procedures and the role of every word whose
@@ -1030,11 +1044,11 @@ private:
     const std::string lower = lowered(rename.original_name);
     const std::string line_text = "第 " + std::to_string(rename.line_number) + " 行";
     std::optional<std::uint32_t> declaration;
-    if (const auto* tokens = scan.named(lower)) {
-      for (const std::uint32_t t : *tokens) {
+    if (rename.line_number >= 1 && rename.line_number <= static_cast<std::int64_t>(scan.lines->size())) {
+      const auto line = static_cast<std::uint32_t>(rename.line_number - 1);
+      for (const std::uint32_t t : scan.named_on(lower, line, line)) {
         const Token& token = scan.tokens[t];
-        if (static_cast<std::int64_t>(token.line) + 1 == rename.line_number
-            && token.role == (block ? Role::block_name : Role::declared)
+        if (token.role == (block ? Role::block_name : Role::declared)
             && scan.text(token) == rename.original_name) {
           declaration = t;
           break;
@@ -1056,23 +1070,15 @@ private:
       key.kind = Kind::local;
       key.procedure = scan.procedure_of(token);
     } else {
-      // One module-level variable however many declarations ("#If" branches) it has; Public
-      // if any of them is.
       key.kind = Kind::module;
-      for (const std::uint32_t t : *scan.named(lower)) {
-        const Token& other = scan.tokens[t];
-        if (other.role == Role::declared && scan.procedure_of(other) < 0 && other.is_public) {
-          key.kind = Kind::global;
-        }
-      }
     }
-    for (Target& target : m_targets) {
-      const bool same = target.file == key.file && target.lower == key.lower
-                        && (target.kind == Kind::block) == (key.kind == Kind::block)
-                        && target.procedure == key.procedure;
-      if (!same) {
-        continue;
-      }
+    // One target per variable: its file, procedure (or module level), name, and whether it is
+    // a Type or Enum.
+    const std::string identity = std::to_string(key.file) + ":" + std::to_string(key.procedure)
+                                 + (block ? ":block:" : ":") + lower;
+    const auto [known, added] = m_target_of.emplace(identity, m_targets.size());
+    if (!added) {
+      Target& target = m_targets[known->second];
       target.renames.push_back(index);
       if (rename.new_name != target.new_name) {
         m_result.results[index] = {RenameOutcome::merged,
@@ -1081,6 +1087,16 @@ private:
                                    {}};
       }
       return;
+    }
+    if (key.kind == Kind::module) {
+      // One module-level variable however many declarations ("#If" branches) it has; Public
+      // if any of them is.
+      for (const std::uint32_t t : *scan.named(lower)) {
+        const Token& other = scan.tokens[t];
+        if (other.role == Role::declared && scan.procedure_of(other) < 0 && other.is_public) {
+          key.kind = Kind::global;
+        }
+      }
     }
     key.name = rename.original_name;
     key.new_name = rename.new_name;
@@ -1159,12 +1175,9 @@ private:
   {
     const FileScan& scan = m_files[target.file];
     const Extent extent = scan.procedures[static_cast<std::size_t>(target.procedure)];
-    const std::vector<std::uint32_t>& tokens = *scan.named(target.lower);
-    auto it = std::lower_bound(tokens.begin(), tokens.end(), extent.first,
-                               [&](std::uint32_t t, std::uint32_t line) { return scan.tokens[t].line < line; });
-    for (; it != tokens.end() && scan.tokens[*it].line <= extent.last; ++it) {
-      const Token& token = scan.tokens[*it];
-      const TokenRef ref{target.file, *it};
+    for (const std::uint32_t t : scan.named_on(target.lower, extent.first, extent.last)) {
+      const Token& token = scan.tokens[t];
+      const TokenRef ref{target.file, t};
       switch (token.role) {
       case Role::use:
       case Role::declared:
@@ -1394,11 +1407,12 @@ private:
         continue;
       }
       const FileScan& scan = m_files[file];
-      for (const std::uint32_t t : *scan.named(target.new_lower)) {
+      Extent lines{0, static_cast<std::uint32_t>(scan.lines->size())};
+      if (target.kind == Kind::local) {
+        lines = scan.procedures[static_cast<std::size_t>(target.procedure)];
+      }
+      for (const std::uint32_t t : scan.named_on(target.new_lower, lines.first, lines.last)) {
         const Token& token = scan.tokens[t];
-        if (target.kind == Kind::local && scan.procedure_of(token) != target.procedure) {
-          continue;
-        }
         switch (token.role) {
         case Role::member:
         case Role::named_argument:
@@ -1509,7 +1523,7 @@ private:
     const auto add_entry = [&](std::size_t file) {
       if (entry_of[file] == no_entry) {
         entry_of[file] = m_result.files.size();
-        m_result.files.push_back({*m_files[file].path, *m_files[file].lines, {}});
+        m_result.files.push_back({*m_files[file].path, m_files[file].lines, {}, {}});
       }
     };
     for (const ScopedRename& rename : m_renames) {
@@ -1532,7 +1546,7 @@ private:
       std::sort(list.begin(), list.end(), [](const Edit& a, const Edit& b) {
         return a.line != b.line ? a.line < b.line : a.offset < b.offset;
       });
-      SourceLines& lines = m_result.files[entry_of[file]].lines;
+      std::vector<std::pair<std::size_t, std::string>>& lines = m_result.files[entry_of[file]].changed;
       for (std::size_t k = 0; k < list.size();) {
         const std::uint32_t line = list[k].line;
         const std::string& old_line = (*m_files[file].lines)[line];
@@ -1544,7 +1558,7 @@ private:
           copied = list[k].offset + list[k].length;
         }
         renamed.append(old_line, copied);
-        lines[line] = std::move(renamed);
+        lines.emplace_back(line, std::move(renamed));
       }
     }
 
@@ -1587,6 +1601,7 @@ private:
   NameMap<std::uint32_t> m_file_of;
   NameMap<std::vector<std::uint32_t>> m_files_with; // lower-cased word -> files that have it
   std::vector<Target> m_targets;
+  NameMap<std::size_t> m_target_of; // identity -> index into m_targets
   ScopedRewrite m_result;
 };
 
@@ -1621,6 +1636,15 @@ std::string replace_whole_word(std::string_view text, std::string_view old_name,
 bool is_valid_rename(std::string_view old_name, std::string_view new_name)
 {
   return is_identifier(old_name) && is_identifier(new_name);
+}
+
+SourceLines ScopedFile::lines() const
+{
+  SourceLines lines = *parsed;
+  for (const auto& [index, text] : changed) {
+    lines[index] = text;
+  }
+  return lines;
 }
 
 ScopedRewrite rename_in_scope(const VBAParser& parser, const std::vector<ScopedRename>& renames)

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tarnwick/brimsel/export.hpp"
@@ -56,11 +57,15 @@ struct RenameResult
 // One parsed file as the renames leave it.
 struct ScopedFile
 {
-  std::string path;  // a key of the parser's `files`
-  SourceLines lines; // its lines with the renames made (the parsed lines when none applies)
+  std::string path;                           // a key of the parser's `files`
+  const SourceLines* parsed = nullptr;        // its lines as the parser read them
+  std::vector<std::pair<std::size_t, std::string>> changed; // (line index, new text), in order
   // The renames that concern it, in order: those it declares that were not refused, and those
   // declared elsewhere that changed it.
   std::vector<std::size_t> renames;
+
+  // Its lines with the renames made.
+  TARNWICK_BRIMSEL_EXPORT SourceLines lines() const;
 };
 
 struct ScopedRewrite

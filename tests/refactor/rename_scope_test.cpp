@@ -32,7 +32,7 @@ ScopedRewrite run(const Modules& modules, const std::vector<ScopedRename>& renam
   out = modules;
   for (const ScopedFile& file : rewrite.files) {
     std::string text;
-    for (const std::string& line : file.lines) {
+    for (const std::string& line : file.lines()) {
       text += line;
     }
     out[file.path] = text;
