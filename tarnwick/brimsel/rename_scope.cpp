@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "tarnwick/brimsel/words.hpp"
 #include "tarnwick/text/unicode.hpp"
 
 namespace tarnwick::brimsel {
@@ -16,41 +17,6 @@ namespace {
 
 // ---------------------------------------------------------------------------------------------
 // Characters and words
-
-// The code point of the UTF-8 sequence at `text[pos]` and its length in bytes; a byte that
-// starts no valid sequence counts as U+FFFD of length 1.
-std::pair<char32_t, std::size_t> decode_at(std::string_view text, std::size_t pos)
-{
-  const auto lead = static_cast<unsigned char>(text[pos]);
-  if (lead < 0x80) {
-    return {lead, 1};
-  }
-  std::size_t length = 0;
-  char32_t cp = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2;
-    cp = lead & 0x1F;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3;
-    cp = lead & 0x0F;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4;
-    cp = lead & 0x07;
-  } else {
-    return {0xFFFD, 1};
-  }
-  if (pos + length > text.size()) {
-    return {0xFFFD, 1};
-  }
-  for (std::size_t i = 1; i < length; ++i) {
-    const auto next = static_cast<unsigned char>(text[pos + i]);
-    if ((next & 0xC0) != 0x80) {
-      return {0xFFFD, 1};
-    }
-    cp = (cp << 6) | (next & 0x3F);
-  }
-  return {cp, length};
-}
 
 bool is_ascii_letter(char c)
 {
@@ -65,15 +31,6 @@ bool is_ascii_digit(char c)
 char ascii_lower(char c)
 {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool is_word_char(char32_t cp)
-{
-  if (cp < 0x80) {
-    const auto c = static_cast<char>(cp);
-    return is_ascii_letter(c) || is_ascii_digit(c) || c == '_';
-  }
-  return text::is_word(cp);
 }
 
 bool word_after(std::string_view text, std::size_t pos)
@@ -135,15 +92,6 @@ std::string lowered(std::string_view text)
   return lower;
 }
 
-// Hash of texts that looks up views without a copy.
-struct TextHash
-{
-  using is_transparent = void;
-  std::size_t operator()(std::string_view text) const
-  {
-    return std::hash<std::string_view>{}(text);
-  }
-};
 using NameSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
 template <class Value>
 using NameMap = std::unordered_map<std::string, Value, TextHash, std::equal_to<>>;
@@ -1152,7 +1100,44 @@ private:
     }
   }
 
-  std::string quoted_name(const Target& target) const { return "'" + target.name + "'"; }
+  // Refuses `target` because its old name is also `what` at `ref`.
+  void refuse_as(Target& target, const TokenRef& ref, const char* what)
+  {
+    refuse(target, "'" + target.name + "' 也是" + what + " (" + where(ref, target.file) + ")");
+  }
+
+  // What every target does with a word of its name in its scope: renames a use or a
+  // declaration, a comment word written as the old name in the declaring module (`own`), and
+  // is refused for a statement word. Words of any other role are left alone.
+  void take(Target& target, const TokenRef& ref, bool own)
+  {
+    const FileScan& scan = m_files[ref.file];
+    const Token& token = scan.tokens[ref.token];
+    switch (token.role) {
+    case Role::use:
+    case Role::declared:
+      target.claims.push_back(ref);
+      break;
+    case Role::comment:
+      if (own && scan.text(token) == target.name) {
+        target.claims.push_back(ref);
+      }
+      break;
+    case Role::statement_word:
+      refuse(target, "'" + target.name + "' 在" + where(ref, target.file) + "是 VBA 语句的一部分");
+      break;
+    default:
+      break;
+    }
+  }
+
+  // Whether `token` of `scan` is a member qualified by the name of `target`'s module.
+  bool qualified_by_module(const Target& target, const FileScan& scan, const Token& token) const
+  {
+    const std::string& module_name = m_files[target.file].module_name;
+    return token.role == Role::member && token.qualifier != k_none && !module_name.empty()
+           && scan.qualifiers[token.qualifier] == module_name;
+  }
 
   // Finds the words `target` renames, or why it cannot be renamed.
   void claim(Target& target)
@@ -1176,28 +1161,16 @@ private:
     const FileScan& scan = m_files[target.file];
     const Extent extent = scan.procedures[static_cast<std::size_t>(target.procedure)];
     for (const std::uint32_t t : scan.named_on(target.lower, extent.first, extent.last)) {
-      const Token& token = scan.tokens[t];
       const TokenRef ref{target.file, t};
-      switch (token.role) {
-      case Role::use:
-      case Role::declared:
-        target.claims.push_back(ref);
-        break;
-      case Role::comment:
-        if (scan.text(token) == target.name) {
-          target.claims.push_back(ref);
-        }
-        break;
+      switch (scan.tokens[t].role) {
       case Role::parameter:
-        refuse(target, quoted_name(target) + " 也是所在过程的参数 (" + where(ref, target.file) + ")");
+        refuse_as(target, ref, "所在过程的参数");
         break;
       case Role::procedure_name:
-        refuse(target, quoted_name(target) + " 也是过程名 (" + where(ref, target.file) + ")");
-        break;
-      case Role::statement_word:
-        refuse(target, quoted_name(target) + " 在" + where(ref, target.file) + "是 VBA 语句的一部分");
+        refuse_as(target, ref, "过程名");
         break;
       default:
+        take(target, ref, true);
         break;
       }
     }
@@ -1205,53 +1178,28 @@ private:
 
   // The words of `file` that a module-level `target` renames: outside the procedures that
   // shadow it, and wherever its module's name qualifies it. `own`: the declaring module.
+  // `unqualified` is set when a plain use is renamed.
   void claim_in_file(Target& target, std::uint32_t file, bool own, bool* unqualified = nullptr)
   {
     const FileScan& scan = m_files[file];
-    const std::string& module_name = m_files[target.file].module_name;
     const auto shadowed = shadowing(scan, target.lower);
     for (const std::uint32_t t : *scan.named(target.lower)) {
       const Token& token = scan.tokens[t];
       const TokenRef ref{file, t};
-      if (token.role == Role::member) {
-        if (token.qualifier != k_none && !module_name.empty()
-            && scan.qualifiers[token.qualifier] == module_name) {
-          target.claims.push_back(ref);
-        }
-        continue;
-      }
       const std::int32_t procedure = scan.procedure_of(token);
-      if (procedure >= 0 && shadowed.contains(procedure)) {
-        continue;
-      }
-      switch (token.role) {
-      case Role::use:
-      case Role::declared:
+      if (qualified_by_module(target, scan, token)) {
         target.claims.push_back(ref);
+      } else if (token.role == Role::member || (procedure >= 0 && shadowed.contains(procedure))) {
+        continue;
+      } else if (own && token.role == Role::procedure_name) {
+        refuse_as(target, ref, "过程名");
+      } else if (own && token.role == Role::enum_member) {
+        refuse_as(target, ref, "枚举成员名");
+      } else {
         if (unqualified != nullptr && token.role == Role::use) {
           *unqualified = true;
         }
-        break;
-      case Role::comment:
-        if (own && scan.text(token) == target.name) {
-          target.claims.push_back(ref);
-        }
-        break;
-      case Role::statement_word:
-        refuse(target, quoted_name(target) + " 在" + where(ref, target.file) + "是 VBA 语句的一部分");
-        break;
-      case Role::procedure_name:
-        if (own) {
-          refuse(target, quoted_name(target) + " 也是过程名 (" + where(ref, target.file) + ")");
-        }
-        break;
-      case Role::enum_member:
-        if (own) {
-          refuse(target, quoted_name(target) + " 也是枚举成员名 (" + where(ref, target.file) + ")");
-        }
-        break;
-      default:
-        break;
+        take(target, ref, own);
       }
     }
   }
@@ -1270,35 +1218,24 @@ private:
       if (file == target.file) {
         continue;
       }
+      const FileScan& scan = m_files[file];
       bool is_public = false;
-      if (declares_at_module_level(m_files[file], target.lower, &is_public)) {
-        if (is_public && other_public == nullptr) {
-          other_public = m_files[file].path;
-        }
-        claim_qualified(target, file);
-      } else {
+      if (!declares_at_module_level(scan, target.lower, &is_public)) {
         claim_in_file(target, file, false, &unqualified_elsewhere);
+        continue;
+      }
+      if (is_public && other_public == nullptr) {
+        other_public = scan.path;
+      }
+      for (const std::uint32_t t : *scan.named(target.lower)) {
+        if (qualified_by_module(target, scan, scan.tokens[t])) {
+          target.claims.push_back({file, t});
+        }
       }
     }
     if (other_public != nullptr && unqualified_elsewhere) {
-      refuse(target, quoted_name(target) + " 在 " + *other_public
+      refuse(target, "'" + target.name + "' 在 " + *other_public
                          + " 中也声明为全局变量，其他模块中不带模块名的引用有歧义");
-    }
-  }
-
-  void claim_qualified(Target& target, std::uint32_t file)
-  {
-    const FileScan& scan = m_files[file];
-    const std::string& module_name = m_files[target.file].module_name;
-    if (module_name.empty()) {
-      return;
-    }
-    for (const std::uint32_t t : *scan.named(target.lower)) {
-      const Token& token = scan.tokens[t];
-      if (token.role == Role::member && token.qualifier != k_none
-          && scan.qualifiers[token.qualifier] == module_name) {
-        target.claims.push_back({file, t});
-      }
     }
   }
 
@@ -1306,41 +1243,27 @@ private:
   {
     for (const std::uint32_t file : m_files_with.at(target.lower)) {
       const FileScan& scan = m_files[file];
+      const std::vector<std::uint32_t>& tokens = *scan.named(target.lower);
       const bool own = file == target.file;
-      if (!own) {
-        if (!target.is_public) {
-          continue;
-        }
-        const auto* tokens = scan.named(target.lower);
-        const bool defines_own = std::any_of(tokens->begin(), tokens->end(), [&](std::uint32_t t) {
-          return scan.tokens[t].role == Role::block_name;
-        });
-        if (defines_own) {
-          continue;
-        }
+      const bool defines_own = std::any_of(tokens.begin(), tokens.end(), [&](std::uint32_t t) {
+        return scan.tokens[t].role == Role::block_name;
+      });
+      if (!own && (!target.is_public || defines_own)) {
+        continue;
       }
-      for (const std::uint32_t t : *scan.named(target.lower)) {
-        const Token& token = scan.tokens[t];
+      for (const std::uint32_t t : tokens) {
         const TokenRef ref{file, t};
-        switch (token.role) {
-        case Role::use:
+        switch (scan.tokens[t].role) {
         case Role::type_name:
         case Role::block_name:
           target.claims.push_back(ref);
           break;
-        case Role::comment:
-          if (own && scan.text(token) == target.name) {
-            target.claims.push_back(ref);
-          }
-          break;
         case Role::declared:
         case Role::parameter:
-          refuse(target, quoted_name(target) + " 也是变量或参数名 (" + where(ref, target.file) + ")");
-          break;
-        case Role::statement_word:
-          refuse(target, quoted_name(target) + " 在" + where(ref, target.file) + "是 VBA 语句的一部分");
+          refuse_as(target, ref, "变量或参数名");
           break;
         default:
+          take(target, ref, own);
           break;
         }
       }
