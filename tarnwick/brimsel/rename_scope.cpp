@@ -169,7 +169,7 @@ std::size_t date_literal_end(std::string_view text, std::size_t pos)
     if (c == '#') {
       return i + 1;
     }
-    if (!is_ascii_digit(c) && std::string_view("/:-., AaPpMm").find(c) == std::string_view::npos) {
+    if (!is_ascii_digit(c) && std::string_view("/:-. AaPpMm").find(c) == std::string_view::npos) {
       return 0;
     }
   }

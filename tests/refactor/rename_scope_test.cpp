@@ -138,7 +138,7 @@ TEST(RenameScope, FileStatementsKeepTheirWordsAndANameUsedAsOneIsRefused)
                                   "    Dim Line As String, fileNo As Integer, textLine As String\n"
                                   "    Open path For Input As #fileNo Len = fileNo\n"
                                   "    Line Input #fileNo, textLine: Line Input #fileNo, Line\n"
-                                  "    Print #fileNo, textLine; Write #fileNo, Line\n"
+                                  "    Print #fileNo, textLine; Write #fileNo, textLine, #1/2/2024#\n"
                                   "    Name textLine As Line\n"
                                   "    Close #fileNo\n"
                                   "End Sub\n"}};
@@ -154,7 +154,7 @@ TEST(RenameScope, FileStatementsKeepTheirWordsAndANameUsedAsOneIsRefused)
                              "    Dim Line As String, FileNo_int As Integer, TextLine_str As String\n"
                              "    Open path For Input As #FileNo_int Len = FileNo_int\n"
                              "    Line Input #FileNo_int, TextLine_str: Line Input #FileNo_int, Line\n"
-                             "    Print #FileNo_int, TextLine_str; Write #FileNo_int, Line\n"
+                             "    Print #FileNo_int, TextLine_str; Write #FileNo_int, TextLine_str, #1/2/2024#\n"
                              "    Name TextLine_str As Line\n"
                              "    Close #FileNo_int\n"
                              "End Sub\n");
