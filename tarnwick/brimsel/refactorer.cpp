@@ -1,16 +1,15 @@
 #include "tarnwick/brimsel/refactorer.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 #include <limits>
 #include <map>
-#include <memory>
 #include <optional>
 #include <set>
-#include <unordered_map>
-#include <unordered_set>
 #include <sys/stat.h>
 #include <utility>
+#include <variant>
 
 #include "tarnwick/brimsel/source_file.hpp"
 #include "tarnwick/brimsel/source_writer.hpp"
@@ -27,286 +26,6 @@ namespace {
 
 using LineNumber = decltype(RenameChange::line_number);
 using StatBuffer = struct stat;
-
-// ---------------------------------------------------------------------------------------------
-// Words
-
-// The code point of the UTF-8 sequence that starts at `text[pos]`.
-char32_t code_point_at(std::string_view text, std::size_t pos)
-{
-  const auto lead = static_cast<unsigned char>(text[pos]);
-  std::size_t length = 1;
-  char32_t cp = lead;
-  if (lead >= 0xF0) {
-    length = 4;
-    cp = lead & 0x07;
-  } else if (lead >= 0xE0) {
-    length = 3;
-    cp = lead & 0x0F;
-  } else if (lead >= 0xC0) {
-    length = 2;
-    cp = lead & 0x1F;
-  } else if (lead >= 0x80) {
-    return 0xFFFD;
-  }
-  for (std::size_t i = 1; i < length; ++i) {
-    if (pos + i >= text.size()) {
-      return 0xFFFD;
-    }
-    cp = (cp << 6) | (static_cast<unsigned char>(text[pos + i]) & 0x3F);
-  }
-  return cp;
-}
-
-bool word_after(std::string_view text, std::size_t pos)
-{
-  return pos < text.size() && text::is_word(code_point_at(text, pos));
-}
-
-bool word_before(std::string_view text, std::size_t pos)
-{
-  if (pos == 0) {
-    return false;
-  }
-  std::size_t start = pos - 1;
-  while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
-    --start;
-  }
-  return text::is_word(code_point_at(text, start));
-}
-
-bool is_boundary(std::string_view text, std::size_t pos)
-{
-  return word_before(text, pos) != word_after(text, pos);
-}
-
-// Calls `visit(begin, end)` for every maximal run of word characters of `text`, valid UTF-8,
-// left to right, with the byte offsets of its ends.
-template <class Visit> void for_each_word(std::string_view text, Visit visit)
-{
-  const auto ascii_word = [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-  };
-  const auto length_at = [&](std::size_t pos) -> std::size_t {
-    const auto lead = static_cast<unsigned char>(text[pos]);
-    return lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-  };
-  const auto word_at = [&](std::size_t pos) {
-    return static_cast<unsigned char>(text[pos]) < 0x80 ? ascii_word(text[pos])
-                                                         : text::is_word(code_point_at(text, pos));
-  };
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    if (!word_at(pos)) {
-      pos += length_at(pos);
-      continue;
-    }
-    const std::size_t begin = pos;
-    do {
-      pos += length_at(pos);
-    } while (pos < text.size() && word_at(pos));
-    visit(begin, pos);
-  }
-}
-
-// Whether `name` is one word: non-empty valid UTF-8 of word characters only. Such a name
-// matches, with a word boundary on both sides, exactly the runs of word characters that equal
-// it, and such a new name put in place of a run leaves every other run as it was.
-bool is_single_word(std::string_view name)
-{
-  if (name.empty() || !text::is_valid_utf8(name)) {
-    return false;
-  }
-  std::size_t words = 0;
-  bool whole = false;
-  for_each_word(name, [&](std::size_t begin, std::size_t end) {
-    ++words;
-    whole = begin == 0 && end == name.size();
-  });
-  return words == 1 && whole;
-}
-
-// Hash of texts that looks up views without a copy.
-struct TextHash
-{
-  using is_transparent = void;
-  std::size_t operator()(std::string_view text) const
-  {
-    return std::hash<std::string_view>{}(text);
-  }
-};
-
-// The renames of one file's reference pass, in mapping order, prepared so that a line is
-// renamed by one scan of its words. Renaming entry by entry, each on the text the entries
-// before it left, costs lines x renames; here a run of consecutive entries whose old and new
-// names are single words becomes one lookup table from a word to the word it ends as (p1 -> p2
-// followed by p2 -> p3 sends p1 to p3; p2 -> p3 followed by p1 -> p2 sends p1 to p2 only). Any
-// other entry (an old name with brackets or blanks, say) is applied on its own, in its place
-// in the order, as a whole-word replacement.
-class RenamePlan
-{
-public:
-  // `renames`: (old name, new name) in order; views that must outlive the plan.
-  explicit RenamePlan(std::vector<std::pair<std::string_view, std::string_view>> renames)
-      : m_renames(std::move(renames))
-  {
-    const auto word_rename = [&](std::size_t i) {
-      return is_single_word(m_renames[i].first) && is_single_word(m_renames[i].second);
-    };
-    std::size_t i = 0;
-    while (i < m_renames.size()) {
-      Step& step = m_steps.emplace_back();
-      step.first = i;
-      if (!word_rename(i)) {
-        step.last = ++i;
-        continue;
-      }
-      while (i < m_renames.size() && word_rename(i)) {
-        ++i;
-      }
-      step.last = i;
-      // A word meets the entries after its own one only under its new name; walked from the
-      // last entry back, the end of each chain is known when it is needed.
-      std::unordered_map<std::string_view, std::size_t, TextHash, std::equal_to<>> position;
-      for (std::size_t j = step.first; j < step.last; ++j) {
-        position.emplace(m_renames[j].first, j);
-      }
-      std::vector<std::string_view> final_name(step.last - step.first);
-      for (std::size_t j = step.last; j-- > step.first;) {
-        const auto next = position.find(m_renames[j].second);
-        final_name[j - step.first] = next != position.end() && next->second > j
-                                         ? final_name[next->second - step.first]
-                                         : m_renames[j].second;
-      }
-      for (std::size_t j = step.first; j < step.last; ++j) {
-        step.words.emplace(m_renames[j].first, final_name[j - step.first]);
-      }
-    }
-  }
-
-  // Renames `line` in place.
-  void apply(std::string& line) const
-  {
-    bool valid = true;
-    bool checked = false;
-    for (const Step& step : m_steps) {
-      if (!step.words.empty()) {
-        if (!checked) {
-          valid = text::is_valid_utf8(line);
-          checked = true;
-        }
-        // Word runs are told on valid UTF-8 only; other text (never a line of a parse) is
-        // renamed entry by entry below.
-        if (valid) {
-          // New words keep the line valid.
-          rename_words(line, step.words);
-          continue;
-        }
-      }
-      for (std::size_t j = step.first; j < step.last; ++j) {
-        const auto [old_name, new_name] = m_renames[j];
-        if (line.find(old_name) != std::string::npos) {
-          std::string renamed = replace_whole_word(line, old_name, new_name);
-          if (renamed != line) {
-            line = std::move(renamed);
-            checked = false;
-          }
-        }
-      }
-    }
-  }
-
-private:
-  using WordMap =
-      std::unordered_map<std::string_view, std::string_view, TextHash, std::equal_to<>>;
-
-  // Entries [first, last) of the renames: one entry that is no word rename, or a run of word
-  // renames with `words`, old word -> the word it ends as.
-  struct Step
-  {
-    std::size_t first = 0;
-    std::size_t last = 0;
-    WordMap words;
-  };
-
-  // Puts in place of each run of `line` that `words` holds the word it ends as.
-  static void rename_words(std::string& line, const WordMap& words)
-  {
-    std::string renamed;
-    std::size_t copied = 0;
-    bool found_any = false;
-    for_each_word(line, [&](std::size_t begin, std::size_t end) {
-      const auto found = words.find(std::string_view(line).substr(begin, end - begin));
-      if (found != words.end()) {
-        renamed.append(line, copied, begin - copied);
-        renamed.append(found->second);
-        copied = end;
-        found_any = true;
-      }
-    });
-    if (found_any) {
-      renamed.append(line, copied);
-      line = std::move(renamed);
-    }
-  }
-
-  std::vector<std::pair<std::string_view, std::string_view>> m_renames;
-  std::vector<Step> m_steps;
-};
-
-// The maximal runs of word characters of `text`, left to right.
-std::vector<std::string_view> word_runs(std::string_view text)
-{
-  std::vector<std::string_view> runs;
-  for_each_word(text, [&](std::size_t begin, std::size_t end) {
-    runs.push_back(text.substr(begin, end - begin));
-  });
-  return runs;
-}
-
-bool is_identifier(std::string_view name)
-{
-  const auto ascii_letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-  if (name.empty() || !ascii_letter(name.front())) {
-    return false;
-  }
-  for (const char c : name) {
-    if (!ascii_letter(c) && !(c >= '0' && c <= '9') && c != '_') {
-      return false;
-    }
-  }
-  return true;
-}
-
-// The old names of `mapping` that the reference pass replaced somewhere, found by comparing
-// each line it changed with the line as parsed. Old and new names are identifiers, so a
-// renamed line has the same word runs at the same places; where a run differs, its old word
-// was renamed, and so was each name of the chain (p1 -> p2 -> p3) that led on from it to the
-// final word. A chain is followed only up to a name already found, so that each name is
-// looked at once however long the chains are.
-std::set<std::string, std::less<>>
-names_replaced(const SourceLines& before, const SourceLines& after, const NameMapping& mapping)
-{
-  std::set<std::string, std::less<>> replaced;
-  for (std::size_t i = 0; i < before.size() && i < after.size(); ++i) {
-    if (before[i] == after[i]) {
-      continue;
-    }
-    const std::vector<std::string_view> old_words = word_runs(before[i]);
-    const std::vector<std::string_view> new_words = word_runs(after[i]);
-    for (std::size_t k = 0; k < old_words.size() && k < new_words.size(); ++k) {
-      std::string_view word = old_words[k];
-      while (word != new_words[k]) {
-        const auto found = mapping.find(std::string(word));
-        if (found == mapping.end() || !replaced.insert(found->first).second) {
-          break;
-        }
-        word = found->second;
-      }
-    }
-  }
-  return replaced;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Records
@@ -435,46 +154,13 @@ const std::string& text_in(const xlsx::Sheet& sheet, std::size_t row,
 
 // ---------------------------------------------------------------------------------------------
 
-std::string replace_whole_word(std::string_view text, std::string_view old_name,
-                               std::string_view new_name)
-{
-  if (old_name.empty()) {
-    return std::string(text);
-  }
-  std::string result;
-  std::size_t copied = 0;
-  std::size_t pos = text.find(old_name);
-  while (pos != std::string_view::npos) {
-    const std::size_t end = pos + old_name.size();
-    if (is_boundary(text, pos) && is_boundary(text, end)) {
-      result.append(text.substr(copied, pos - copied));
-      result.append(new_name);
-      copied = end;
-      pos = text.find(old_name, end);
-    } else {
-      pos = text.find(old_name, pos + 1);
-    }
-  }
-  result.append(text.substr(copied));
-  return result;
-}
-
-bool is_valid_rename(std::string_view old_name, std::string_view new_name)
-{
-  return is_identifier(old_name) && is_identifier(new_name);
-}
-
-struct VBTRefactorer::FileGroup
-{
-  std::string path;    // the parsed file's key, or the record's path when there is none
-  bool parsed = false; // whether `path` is a file of the parse
-  std::vector<RenameChange> changes;
-};
-
 struct VBTRefactorer::Grouping
 {
-  std::vector<FileGroup> groups;            // in order of each file's first record
-  std::vector<std::size_t> group_of_record; // per record of changes_made, in its order
+  // The records' files in order of each one's first record: the parsed file's key, or the
+  // record's path when there is none.
+  std::vector<std::pair<std::string, bool>> files; // (path, parsed)
+  // Per record of changes_made, in its order: the key of its parsed file, if any.
+  std::vector<std::optional<std::string>> parsed_key;
 };
 
 VBTRefactorer::VBTRefactorer(const VBAParser& parser, RefactorClock clock)
@@ -522,102 +208,66 @@ bool VBTRefactorer::is_function_definition(std::string_view line)
   return VBAParser::is_function_definition(line);
 }
 
-struct VBTRefactorer::ProcedureNames
+namespace {
+
+// A source file as it is now, when it can be rewritten.
+struct CurrentSource
 {
-  // File path -> the name and original name of each of its procedures.
-  std::unordered_map<std::string, std::unordered_set<std::string, TextHash, std::equal_to<>>,
-                     TextHash, std::equal_to<>>
-      by_file;
+  SourceFile file;
+  std::vector<std::string> ends; // each line's own line end
 };
 
-void VBTRefactorer::apply_variable_references_to_file(SourceLines& lines,
-                                                      const NameMapping& var_name_mapping,
-                                                      const std::string& file_path) const
+// Why a file cannot be rewritten: the line that says so, and the reason alone.
+struct Unwritable
 {
-  if (!m_procedure_names) {
-    auto names = std::make_shared<ProcedureNames>();
-    for (const auto& [key, function] : m_parser.functions) {
-      auto& of_file = names->by_file[function.file_path];
-      of_file.insert(function.name);
-      of_file.insert(function.original_name);
-    }
-    m_procedure_names = std::move(names);
+  std::string line;
+  std::string reason;
+};
+
+// The file at `file_path` as it is now, when it is readable, valid UTF-8 and still what the
+// parse read as `parsed`; otherwise why not.
+std::variant<CurrentSource, Unwritable> read_current(const std::string& file_path,
+                                                     const SourceLines& parsed)
+{
+  CurrentSource current;
+  try {
+    current.file = read_source_file(file_path);
+  } catch (const std::exception& error) {
+    return Unwritable{"备份文件失败 " + file_path + ": " + error.what(), error.what()};
   }
-  const auto procedures = m_procedure_names->by_file.find(file_path);
-  const auto is_procedure_name = [&](const std::string& name) {
-    return procedures != m_procedure_names->by_file.end() && procedures->second.contains(name);
-  };
-  // A keyword or a procedure name of this file is never renamed here; an empty name matches
-  // nowhere.
-  std::vector<std::pair<std::string_view, std::string_view>> renames;
-  for (const auto& [old_name, new_name] : var_name_mapping) {
-    if (!old_name.empty() && !VBAParser::vba_keywords.contains(old_name)
-        && !is_procedure_name(old_name)) {
-      renames.emplace_back(old_name, new_name);
-    }
+  if (!text::is_valid_utf8(current.file.bytes)) {
+    // The parse dropped the invalid bytes; written back, the file would lose them.
+    return Unwritable{"备份文件失败 " + file_path + ": not valid UTF-8, the file is not rewritten",
+                      "not valid UTF-8"};
   }
-  const RenamePlan plan(std::move(renames));
-  for (std::string& line : lines) {
-    const std::string stripped = text::strip(line);
-    if (is_function_definition(stripped) || is_variable_declaration(stripped)
-        || stripped.starts_with("Type ") || stripped.starts_with("Enum ")
-        || stripped.starts_with("End Function") || stripped.starts_with("End Sub")) {
-      continue;
-    }
-    plan.apply(line);
+  if (split_source_lines(current.file.bytes, &current.ends) != parsed) {
+    return Unwritable{"文件在解析后已被修改，跳过 " + file_path, "文件在解析后已被修改"};
   }
+  return current;
 }
 
-VBTRefactorer::FileOutcome VBTRefactorer::apply_changes_to_file(const std::string& file_path,
-                                          const std::vector<RenameChange>& changes,
-                                          std::vector<bool>& changed)
+} // namespace
+
+VBTRefactorer::FileOutcome
+VBTRefactorer::apply_changes_to_file(const std::string& file_path, const SourceLines& lines,
+                                     std::size_t names)
 {
   const SourceLines& parsed = m_parser.files.at(file_path);
 
   // The renamed text first: a file that no rename changes is neither backed up nor written.
-  SourceLines lines = parsed;
-  NameMapping var_name_mapping;
-  for (const RenameChange& change : changes) {
-    var_name_mapping.insert_or_assign(change.original_name, change.new_name);
-  }
-  apply_variable_references_to_file(lines, var_name_mapping, file_path);
-  const auto referenced = names_replaced(parsed, lines, var_name_mapping);
-  changed.assign(changes.size(), false);
-  for (std::size_t i = 0; i < changes.size(); ++i) {
-    const RenameChange& change = changes[i];
-    changed[i] = referenced.contains(change.original_name);
-    if (change.line_number >= 1 && static_cast<std::uint64_t>(change.line_number) <= lines.size()) {
-      std::string& line = lines[static_cast<std::size_t>(change.line_number - 1)];
-      std::string renamed = replace_whole_word(line, change.original_name, change.new_name);
-      if (renamed != line) {
-        line = std::move(renamed);
-        changed[i] = true;
-      }
-    }
-  }
   if (lines == parsed) {
     std::cout << "未修改文件（没有名称需要重命名）: " << file_path << '\n';
     return FileOutcome::unchanged;
   }
 
   // The file as it is now: valid UTF-8 and still what the parse read, or it is left alone.
-  SourceFile current;
-  try {
-    current = read_source_file(file_path);
-  } catch (const std::exception& error) {
-    std::cout << "备份文件失败 " << file_path << ": " << error.what() << '\n';
+  auto now = read_current(file_path, parsed);
+  if (const auto* unwritable = std::get_if<Unwritable>(&now)) {
+    std::cout << unwritable->line << '\n';
     return FileOutcome::failed;
   }
-  if (!text::is_valid_utf8(current.bytes)) {
-    // The parse dropped the invalid bytes; written back, the file would lose them.
-    std::cout << "备份文件失败 " << file_path << ": not valid UTF-8, the file is not rewritten\n";
-    return FileOutcome::failed;
-  }
-  std::vector<std::string> ends;
-  if (split_source_lines(current.bytes, &ends) != parsed) {
-    std::cout << "文件在解析后已被修改，跳过 " << file_path << '\n';
-    return FileOutcome::failed;
-  }
+  const SourceFile& current = std::get<CurrentSource>(now).file;
+  const std::vector<std::string>& ends = std::get<CurrentSource>(now).ends;
 
   try {
     const std::string backup_path =
@@ -635,7 +285,7 @@ VBTRefactorer::FileOutcome VBTRefactorer::apply_changes_to_file(const std::strin
     return FileOutcome::failed;
   }
   std::cout << "已修改文件: " << file_path << '\n'
-            << "  - 更新了 " << var_name_mapping.size() << " 个变量名的所有引用\n";
+            << "  - 更新了 " << names << " 个变量名的所有引用\n";
   return FileOutcome::rewritten;
 }
 
@@ -666,17 +316,15 @@ VBTRefactorer::Grouping VBTRefactorer::group_by_file() const
   };
 
   Grouping grouping;
-  std::map<std::string, std::size_t> group_of;
+  std::set<std::string, std::less<>> seen;
   for (const auto& [type, changes] : m_changes_made) {
     for (const RenameChange& change : changes) {
-      const std::optional<std::string> key = parsed_key(change.file_path);
+      std::optional<std::string> key = parsed_key(change.file_path);
       const std::string& path = key ? *key : change.file_path;
-      const auto [found, added] = group_of.try_emplace(path, grouping.groups.size());
-      if (added) {
-        grouping.groups.push_back({path, key.has_value(), {}});
+      if (seen.insert(path).second) {
+        grouping.files.emplace_back(path, key.has_value());
       }
-      grouping.groups[found->second].changes.push_back(change);
-      grouping.group_of_record.push_back(found->second);
+      grouping.parsed_key.push_back(std::move(key));
     }
   }
   return grouping;
@@ -686,37 +334,151 @@ ApplyResult VBTRefactorer::apply_all_changes()
 {
   m_applied_changes.clear();
   const Grouping grouping = group_by_file();
-  // Per group, per record of the group: whether it changed the rewritten file (empty when the
-  // file was not rewritten).
-  std::vector<std::vector<bool>> changed(grouping.groups.size());
-  ApplyResult result;
-  for (std::size_t i = 0; i < grouping.groups.size(); ++i) {
-    const FileGroup& group = grouping.groups[i];
-    if (!group.parsed) {
-      std::cout << "跳过未解析的文件: " << group.path << '\n';
-      ++result.not_parsed;
+
+  // The records of parsed files, each made in the scope of what it names.
+  std::vector<ScopedRename> renames;
+  std::vector<std::optional<std::size_t>> rename_of_record;
+  std::size_t record = 0;
+  for (const auto& [type, changes] : m_changes_made) {
+    for (std::size_t i = 0; i < changes.size(); ++i, ++record) {
+      const RenameChange& change = changes[i];
+      const std::optional<std::string>& key = grouping.parsed_key[record];
+      rename_of_record.push_back(key ? std::optional(renames.size()) : std::nullopt);
+      if (!key) {
+        continue;
+      }
+      renames.push_back(
+          {type, *key, change.line_number, change.original_name, change.new_name});
+    }
+  }
+  ScopedRewrite rewrite = rename_in_scope(m_parser, renames);
+
+  // A rename that changes several files is made in all of them or in none: one that needs a
+  // file that cannot be rewritten (not valid UTF-8, changed since the parse, unreadable) is
+  // held back as a whole before any file is touched, so that no global is left renamed in
+  // some modules only. The file itself still counts as failed.
+  std::map<std::string, Unwritable, std::less<>> unwritable;
+  for (const ScopedFile& file : rewrite.files) {
+    if (!file.changed.empty()) {
+      auto now = read_current(file.path, *file.parsed);
+      if (auto* problem = std::get_if<Unwritable>(&now)) {
+        unwritable.emplace(file.path, std::move(*problem));
+      }
+    }
+  }
+  std::vector<std::optional<std::string>> held_back(renames.size());
+  bool any_held_back = false;
+  for (std::size_t r = 0; r < renames.size(); ++r) {
+    const RenameResult& made = rewrite.results[r];
+    if (made.outcome != RenameOutcome::renamed || made.files.size() < 2) {
       continue;
     }
-    switch (apply_changes_to_file(group.path, group.changes, changed[i])) {
+    for (const std::size_t e : made.files) {
+      const auto problem = unwritable.find(rewrite.files[e].path);
+      if (problem != unwritable.end()) {
+        held_back[r] = "文件 " + problem->first + " 不能修改 (" + problem->second.reason + ")";
+        any_held_back = true;
+        break;
+      }
+    }
+  }
+  if (any_held_back) {
+    std::vector<ScopedRename> kept = renames;
+    for (std::size_t r = 0; r < kept.size(); ++r) {
+      if (held_back[r]) {
+        kept[r].new_name = kept[r].original_name; // changes no text
+      }
+    }
+    rewrite = rename_in_scope(m_parser, kept);
+    for (std::size_t r = 0; r < kept.size(); ++r) {
+      if (held_back[r]) {
+        rewrite.results[r] = {RenameOutcome::refused, *held_back[r], {}};
+      }
+    }
+  }
+
+  // The records that are not made, each in a line, before any file is touched.
+  record = 0;
+  for (const auto& [type, changes] : m_changes_made) {
+    for (std::size_t i = 0; i < changes.size(); ++i, ++record) {
+      if (!rename_of_record[record]) {
+        continue;
+      }
+      const RenameResult& result = rewrite.results[*rename_of_record[record]];
+      const char* prefix = result.outcome == RenameOutcome::refused ? "跳过无法安全应用的重命名: "
+                           : result.outcome == RenameOutcome::merged ? "合并同一变量的重命名: "
+                                                                      : nullptr;
+      if (prefix == nullptr) {
+        continue;
+      }
+      const RenameChange& change = changes[i];
+      const auto origin = m_origins.find({type, i});
+      std::cout << prefix << text::quoted(change.original_name) << " -> "
+                << text::quoted(change.new_name) << " ("
+                << (origin == m_origins.end() ? "" : origin->second + ", ") << change.file_path
+                << "): " << result.reason << '\n';
+    }
+  }
+
+  // The files in order: those of the records (a file outside the parse named in a line), then
+  // the other files that a rename changed.
+  std::map<std::string, std::size_t, std::less<>> entry_of;
+  for (std::size_t e = 0; e < rewrite.files.size(); ++e) {
+    entry_of.emplace(rewrite.files[e].path, e);
+  }
+  std::vector<bool> rewritten(rewrite.files.size(), false);
+  ApplyResult result;
+  const auto apply = [&](std::size_t e) {
+    const ScopedFile& file = rewrite.files[e];
+    const auto problem = unwritable.find(file.path);
+    if (problem != unwritable.end()) {
+      std::cout << problem->second.line << '\n';
+      ++result.failed;
+      return;
+    }
+    std::set<std::string_view> names;
+    for (const std::size_t index : file.renames) {
+      names.insert(renames[index].original_name);
+    }
+    switch (apply_changes_to_file(file.path, file.lines(), names.size())) {
     case FileOutcome::rewritten:
+      rewritten[e] = true;
       ++result.rewritten;
       break;
     case FileOutcome::failed:
       ++result.failed;
-      changed[i].clear();
       break;
     case FileOutcome::unchanged:
-      changed[i].clear();
       break;
     }
+  };
+  std::vector<bool> done(rewrite.files.size(), false);
+  for (const auto& [path, parsed] : grouping.files) {
+    if (!parsed) {
+      std::cout << "跳过未解析的文件: " << path << '\n';
+      ++result.not_parsed;
+      continue;
+    }
+    const std::size_t e = entry_of.at(path);
+    apply(e);
+    done[e] = true;
   }
-  std::vector<std::size_t> seen(grouping.groups.size(), 0);
-  std::size_t record = 0;
+  for (std::size_t e = 0; e < rewrite.files.size(); ++e) {
+    if (!done[e]) {
+      apply(e);
+    }
+  }
+
+  // A record is applied when it changed a file that was rewritten.
+  record = 0;
   for (const auto& [type, changes] : m_changes_made) {
     for (const RenameChange& change : changes) {
-      const std::size_t group = grouping.group_of_record[record++];
-      const std::size_t index = seen[group]++;
-      if (index < changed[group].size() && changed[group][index]) {
+      const std::optional<std::size_t> index = rename_of_record[record++];
+      if (!index || rewrite.results[*index].outcome != RenameOutcome::renamed) {
+        continue;
+      }
+      const std::vector<std::size_t>& files = rewrite.results[*index].files;
+      if (std::any_of(files.begin(), files.end(), [&](std::size_t e) { return rewritten[e]; })) {
         m_applied_changes[type].push_back(change);
       }
     }
@@ -840,6 +602,8 @@ ApplyResult VBTRefactorer::apply_changes_from_excel(const std::string& excel_pat
                                                      : nullptr);
           change.timestamp = local_time("%Y-%m-%d %H:%M:%S");
           if (add_change(spec.change_type, std::move(change))) {
+            m_origins[{spec.change_type, changes_of(spec.change_type).size() - 1}] =
+                std::string(spec.name) + " 第 " + std::to_string(row + 1) + " 行";
             all_changes.push_back(std::string(spec.kind) + ": " + old_name + " -> " + new_name);
           }
         }

@@ -2,7 +2,7 @@
 
 #include <chrono>
 #include <functional>
-#include <memory>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,28 +11,12 @@
 #include "tarnwick/brimsel/changes.hpp"
 #include "tarnwick/brimsel/export.hpp"
 #include "tarnwick/brimsel/parser.hpp"
-#include "tarnwick/text/ordered_map.hpp"
+#include "tarnwick/brimsel/rename_scope.hpp"
 
 namespace tarnwick::brimsel {
 
 // Source of the local time that stamps change records and backup names.
 using RefactorClock = std::function<std::chrono::system_clock::time_point()>;
-
-// Old name -> new name of one file's renames, in order of each old name's first record.
-using NameMapping = text::OrderedMap<std::string, std::string>;
-
-// `text` with every whole-word occurrence of `old_name` replaced by `new_name`, left to right
-// without overlap. Both ends of an occurrence must lie on a word boundary: between a word
-// character (a letter or digit of any script, or "_") and a non-word character or the end of
-// the text. Names are compared literally and case-sensitively; `new_name` is inserted as is.
-// An empty `old_name` replaces nothing.
-TARNWICK_BRIMSEL_EXPORT std::string
-replace_whole_word(std::string_view text, std::string_view old_name, std::string_view new_name);
-
-// Whether a rename can be applied: both names are identifiers ([A-Za-z][A-Za-z0-9_]*). A
-// header that the declaration rules list as a variable ("Property Get Value"), blanks or a
-// name with its bounds would otherwise rewrite whatever text it matches.
-TARNWICK_BRIMSEL_EXPORT bool is_valid_rename(std::string_view old_name, std::string_view new_name);
 
 // What an apply step did with the files its records name.
 struct ApplyResult
@@ -47,10 +31,11 @@ struct ApplyResult
 };
 
 // Renames variables, Types and Enums in the sources a VBAParser has read. Renames are recorded
-// first (`add_change`), then applied file by file (`apply_all_changes`): each affected file is
-// checked against the text the parse read, backed up byte for byte beside itself and replaced
-// atomically by the renamed text, keeping every line's own line end. Reports through lines on
-// standard output; never changes the parser.
+// first (`add_change`), then applied file by file (`apply_all_changes`), each in the scope of
+// what it names (rename_in_scope): each affected file is checked against the text the parse
+// read, backed up byte for byte beside itself and replaced atomically by the renamed text,
+// keeping every line's own line end. Reports through lines on standard output; never changes
+// the parser.
 class TARNWICK_BRIMSEL_EXPORT VBTRefactorer
 {
 public:
@@ -86,12 +71,14 @@ public:
   // refuses is not recorded: prints one line naming it and returns false.
   bool add_change(const std::string& change_type, RenameChange change_info);
 
-  // Applies every record, grouped by file in order of first appearance. A record path that is
-  // not a file of the parse (nor the same file under another name) is skipped with a line; a
-  // file whose text no record changes is named in a line and neither backed up nor written.
-  // A file whose backup or rewrite fails is named in a line and left as it was; the next file
-  // follows. Fills applied_changes(); returns the counts of files rewritten, failed and not
-  // parsed.
+  // Applies every record in the scope of what it names: the files that declare the records in
+  // order of first appearance, then the other files that a global's, Type's or Enum's record
+  // changes. A record path that is not a file of the parse (nor the same file under another
+  // name) is skipped with a line; a record that cannot be applied safely is named in a line
+  // with the reason and changes nothing; a file whose text no record changes is named in a
+  // line and neither backed up nor written. A file whose backup or rewrite fails is named in a
+  // line and left as it was; the next file follows. Fills applied_changes(); returns the counts
+  // of files rewritten, failed and not parsed.
   ApplyResult apply_all_changes();
 
   // The refactorer's line tests on a stripped line: a line that starts with Public, Private,
@@ -100,16 +87,8 @@ public:
   static bool is_variable_declaration(std::string_view line);
   static bool is_function_definition(std::string_view line);
 
-  // The reference pass over the lines of `file_path`: on every line that is no header,
-  // declaration, Type or Enum line and no "End Function"/"End Sub", renames each old name of
-  // `var_name_mapping` in turn, unless it is a VBA keyword or a procedure name of that file.
-  void apply_variable_references_to_file(SourceLines& lines, const NameMapping& var_name_mapping,
-                                         const std::string& file_path) const;
-
 private:
-  struct FileGroup;
   struct Grouping;
-  struct ProcedureNames;
 
   enum class FileOutcome
   {
@@ -118,10 +97,10 @@ private:
     failed,
   };
 
-  // Rewrites one file; `changed` gets, per record of `changes`, whether it changed the text.
-  FileOutcome apply_changes_to_file(const std::string& file_path,
-                                    const std::vector<RenameChange>& changes,
-                                    std::vector<bool>& changed);
+  // Rewrites one file with its renamed `lines`, made by the renames of `names` distinct old
+  // names.
+  FileOutcome apply_changes_to_file(const std::string& file_path, const SourceLines& lines,
+                                    std::size_t names);
   Grouping group_by_file() const;
   std::string local_time(const char* format) const;
   // Stamps `change`, when there is one, and records it under `change_type`.
@@ -137,8 +116,8 @@ private:
   RefactorClock m_clock;
   ChangesMade m_changes_made;
   ChangesMade m_applied_changes;
-  // The parser's procedure names by file, gathered on the first reference pass.
-  mutable std::shared_ptr<const ProcedureNames> m_procedure_names;
+  // Where a record was read, by change type and place in its list: "Local Variables 第 5 行".
+  std::map<std::pair<std::string, std::size_t>, std::string> m_origins;
 };
 
 } // namespace tarnwick::brimsel

@@ -31,119 +31,6 @@ TEST(ReplaceWholeWord, MatchesLiteralWholeWordsOfAnyScript)
   EXPECT_EQ(replace_whole_word("a b", "", "x"), "a b");
 }
 
-TEST(ReferencePass, SkipsHeadersDeclarationsAndBlockStartsOnly)
-{
-  VBAParser parser;
-  parser.functions["a.bas:cnt"] = FunctionInfo{"cnt", "cnt", FunctionType::OTHER, "b.bas", 1, 2};
-  parser.functions["a.bas:Go"] = FunctionInfo{"Go", "Go", FunctionType::OTHER, "a.bas", 3, 4};
-  const VBTRefactorer refactorer(parser);
-  SourceLines lines{"Static Sub Run(cnt)\n",      "Property Get Size(): Size = cnt\n",
-                    "ReDim cnt(3): x = cnt_max\n", "End If ' cnt\n",
-                    "Exit Function ' cnt\n",       "End Type ' cnt\n",
-                    "End Function ' cnt\n",        "  End Sub ' cnt\n",
-                    "Type cntType ' cnt\n",        "Enum E ' cnt\n",
-                    "Private Function F(cnt)\n",   "Sub S(cnt)\n",
-                    "dim y: y = cnt\n",            "Const K = cnt\n",
-                    "Me.Go cnt, Go, Me\n"};
-  // A procedure name of another file is renamed; one of this file and a keyword are not.
-  refactorer.apply_variable_references_to_file(
-      lines, NameMapping{{"cnt", "m_Cnt"}, {"Go", "GoOn"}, {"Me", "Myself"}}, "a.bas");
-  EXPECT_EQ(lines, (SourceLines{"Static Sub Run(m_Cnt)\n",         "Property Get Size(): Size = m_Cnt\n",
-                                "ReDim m_Cnt(3): x = cnt_max\n",   "End If ' m_Cnt\n",
-                                "Exit Function ' m_Cnt\n",         "End Type ' m_Cnt\n",
-                                "End Function ' cnt\n",            "  End Sub ' cnt\n",
-                                "Type cntType ' cnt\n",            "Enum E ' cnt\n",
-                                "Private Function F(cnt)\n",       "Sub S(cnt)\n",
-                                "dim y: y = cnt\n",                "Const K = cnt\n",
-                                "Me.Go m_Cnt, Go, Me\n"}));
-}
-
-// The reference pass as first built: every entry of the mapping tried on every line, each on
-// the text the entries before it left. Procedure names as in RenamesLikeEntryByEntry below.
-SourceLines rename_entry_by_entry(SourceLines lines, const NameMapping& mapping)
-{
-  for (std::string& line : lines) {
-    const std::string stripped = text::strip(line);
-    if (VBTRefactorer::is_function_definition(stripped)
-        || VBTRefactorer::is_variable_declaration(stripped) || stripped.starts_with("Type ")
-        || stripped.starts_with("Enum ") || stripped.starts_with("End Function")
-        || stripped.starts_with("End Sub")) {
-      continue;
-    }
-    for (const auto& [old_name, new_name] : mapping) {
-      if (!VBAParser::vba_keywords.contains(old_name) && old_name != "Go") {
-        line = replace_whole_word(line, old_name, new_name);
-      }
-    }
-  }
-  return lines;
-}
-
-TEST(ReferencePass, RenamesLikeEntryByEntry)
-{
-  VBAParser parser;
-  parser.functions["a.bas:Go"] = FunctionInfo{"Go", "Go", FunctionType::OTHER, "a.bas", 3, 4};
-  parser.functions["b.bas:cnt"] = FunctionInfo{"cnt", "cnt", FunctionType::OTHER, "b.bas", 1, 2};
-  const VBTRefactorer refactorer(parser);
-  const auto renamed = [&](const SourceLines& lines, const NameMapping& mapping) {
-    SourceLines result = lines;
-    refactorer.apply_variable_references_to_file(result, mapping, "a.bas");
-    EXPECT_EQ(result, rename_entry_by_entry(lines, mapping));
-    return result;
-  };
-  using Lines = SourceLines;
-  // Chains follow the mapping's order, also round a cycle.
-  EXPECT_EQ(renamed({"x = p1 + p2 + p3\n"}, {{"p1", "p2"}, {"p2", "p3"}}),
-            Lines{"x = p3 + p3 + p3\n"});
-  EXPECT_EQ(renamed({"x = p1 + p2 + p3\n"}, {{"p2", "p3"}, {"p1", "p2"}}),
-            Lines{"x = p2 + p3 + p3\n"});
-  EXPECT_EQ(renamed({"a = b\n"}, {{"a", "b"}, {"b", "a"}}), Lines{"a = a\n"});
-  // Keywords and procedure names of the file stay; a procedure name of another file does not.
-  EXPECT_EQ(renamed({"Me.Go cnt, Me\n"}, {{"Me", "x"}, {"Go", "y"}, {"cnt", "z"}}),
-            Lines{"Me.Go z, Me\n"});
-  // An old name that ends in a non-word character needs a word character after it, and the
-  // word renames around it keep their order with it.
-  EXPECT_EQ(renamed({"x(3)y x(3) arr(3)\n"}, {{"x", "arr"}, {"arr(3)", "z"}, {"z", "w"}}),
-            Lines{"zy arr(3) arr(3)\n"});
-  // A blank joins the words around it, before or after the word renames.
-  EXPECT_EQ(renamed({"Call Foo cnt\n"}, {{" ", "N"}, {"cnt", "c2"}}), Lines{"CallNFooNcnt\n"});
-  EXPECT_EQ(renamed({"Call Foo cnt\n"}, {{"cnt", "c2"}, {" ", "N"}}), Lines{"CallNFooNc2\n"});
-  // Letters of any script belong to the word; a new name with a dot makes two words.
-  EXPECT_EQ(renamed({"计total total té\n"}, {{"total", "t"}, {"t", "u"}}),
-            Lines{"计total u té\n"});
-  EXPECT_EQ(renamed({"a c\n"}, {{"a", "b.c"}, {"c", "d"}}), Lines{"b.d d\n"});
-
-  // Random lines and mappings over a small vocabulary that makes every kind above collide; a
-  // new name with a byte that is no UTF-8 now and then.
-  const std::vector<std::string> words{"p1", "p2", "p3", "cnt", "Me", "Go", "arr", "x", "计",
-                                       "total", "é", "_", "9"};
-  const std::vector<std::string> gaps{" ", ".", "(", ")", "(3)", "'", "\"", ", ", ""};
-  const std::vector<std::string> olds{"p1", "p2", "p3", "cnt", "Me", "Go", "arr(3)", " ",
-                                      "x", "计", "total", ".x", "p1.p2"};
-  const std::vector<std::string> news{"p1", "p2", "p3", "cnt", "x", "q", "Me", "a.b", "", "b\xff"};
-  std::mt19937 random(12);
-  const auto pick = [&](const std::vector<std::string>& from) {
-    return from[std::uniform_int_distribution<std::size_t>(0, from.size() - 1)(random)];
-  };
-  for (int round = 0; round < 400; ++round) {
-    SourceLines lines;
-    for (int l = 0; l < 4; ++l) {
-      std::string line = round % 7 == 0 ? "Dim " : "";
-      for (int w = 0; w < 6; ++w) {
-        line += pick(words) + (random() % 8 == 0 ? pick(gaps) : " ");
-      }
-      lines.push_back(line + "\n");
-    }
-    NameMapping mapping;
-    for (int e = 0; e < 5; ++e) {
-      mapping.insert_or_assign(pick(olds), pick(news));
-    }
-    SourceLines fast = lines;
-    refactorer.apply_variable_references_to_file(fast, mapping, "a.bas");
-    ASSERT_EQ(fast, rename_entry_by_entry(lines, mapping)) << "round " << round;
-  }
-}
-
 TEST(ReferencePass, DeclarationTestSeesTheLineWithoutItsComment)
 {
   // Outside procedure headers the refactorer's declaration test agrees with the parser's.
@@ -215,27 +102,29 @@ TEST_F(RefactorerTest, RewritesKeepingLineEndsAndBackupIsByteExact)
   ApplyResult result;
   const std::string out = captured([&] { result = refactorer.apply_all_changes(); });
   ASSERT_EQ(result, (ApplyResult{1, 0, 0}));
-  // Renames chain in their order; each record's own line gets its own new name; a procedure
-  // name of the file and a keyword stay elsewhere.
+  // Renames are made at once, each on its variable's uses (a comment too); a procedure header
+  // and a line past the end declare nothing, so those renames change nothing.
   EXPECT_EQ(read(file), "\xEF\xBB\xBF"
                         "Attribute VB_Name = \"Mod\"\r\n"
                         "Public p2 As Long\r\n"
                         "Public p3 As Long\r\n"
-                        "Sub DoWork()\r\n"
-                        "    p3 = p3 + 1 ' p3 here\r"
+                        "Sub Work()\r\n"
+                        "    p2 = p3 + 1 ' p2 here\r"
                         "    total = 计p1 + p1x + Me\n"
                         "End Sub\r\n"
-                        "x = p3 + Work");
+                        "x = p2 + Work");
   const std::vector<std::string> names = entries(path("src"));
   ASSERT_EQ(names.size(), 2U);
   const std::string backup = path("src/" + names[1]);
   EXPECT_EQ(read(backup), original);
-  EXPECT_EQ(out, "已备份文件: " + backup + "\n已修改文件: " + file
-                     + "\n  - 更新了 4 个变量名的所有引用\n");
-  // The keyword's rename changed nothing and is not listed as applied.
+  EXPECT_EQ(out, "跳过无法安全应用的重命名: 'Work' -> 'DoWork' (" + file + "): 第 4 行没有 'Work' 的声明\n"
+                 "跳过无法安全应用的重命名: 'Me' -> 'You' (" + file + "): 第 99 行没有 'Me' 的声明\n"
+                 "已备份文件: " + backup + "\n已修改文件: " + file
+                     + "\n  - 更新了 2 个变量名的所有引用\n");
+  // Only the renames that were made are listed as applied.
   const std::vector<RenameChange>& made = refactorer.changes_of("global_variable");
   EXPECT_EQ(refactorer.applied_changes().at("global_variable"),
-            std::vector<RenameChange>(made.begin(), made.begin() + 3));
+            std::vector<RenameChange>(made.begin(), made.begin() + 2));
 }
 
 TEST_F(RefactorerTest, FileNoRenameChangesIsLeftAloneAndOnlyRenamesThatChangedAreApplied)
@@ -250,14 +139,11 @@ TEST_F(RefactorerTest, FileNoRenameChangesIsLeftAloneAndOnlyRenamesThatChangedAr
     VBTRefactorer refactorer(parser, fixed_clock());
     ApplyResult rewritten;
     out = captured([&] {
-      refactorer.add_change("module_variable", change(b, 1, "gone", "m_Gone"));
+      // A rename to the same name changes no text.
+      refactorer.add_change("module_variable", change(b, 1, "other", "other"));
       refactorer.add_change("module_variable", change(a, 1, "cnt", "m_Cnt"));
-      // Only referenced, on a line that is no record's own; the second rename changes the
-      // first one's result.
-      refactorer.add_change("module_variable", change(a, 99, "tot", "m_Tot"));
-      refactorer.add_change("module_variable", change(a, 99, "m_Tot", "m_TotLng"));
-      // A procedure name of the file is renamed on its record's line only; here none.
-      refactorer.add_change("local_variable", change(a, 1, "Go", "GoOn"));
+      // Only used, never declared: no declaration to rename.
+      refactorer.add_change("module_variable", change(a, 3, "tot", "m_Tot"));
       rewritten = refactorer.apply_all_changes();
     });
     std::vector<std::string> applied;
@@ -272,21 +158,22 @@ TEST_F(RefactorerTest, FileNoRenameChangesIsLeftAloneAndOnlyRenamesThatChangedAr
   std::string out;
   auto [rewritten, applied] = run(out);
   EXPECT_EQ(rewritten, (ApplyResult{1, 0, 0}));
-  EXPECT_EQ(applied, (std::vector<std::string>{"module_variable:cnt", "module_variable:tot",
-                                               "module_variable:m_Tot"}));
-  EXPECT_EQ(read(a), "Dim m_Cnt As Long\nSub Go()\n  m_Cnt = m_TotLng + 1\nEnd Sub\n");
+  EXPECT_EQ(applied, std::vector<std::string>{"module_variable:cnt"});
+  EXPECT_EQ(read(a), "Dim m_Cnt As Long\nSub Go()\n  m_Cnt = tot + 1\nEnd Sub\n");
   EXPECT_EQ(read(b), b_text);
   const std::vector<std::string> names = entries(m_dir);
   ASSERT_EQ(names.size(), 3U) << "one backup, of a.bas only";
   EXPECT_TRUE(names[1].starts_with("a.bas.backup_")) << names[1];
-  EXPECT_EQ(out, "未修改文件（没有名称需要重命名）: " + b + "\n已备份文件: " + path(names[1])
-                     + "\n已修改文件: " + a + "\n  - 更新了 4 个变量名的所有引用\n");
+  const std::string refused = "跳过无法安全应用的重命名: 'tot' -> 'm_Tot' (" + a + "): 第 3 行没有 'tot' 的声明\n";
+  EXPECT_EQ(out, refused + "未修改文件（没有名称需要重命名）: " + b + "\n已备份文件: " + path(names[1])
+                     + "\n已修改文件: " + a + "\n  - 更新了 1 个变量名的所有引用\n");
 
   // The same renames again over the renamed sources: nothing changes, and the run says so.
   std::tie(rewritten, applied) = run(out);
   EXPECT_EQ(rewritten, ApplyResult{});
   EXPECT_TRUE(applied.empty());
-  EXPECT_EQ(out, "未修改文件（没有名称需要重命名）: " + b
+  EXPECT_EQ(out, "跳过无法安全应用的重命名: 'cnt' -> 'm_Cnt' (" + a + "): 第 1 行没有 'cnt' 的声明\n"
+                     + refused + "未修改文件（没有名称需要重命名）: " + b
                      + "\n未修改文件（没有名称需要重命名）: " + a + "\n");
   EXPECT_EQ(entries(m_dir), names);
 }

@@ -120,6 +120,41 @@ l.append([True, "loc", "i_Loc", P, 5, "Work"])
             "局部变量 'loc' 在函数 'Work' 中重命名为 'i_Loc'");
 }
 
+TEST_F(ReportReadBackTest, ARowThatCannotBeRenamedSafelyIsNamedBySheetAndRowAndChangesNothing)
+{
+  const std::string text = "Sub ReadAll()\n"
+                           "    Dim Line As String, n As Long\n"
+                           "    Line Input #1, Line\n"
+                           "    n = n + 1\n"
+                           "End Sub\n";
+  const std::string source = write("src/a.bas", text);
+  const std::string report = path("report.xlsx");
+  save_edited_report(report, source, R"(
+l = wb.create_sheet("Local Variables")
+l.append(["变量名", "建议名称", "文件路径", "行号", "所在函数", "应用"])
+l.append(["Line", "Line_str", P, 2, "ReadAll", True])
+l.append(["n", "N_lng", P, 2, "ReadAll", True])
+)");
+  VBAParser parser;
+  parse(parser, path("src"));
+  VBTRefactorer refactorer(parser, fixed_clock());
+  ApplyResult applied;
+  const std::vector<std::string> out =
+      lines_of(captured([&] { applied = refactorer.apply_changes_from_excel(report); }));
+  ASSERT_EQ(applied, (ApplyResult{1, 0, 0}));
+  ASSERT_EQ(out.size(), 10U);
+  EXPECT_EQ(out[6], "跳过无法安全应用的重命名: 'Line' -> 'Line_str' (Local Variables 第 2 行, " + source
+                        + "): 'Line' 在第 3 行是 VBA 语句的一部分");
+  EXPECT_EQ(read(source), "Sub ReadAll()\n"
+                          "    Dim Line As String, N_lng As Long\n"
+                          "    Line Input #1, Line\n"
+                          "    N_lng = N_lng + 1\n"
+                          "End Sub\n");
+  ASSERT_EQ(refactorer.applied_changes().size(), 1U);
+  EXPECT_EQ(refactorer.applied_changes().at("local_variable").size(), 1U);
+  EXPECT_EQ(refactorer.applied_changes().at("local_variable")[0].original_name, "n");
+}
+
 // A path that is no workbook at all is the command line's refactor test.
 TEST_F(ReportReadBackTest, NothingConfirmedGivesFalse)
 {

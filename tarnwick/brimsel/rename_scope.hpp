@@ -1,0 +1,98 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "tarnwick/brimsel/export.hpp"
+#include "tarnwick/brimsel/parser.hpp"
+
+namespace tarnwick::brimsel {
+
+// `text` with every whole-word occurrence of `old_name` replaced by `new_name`, left to right
+// without overlap. Both ends of an occurrence must lie on a word boundary: between a word
+// character (a letter or digit of any script, or "_") and a non-word character or the end of
+// the text. Names are compared literally and case-sensitively; `new_name` is inserted as is.
+// An empty `old_name` replaces nothing.
+TARNWICK_BRIMSEL_EXPORT std::string
+replace_whole_word(std::string_view text, std::string_view old_name, std::string_view new_name);
+
+// Whether a rename can be applied: both names are identifiers ([A-Za-z][A-Za-z0-9_]*). A
+// header that the declaration rules list as a variable ("Property Get Value"), blanks or a
+// name with its bounds would otherwise rewrite whatever text it matches.
+TARNWICK_BRIMSEL_EXPORT bool is_valid_rename(std::string_view old_name, std::string_view new_name);
+
+// One rename of a variable, constant, Type or Enum, named by its declaration.
+struct ScopedRename
+{
+  // "type_definition" or "enum_definition" for a Type or Enum; any other type ("global_variable",
+  // "module_variable", "local_variable") names a variable, whose scope is read from its
+  // declaration line, whatever list the record came from.
+  std::string change_type;
+  std::string file_path;        // the declaring file: a key of the parser's `files`
+  std::int64_t line_number = 0; // the declaration or header line, from 1
+  std::string original_name;    // as written in the declaration
+  std::string new_name;
+};
+
+enum class RenameOutcome
+{
+  renamed,   // its declaration and every use carry the new name
+  unchanged, // made, but no text changed (the new name is the old one)
+  merged,    // another rename of the same variable came first and gave its new name
+  refused,   // not made at all: it cannot be made safely in its scope
+};
+
+// What became of one rename.
+struct RenameResult
+{
+  RenameOutcome outcome = RenameOutcome::unchanged;
+  std::string reason;             // for `refused` and `merged`: one line saying why
+  std::vector<std::size_t> files; // indices into ScopedRewrite::files of the files it changed
+};
+
+// One parsed file as the renames leave it.
+struct ScopedFile
+{
+  std::string path;                           // a key of the parser's `files`
+  const SourceLines* parsed = nullptr;        // its lines as the parser read them
+  std::vector<std::pair<std::size_t, std::string>> changed; // (line index, new text), in order
+  // The renames that concern it, in order: those it declares that were not refused, and those
+  // declared elsewhere that changed it.
+  std::vector<std::size_t> renames;
+
+  // Its lines with the renames made.
+  TARNWICK_BRIMSEL_EXPORT SourceLines lines() const;
+};
+
+struct ScopedRewrite
+{
+  // Every file that declares a rename, in order of its first rename, then every other file
+  // that a rename changed, in parse order.
+  std::vector<ScopedFile> files;
+  std::vector<RenameResult> results; // per rename, in order
+};
+
+// Makes `renames` on the lines of `parser`, each exactly where the VBA name it declares is
+// meant, and nowhere else:
+// - a local (or a name declared inside a Function, Sub or Property block) inside that block;
+// - a module-level variable or constant on every line of its module, except inside the
+//   procedures that declare a local or parameter of that name; a Public or Global one also in
+//   every other parsed module under the same rule, unless that module declares the name at
+//   module level itself; a Type or Enum likewise, a Private one in its module only;
+// - names are matched ignoring case, as VBA does, and in the declaring module's comments as
+//   written; never in string literals, after "." or "!" (unless the declaring module's name
+//   qualifies it), before ":=", in the parameters of other procedures and Declare statements,
+//   in procedure, Type and Enum names, on "#If" lines, nor where the word belongs to a
+//   statement (the keywords, Line Input, Open ... For ... As, Input #, Print #, Name ... As, ...).
+// A rename that cannot be made so (its name also stands as a statement word or a procedure
+// name in its scope, its new name is already used there, ...) is refused as a whole. Renames
+// of one variable (declarations in two "#If" branches) share the first one's new name. The
+// parser's tables are only read.
+TARNWICK_BRIMSEL_EXPORT ScopedRewrite rename_in_scope(const VBAParser& parser,
+                                                      const std::vector<ScopedRename>& renames);
+
+} // namespace tarnwick::brimsel
