@@ -351,51 +351,22 @@ ApplyResult VBTRefactorer::apply_all_changes()
           {type, *key, change.line_number, change.original_name, change.new_name});
     }
   }
-  ScopedRewrite rewrite = rename_in_scope(m_parser, renames);
-
-  // A rename that changes several files is made in all of them or in none: one that needs a
-  // file that cannot be rewritten (not valid UTF-8, changed since the parse, unreadable) is
-  // held back as a whole before any file is touched, so that no global is left renamed in
-  // some modules only. The file itself still counts as failed.
+  // A rename that changes several files needs every one of them rewritable (valid UTF-8, as
+  // parsed, readable): otherwise rename_in_scope refuses it as a whole before any file is
+  // touched, so that no global is left renamed in some modules only. Such a file still counts
+  // as failed.
   std::map<std::string, Unwritable, std::less<>> unwritable;
-  for (const ScopedFile& file : rewrite.files) {
-    if (!file.changed.empty()) {
-      auto now = read_current(file.path, *file.parsed);
-      if (auto* problem = std::get_if<Unwritable>(&now)) {
-        unwritable.emplace(file.path, std::move(*problem));
-      }
+  const auto cannot_rewrite = [&](const std::string& path) -> std::optional<std::string> {
+    auto now = read_current(path, m_parser.files.at(path));
+    auto* problem = std::get_if<Unwritable>(&now);
+    if (problem == nullptr) {
+      return std::nullopt;
     }
-  }
-  std::vector<std::optional<std::string>> held_back(renames.size());
-  bool any_held_back = false;
-  for (std::size_t r = 0; r < renames.size(); ++r) {
-    const RenameResult& made = rewrite.results[r];
-    if (made.outcome != RenameOutcome::renamed || made.files.size() < 2) {
-      continue;
-    }
-    for (const std::size_t e : made.files) {
-      const auto problem = unwritable.find(rewrite.files[e].path);
-      if (problem != unwritable.end()) {
-        held_back[r] = "文件 " + problem->first + " 不能修改 (" + problem->second.reason + ")";
-        any_held_back = true;
-        break;
-      }
-    }
-  }
-  if (any_held_back) {
-    std::vector<ScopedRename> kept = renames;
-    for (std::size_t r = 0; r < kept.size(); ++r) {
-      if (held_back[r]) {
-        kept[r].new_name = kept[r].original_name; // changes no text
-      }
-    }
-    rewrite = rename_in_scope(m_parser, kept);
-    for (std::size_t r = 0; r < kept.size(); ++r) {
-      if (held_back[r]) {
-        rewrite.results[r] = {RenameOutcome::refused, *held_back[r], {}};
-      }
-    }
-  }
+    const std::string reason = problem->reason;
+    unwritable.emplace(path, std::move(*problem));
+    return reason;
+  };
+  const ScopedRewrite rewrite = rename_in_scope(m_parser, renames, cannot_rewrite);
 
   // The records that are not made, each in a line, before any file is touched.
   record = 0;

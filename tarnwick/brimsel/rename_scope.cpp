@@ -4,6 +4,8 @@
 #include <initializer_list>
 #include <limits>
 #include <optional>
+#include <set>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -921,8 +923,9 @@ struct Target
 class Renamer
 {
 public:
-  Renamer(const VBAParser& parser, const std::vector<ScopedRename>& renames)
-      : m_parser(parser), m_renames(renames)
+  Renamer(const VBAParser& parser, const std::vector<ScopedRename>& renames,
+          const RewriteCheck& cannot_rewrite)
+      : m_parser(parser), m_renames(renames), m_cannot_rewrite(cannot_rewrite)
   {}
 
   ScopedRewrite run()
@@ -1097,6 +1100,32 @@ private:
     if (!target.refused) {
       target.refused = true;
       target.reason = std::move(reason);
+    }
+  }
+
+  // Refuses `target` when it changes several files and one of them cannot be rewritten, so
+  // that the files keep agreeing on the name.
+  void refuse_if_a_file_cannot_be_rewritten(Target& target)
+  {
+    if (!m_cannot_rewrite || target.refused || target.new_lower == target.lower) {
+      return;
+    }
+    std::set<std::uint32_t> files;
+    for (const TokenRef& ref : target.claims) {
+      files.insert(ref.file);
+    }
+    if (files.size() < 2) {
+      return;
+    }
+    for (const std::uint32_t file : files) {
+      auto [checked, added] = m_rewrite_problem.try_emplace(file);
+      if (added) {
+        checked->second = m_cannot_rewrite(*m_files[file].path);
+      }
+      if (checked->second) {
+        refuse(target, "文件 " + *m_files[file].path + " 不能修改 (" + *checked->second + ")");
+        return;
+      }
     }
   }
 
@@ -1279,6 +1308,7 @@ private:
       if (!target.refused && target.new_lower != target.lower && is_reserved(target.new_lower)) {
         refuse(target, "新名称 '" + target.new_name + "' 是 VBA 关键字");
       }
+      refuse_if_a_file_cannot_be_rewritten(target);
     }
     for (bool changed = true; changed;) {
       changed = false;
@@ -1520,6 +1550,8 @@ private:
 
   const VBAParser& m_parser;
   const std::vector<ScopedRename>& m_renames;
+  const RewriteCheck& m_cannot_rewrite;
+  std::unordered_map<std::uint32_t, std::optional<std::string>> m_rewrite_problem; // by file
   std::vector<FileScan> m_files;
   NameMap<std::uint32_t> m_file_of;
   NameMap<std::vector<std::uint32_t>> m_files_with; // lower-cased word -> files that have it
@@ -1570,9 +1602,10 @@ SourceLines ScopedFile::lines() const
   return lines;
 }
 
-ScopedRewrite rename_in_scope(const VBAParser& parser, const std::vector<ScopedRename>& renames)
+ScopedRewrite rename_in_scope(const VBAParser& parser, const std::vector<ScopedRename>& renames,
+                              const RewriteCheck& cannot_rewrite)
 {
-  return Renamer(parser, renames).run();
+  return Renamer(parser, renames, cannot_rewrite).run();
 }
 
 } // namespace tarnwick::brimsel

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -76,6 +78,9 @@ struct ScopedRewrite
   std::vector<RenameResult> results; // per rename, in order
 };
 
+// Why the file at a path cannot be rewritten, or nothing when it can.
+using RewriteCheck = std::function<std::optional<std::string>(const std::string& path)>;
+
 // Makes `renames` on the lines of `parser`, each exactly where the VBA name it declares is
 // meant, and nowhere else:
 // - a local (or a name declared inside a Function, Sub or Property block) inside that block;
@@ -90,9 +95,12 @@ struct ScopedRewrite
 //   statement (the keywords, Line Input, Open ... For ... As, Input #, Print #, Name ... As, ...).
 // A rename that cannot be made so (its name also stands as a statement word or a procedure
 // name in its scope, its new name is already used there, ...) is refused as a whole. Renames
-// of one variable (declarations in two "#If" branches) share the first one's new name. The
-// parser's tables are only read.
+// of one variable (declarations in two "#If" branches) share the first one's new name. A
+// rename that changes several files is made in all of them or in none: when `cannot_rewrite`
+// gives a reason for one of them, it is refused with "文件 <path> 不能修改 (<reason>)" (asked
+// once per file, and only for such files). The parser's tables are only read.
 TARNWICK_BRIMSEL_EXPORT ScopedRewrite rename_in_scope(const VBAParser& parser,
-                                                      const std::vector<ScopedRename>& renames);
+                                                      const std::vector<ScopedRename>& renames,
+                                                      const RewriteCheck& cannot_rewrite = {});
 
 } // namespace tarnwick::brimsel

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,8 @@ namespace {
 using Modules = std::map<std::string, std::string>; // path -> text
 
 // Runs `renames` over `modules` (parsed in path order); `out` gets each module's text after.
-ScopedRewrite run(const Modules& modules, const std::vector<ScopedRename>& renames, Modules& out)
+ScopedRewrite run(const Modules& modules, const std::vector<ScopedRename>& renames, Modules& out,
+                  const RewriteCheck& cannot_rewrite = {})
 {
   VBAParser parser;
   for (const auto& [path, text] : modules) {
@@ -28,7 +30,7 @@ ScopedRewrite run(const Modules& modules, const std::vector<ScopedRename>& renam
     parser.files.insert_or_assign(path, lines);
     parser.parse_file(path, parser.files.at(path));
   }
-  ScopedRewrite rewrite = rename_in_scope(parser, renames);
+  ScopedRewrite rewrite = rename_in_scope(parser, renames, cannot_rewrite);
   out = modules;
   for (const ScopedFile& file : rewrite.files) {
     std::string text;
@@ -61,6 +63,30 @@ std::vector<RenameOutcome> outcomes(const ScopedRewrite& rewrite)
 
 constexpr auto renamed = RenameOutcome::renamed;
 constexpr auto refused = RenameOutcome::refused;
+
+// A global is renamed in all its modules or in none; a rename inside the module that cannot be
+// rewritten is left to the rewrite, and only the files of multi-file renames are asked about.
+TEST(RenameScope, GlobalUsedInAModuleThatCannotBeRewrittenIsRefusedAsAWhole)
+{
+  const Modules modules{{"a.bas", "Public counter As Long\nPublic total As Long\n"},
+                        {"b.bas", "Sub Go()\n    Dim n As Long\n    n = counter\nEnd Sub\n"}};
+  std::vector<std::string> asked;
+  const auto cannot_rewrite = [&](const std::string& path) -> std::optional<std::string> {
+    asked.push_back(path);
+    return path == "b.bas" ? std::optional<std::string>("not valid UTF-8") : std::nullopt;
+  };
+  Modules out;
+  const ScopedRewrite rewrite = run(modules,
+                                    {global("a.bas", 1, "counter", "g_Counter"),
+                                     global("a.bas", 2, "total", "g_Total"),
+                                     local("b.bas", 2, "n", "N_lng")},
+                                    out, cannot_rewrite);
+  EXPECT_EQ(outcomes(rewrite), (std::vector{refused, renamed, renamed}));
+  EXPECT_EQ(rewrite.results[0].reason, "文件 b.bas 不能修改 (not valid UTF-8)");
+  EXPECT_EQ(out.at("a.bas"), "Public counter As Long\nPublic g_Total As Long\n");
+  EXPECT_EQ(out.at("b.bas"), "Sub Go()\n    Dim N_lng As Long\n    N_lng = counter\nEnd Sub\n");
+  EXPECT_EQ(asked, (std::vector<std::string>{"a.bas", "b.bas"}));
+}
 
 TEST(RenameScope, LocalsChangeOnlyInTheirOwnProcedure)
 {
