@@ -16,7 +16,6 @@
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/number.hpp"
 #include "tarnwick/text/printed.hpp"
-#include "tarnwick/text/regex.hpp"
 #include "tarnwick/text/unicode.hpp"
 #include "tarnwick/xlsx/reader.hpp"
 
@@ -190,22 +189,6 @@ bool VBTRefactorer::add_change(const std::string& change_type, RenameChange chan
   }
   m_changes_made[change_type].push_back(std::move(change_info));
   return true;
-}
-
-bool VBTRefactorer::is_variable_declaration(std::string_view line)
-{
-  static const text::Regex declaration(R"(^\s*(Public|Private|Global|Dim|Const)\s+)",
-                                       {.caseless = true, .unicode = true});
-  static const text::Regex constant(R"(^\s*(Public|Private|Global)\s+Const\s+)",
-                                    {.caseless = true, .unicode = true});
-  // Like the parser, the test sees the line without its trailing comment.
-  const std::string code = strip_trailing_comment(line);
-  return declaration.match_at_start(code) || constant.match_at_start(code);
-}
-
-bool VBTRefactorer::is_function_definition(std::string_view line)
-{
-  return VBAParser::is_function_definition(line);
 }
 
 namespace {

@@ -81,12 +81,6 @@ public:
   // of files rewritten, failed and not parsed.
   ApplyResult apply_all_changes();
 
-  // The refactorer's line tests on a stripped line: a line that starts with Public, Private,
-  // Global, Dim or Const and white space (procedure headers included), and a Function or Sub
-  // header as the parser tells it.
-  static bool is_variable_declaration(std::string_view line);
-  static bool is_function_definition(std::string_view line);
-
 private:
   struct Grouping;
 

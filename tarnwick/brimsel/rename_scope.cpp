@@ -40,24 +40,6 @@ bool word_after(std::string_view text, std::size_t pos)
   return pos < text.size() && is_word_char(decode_at(text, pos).first);
 }
 
-bool word_before(std::string_view text, std::size_t pos)
-{
-  if (pos == 0) {
-    return false;
-  }
-  std::size_t start = pos - 1;
-  while (start > 0 && pos - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
-    --start;
-  }
-  const auto [cp, length] = decode_at(text, start);
-  return start + length == pos ? is_word_char(cp) : false;
-}
-
-bool is_boundary(std::string_view text, std::size_t pos)
-{
-  return word_before(text, pos) != word_after(text, pos);
-}
-
 // End of the run of word characters that starts at `pos`.
 std::size_t word_end(std::string_view text, std::size_t pos)
 {
@@ -1563,30 +1545,6 @@ private:
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
-
-std::string replace_whole_word(std::string_view text, std::string_view old_name,
-                               std::string_view new_name)
-{
-  if (old_name.empty()) {
-    return std::string(text);
-  }
-  std::string result;
-  std::size_t copied = 0;
-  std::size_t pos = text.find(old_name);
-  while (pos != std::string_view::npos) {
-    const std::size_t end = pos + old_name.size();
-    if (is_boundary(text, pos) && is_boundary(text, end)) {
-      result.append(text.substr(copied, pos - copied));
-      result.append(new_name);
-      copied = end;
-      pos = text.find(old_name, end);
-    } else {
-      pos = text.find(old_name, pos + 1);
-    }
-  }
-  result.append(text.substr(copied));
-  return result;
-}
 
 bool is_valid_rename(std::string_view old_name, std::string_view new_name)
 {

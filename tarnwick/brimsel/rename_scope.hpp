@@ -14,14 +14,6 @@
 
 namespace tarnwick::brimsel {
 
-// `text` with every whole-word occurrence of `old_name` replaced by `new_name`, left to right
-// without overlap. Both ends of an occurrence must lie on a word boundary: between a word
-// character (a letter or digit of any script, or "_") and a non-word character or the end of
-// the text. Names are compared literally and case-sensitively; `new_name` is inserted as is.
-// An empty `old_name` replaces nothing.
-TARNWICK_BRIMSEL_EXPORT std::string
-replace_whole_word(std::string_view text, std::string_view old_name, std::string_view new_name);
-
 // Whether a rename can be applied: both names are identifiers ([A-Za-z][A-Za-z0-9_]*). A
 // header that the declaration rules list as a variable ("Property Get Value"), blanks or a
 // name with its bounds would otherwise rewrite whatever text it matches.

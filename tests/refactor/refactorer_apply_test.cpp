@@ -16,34 +16,6 @@ RenameChange change(const std::string& file, int line, const std::string& from,
   return {file, line, from, to, "", ""};
 }
 
-TEST(ReplaceWholeWord, MatchesLiteralWholeWordsOfAnyScript)
-{
-  EXPECT_EQ(replace_whole_word("计total = total + total_max + mytotal + Total", "total", "x"),
-            "计total = x + total_max + mytotal + Total");
-  EXPECT_EQ(replace_whole_word("t(1), t.Value, o.t ' t \"t\" té t", "t", "u"),
-            "u(1), u.Value, o.u ' u \"u\" té u");
-  // The name is no pattern: "(" and ")" mean themselves, and a name that ends in ")" needs a
-  // word character after it.
-  EXPECT_EQ(replace_whole_word("arr3 arr(3)x arr(3) ", "arr(3)", "y"), "arr3 yx arr(3) ");
-  // The new name is no replacement template.
-  EXPECT_EQ(replace_whole_word("a = b", "b", "$&\\1"), "a = $&\\1");
-  EXPECT_EQ(replace_whole_word("aa aa aaa", "aa", "b"), "b b aaa");
-  EXPECT_EQ(replace_whole_word("a b", "", "x"), "a b");
-}
-
-TEST(ReferencePass, DeclarationTestSeesTheLineWithoutItsComment)
-{
-  // Outside procedure headers the refactorer's declaration test agrees with the parser's.
-  for (const char* line : {"Dim ' x\n", "Dim x As Long ' y\n", "  Const K = \"it's\"\n",
-                           "Public Const P = 1\n", "x = 1 ' Dim y\n", "' Dim x\n"}) {
-    EXPECT_EQ(VBTRefactorer::is_variable_declaration(line), VBAParser::is_variable_declaration(line))
-        << line;
-  }
-  // A header is a declaration to the refactorer only.
-  EXPECT_TRUE(VBTRefactorer::is_variable_declaration("Private Sub S()\n"));
-  EXPECT_FALSE(VBAParser::is_variable_declaration("Private Sub S()\n"));
-}
-
 using RefactorerTest = RefactorTest;
 
 TEST_F(RefactorerTest, RefusesRenamesThatCannotBeAppliedSafely)
