@@ -8,6 +8,7 @@
 
 #include "tarnwick/brimsel/source_file.hpp"
 #include "tarnwick/text/error.hpp"
+#include "tarnwick/text/file.hpp"
 #include "tarnwick/xlsx/output_file.hpp"
 
 namespace tarnwick::brimsel {
@@ -21,20 +22,6 @@ namespace fs = std::filesystem;
   throw Error(os_error_text(errno, path));
 }
 
-void write_all(int fd, std::string_view bytes, const std::string& path)
-{
-  while (!bytes.empty()) {
-    const ssize_t count = ::write(fd, bytes.data(), bytes.size());
-    if (count < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      throw_os_error(path);
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(count));
-  }
-}
-
 // Writes `bytes` to `temp` with the permission bits `mode`, syncs and closes it, and hands it
 // to `before_naming`.
 void fill(xlsx::TemporaryFile& temp, std::string_view bytes, mode_t mode,
@@ -44,7 +31,9 @@ void fill(xlsx::TemporaryFile& temp, std::string_view bytes, mode_t mode,
   if (::fchmod(temp.fd(), mode & 07777) != 0) {
     throw_os_error(temp_path);
   }
-  write_all(temp.fd(), bytes, temp_path);
+  if (!text::write_all(temp.fd(), bytes)) {
+    throw_os_error(temp_path);
+  }
   temp.sync_and_close();
   if (before_naming) {
     before_naming(temp.path());
@@ -83,8 +72,8 @@ void replace_file(const std::string& path, std::string_view bytes, const struct 
 
   // Renaming over a file needs no permission on the file itself; a source that this user may
   // not write (read-only under version control, say) is refused as writing it in place would be.
-  const int writable = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-  if (writable < 0 || ::close(writable) != 0) {
+  text::Fd writable(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!writable || writable.close() != 0) {
     throw_os_error(path);
   }
 
@@ -100,12 +89,7 @@ void replace_file(const std::string& path, std::string_view bytes, const struct 
   }
   temp.release();
   // The new content is in place; syncing the folder only hastens the rename to the disk.
-  const int folder =
-      ::open(fs::path(target).parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    ::fsync(folder);
-    ::close(folder);
-  }
+  xlsx::sync_folder(target);
 }
 
 std::string join_with_ends(const SourceLines& lines, const std::vector<std::string>& ends)

@@ -73,15 +73,8 @@ Fd create_file(const Fd& parent, const std::string& name, const std::string& sho
 
 void write_all(const Fd& fd, std::string_view data, const std::string& shown_path)
 {
-  while (!data.empty()) {
-    const ssize_t written = ::write(fd.get(), data.data(), data.size());
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      throw Error("Cannot write file " + shown_path + ": " + errno_text(errno));
-    }
-    data.remove_prefix(static_cast<std::size_t>(written));
+  if (!text::write_all(fd.get(), data)) {
+    throw Error("Cannot write file " + shown_path + ": " + errno_text(errno));
   }
 }
 

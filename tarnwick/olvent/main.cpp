@@ -79,7 +79,7 @@ using tarnwick::xlsx::end_by_signal;
 // comes. A signal that the caller set to be ignored (SIGINT of a background job) stays ignored.
 void catch_ending_signals()
 {
-  tarnwick::xlsx::catch_ending_signals({SIGINT, SIGTERM, SIGHUP, SIGPIPE}, end_bar_line);
+  tarnwick::xlsx::catch_ending_signals(end_bar_line);
 }
 
 // Terminal output ------------------------------------------------------------------------------
@@ -88,17 +88,8 @@ void catch_ending_signals()
 // caller ignores SIGPIPE.
 void write_all(int fd, std::string_view text)
 {
-  while (!text.empty()) {
-    ssize_t written = write(fd, text.data(), text.size());
-    if (written < 0) {
-      if (errno == EINTR)
-        continue;
-      if (errno == EPIPE)
-        end_by_signal(SIGPIPE);
-      return;
-    }
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
+  if (!tarnwick::text::write_all(fd, text) && errno == EPIPE)
+    end_by_signal(SIGPIPE);
 }
 
 // Everything olvent shows: log lines and the lines the engine and its readers print themselves

@@ -55,6 +55,21 @@ Fd refuse(FileProblem& problem, int error, std::string reason)
 
 } // namespace
 
+bool write_all(int fd, std::string_view bytes)
+{
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
 Fd open_regular_file(const std::filesystem::path& path, OpenFor mode, FileProblem& problem)
 {
   if (path.empty()) {

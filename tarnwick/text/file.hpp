@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include <unistd.h>
 
@@ -56,6 +57,10 @@ public:
 private:
   int m_fd;
 };
+
+// Writes all of `bytes` to `fd`, again after an interrupted or short write. Returns false, with
+// errno set, when a write fails.
+TARNWICK_TEXT_EXPORT bool write_all(int fd, std::string_view bytes);
 
 enum class OpenFor
 {

@@ -174,6 +174,11 @@ void end_by_signal(int signal) noexcept
   ::_exit(128 + signal); // a signal that does not end the process by default
 }
 
+void catch_ending_signals(SignalHook hook)
+{
+  catch_ending_signals({SIGINT, SIGTERM, SIGHUP, SIGPIPE}, hook);
+}
+
 void catch_ending_signals(std::initializer_list<int> signals, SignalHook hook)
 {
   g_hook.store(hook);

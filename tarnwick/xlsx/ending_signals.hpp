@@ -68,6 +68,10 @@ using SignalHook = void (*)() noexcept;
 TARNWICK_XLSX_EXPORT void catch_ending_signals(std::initializer_list<int> signals,
                                                SignalHook hook = nullptr);
 
+// The same for the signals that end a command-line run: SIGINT, SIGTERM, SIGHUP and SIGPIPE
+// (a closed output pipe).
+TARNWICK_XLSX_EXPORT void catch_ending_signals(SignalHook hook = nullptr);
+
 // Does what the handler does: removes the armed paths, runs the hook and ends the process by
 // `signal` with its default action (with status 128 + `signal` when that does not end it).
 // Safe inside a signal handler.

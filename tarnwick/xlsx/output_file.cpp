@@ -51,17 +51,6 @@ std::string random_tag()
   return tag;
 }
 
-// Flushes the folder's entry for a renamed or linked file; a failure loses nothing written.
-void sync_folder(const fs::path& file)
-{
-  const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
-}
-
 bool refused_by_file_system(int error)
 {
   return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == ENOTSUP
@@ -120,6 +109,16 @@ Attempt by_placeholder(const fs::path& temp, const fs::path& name)
 }
 
 } // namespace
+
+void sync_folder(const fs::path& file)
+{
+  const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
 
 fs::path numbered_path(const fs::path& base, unsigned number)
 {
@@ -185,7 +184,7 @@ TemporaryFile::~TemporaryFile()
   if (m_fd >= 0) {
     ::close(m_fd);
   }
-  if (!m_released) {
+  if (m_cleanup) { // not released
     ::unlink(m_path.c_str());
   }
 }
@@ -207,7 +206,7 @@ TemporaryFolder::TemporaryFolder(const std::string& prefix)
 
 TemporaryFolder::~TemporaryFolder()
 {
-  if (!m_keep) {
+  if (m_cleanup) { // not kept
     std::error_code ignored;
     fs::remove_all(m_path, ignored);
   }
@@ -215,7 +214,6 @@ TemporaryFolder::~TemporaryFolder()
 
 void TemporaryFolder::keep()
 {
-  m_keep = true;
   m_cleanup.reset();
 }
 

@@ -14,6 +14,10 @@
 
 namespace tarnwick::xlsx {
 
+// Flushes the entry of the folder of `file` for a file renamed or linked into it; a failure
+// loses nothing written, so it is not reported.
+TARNWICK_XLSX_EXPORT void sync_folder(const std::filesystem::path& file);
+
 // `base` with "_" + `number` before its extension ("out/a.xlsx" and 3 give "out/a_3.xlsx");
 // a `number` of 1 (or 0) gives `base` itself.
 TARNWICK_XLSX_EXPORT std::filesystem::path numbered_path(const std::filesystem::path& base,
@@ -59,7 +63,6 @@ public:
   // Leaves the file to the caller (it was moved into place): the destructor does nothing.
   void release()
   {
-    m_released = true;
     m_cleanup.reset();
   }
 
@@ -67,7 +70,6 @@ private:
   std::filesystem::path m_path;
   std::string m_failed; // "cannot write <what> '<final_path>': "
   int m_fd = -1;
-  bool m_released = false;
   std::optional<CleanupOnSignal> m_cleanup;
 };
 
@@ -90,7 +92,6 @@ public:
 
 private:
   std::filesystem::path m_path;
-  bool m_keep = false;
   std::optional<CleanupOnSignal> m_cleanup;
 };
 
