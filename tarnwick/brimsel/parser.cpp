@@ -59,32 +59,6 @@ const Patterns& patterns()
 
 using NameSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
 
-// Calls `visit(word, is_identifier)` for every maximal run of word characters of `line`, left
-// to right. `is_identifier` tells whether the run is entirely [A-Za-z_][A-Za-z0-9_]*.
-template <class Visit> void for_each_word(std::string_view line, Visit visit)
-{
-  std::size_t pos = 0;
-  while (pos < line.size()) {
-    auto [cp, length] = decode_at(line, pos);
-    if (!is_word_char(cp)) {
-      pos += length;
-      continue;
-    }
-    const std::size_t start = pos;
-    bool identifier = !(cp >= '0' && cp <= '9') && cp < 0x80;
-    pos += length;
-    while (pos < line.size()) {
-      std::tie(cp, length) = decode_at(line, pos);
-      if (!is_word_char(cp)) {
-        break;
-      }
-      identifier = identifier && cp < 0x80;
-      pos += length;
-    }
-    visit(line.substr(start, pos - start), identifier);
-  }
-}
-
 bool starts_with_end_of_procedure(std::string_view stripped)
 {
   return stripped.starts_with("End Function") || stripped.starts_with("End Sub");

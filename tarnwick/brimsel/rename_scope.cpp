@@ -793,18 +793,11 @@ private:
 
   void comment_words(const Lexeme& comment)
   {
-    const std::string_view text = m_text.substr(0, comment.end);
-    std::size_t pos = comment.begin;
-    while (pos < text.size()) {
-      const auto [cp, length] = decode_at(text, pos);
-      if (!is_word_char(cp)) {
-        pos += length;
-        continue;
-      }
-      const std::size_t end = word_end(text, pos);
-      add_word(pos, end, Role::comment, false, k_none);
-      pos = end;
-    }
+    const std::string_view text = m_text.substr(comment.begin, comment.end - comment.begin);
+    for_each_word(text, [&](std::string_view word, bool) {
+      const auto begin = static_cast<std::size_t>(word.data() - m_text.data());
+      add_word(begin, begin + word.size(), Role::comment, false, k_none);
+    });
   }
 
   void add(std::size_t i, Role role, bool is_public = false, std::uint32_t qualifier = k_none)

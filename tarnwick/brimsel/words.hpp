@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
 #include "tarnwick/text/unicode.hpp"
@@ -54,6 +55,32 @@ inline std::pair<char32_t, std::size_t> decode_at(std::string_view text, std::si
     cp = (cp << 6) | (next & 0x3F);
   }
   return {cp, length};
+}
+
+// Calls `visit(word, is_identifier)` for every maximal run of word characters of `line`, left
+// to right. `is_identifier` tells whether the run is entirely [A-Za-z_][A-Za-z0-9_]*.
+template <class Visit> void for_each_word(std::string_view line, Visit visit)
+{
+  std::size_t pos = 0;
+  while (pos < line.size()) {
+    auto [cp, length] = decode_at(line, pos);
+    if (!is_word_char(cp)) {
+      pos += length;
+      continue;
+    }
+    const std::size_t start = pos;
+    bool identifier = !(cp >= '0' && cp <= '9') && cp < 0x80;
+    pos += length;
+    while (pos < line.size()) {
+      std::tie(cp, length) = decode_at(line, pos);
+      if (!is_word_char(cp)) {
+        break;
+      }
+      identifier = identifier && cp < 0x80;
+      pos += length;
+    }
+    visit(line.substr(start, pos - start), identifier);
+  }
 }
 
 // Hash of texts that looks up string_views without a copy.
