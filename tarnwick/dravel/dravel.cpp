@@ -28,6 +28,9 @@ namespace fs = std::filesystem;
 
 // Version line and two header rows come before the first data row.
 constexpr std::size_t k_first_data_row = 3;
+// The row of column headings, and the heading of the item column.
+constexpr std::size_t k_heading_row = 2;
+constexpr std::string_view k_item_heading = "File/Group Name";
 
 constexpr std::string_view k_undefined_item = "Error: Patset found item without pattern definition: ";
 constexpr std::string_view k_missing_pattern = "Error: pattern file does not exist";
@@ -297,8 +300,15 @@ void Dravel::parse(std::string_view text, std::string_view platform, std::string
   }
   m_pattern_set_version = version->str(1);
 
+  // The item is the column headed "File/Group Name"; a sheet whose heading row has none is
+  // read by its version.
   std::size_t item_cell = 5;
-  if (*m_pattern_set_version == "2.3") {
+  if (const auto named = lines.size() > k_heading_row
+                           ? text::header_column(text::split_cells(lines[k_heading_row]),
+                                                 k_item_heading)
+                           : std::nullopt) {
+    item_cell = *named;
+  } else if (*m_pattern_set_version == "2.3") {
     item_cell = 4;
   } else if (*m_pattern_set_version == "1.1") {
     item_cell = 2;

@@ -35,7 +35,9 @@ public:
   Dravel();
 
   // Reads the export at `pattern_set_path` (every "%20" turned into a blank when no regular
-  // file exists there) and adds its sets. `pattern_file_path` has no effect. Throws
+  // file exists there) and adds its sets. The item of a row is in the column headed
+  // "File/Group Name" in row 2; without that heading, in cell 4 for version 2.3, cell 2 for 1.1
+  // and cell 5 for any other version. `pattern_file_path` has no effect. Throws
   // FileNotFoundError for a missing file, tarnwick::Error for a line 0 without a version or a
   // row that lacks its item cell (sets read before that row stay).
   void read_pattern_set(const std::string& pattern_set_path, const std::string& pattern_file_path,

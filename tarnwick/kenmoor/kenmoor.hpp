@@ -18,7 +18,8 @@ class Regex;
 namespace tarnwick::kenmoor {
 
 // One row of a test-instance sheet. Texts are taken unchanged from their cells (the last cell
-// of a row keeps its LF).
+// of a row keeps its LF). The cells are those of the UltraFLEX layout unless the sheet's
+// heading rows place a column elsewhere (see InstanceColumns).
 struct TARNWICK_KENMOOR_EXPORT InstanceContent
 {
   std::string method;                   // "Method": cell 3
@@ -29,8 +30,8 @@ struct TARNWICK_KENMOOR_EXPORT InstanceContent
   std::string ac_selector;              // "AC Selector": cell 8
   std::string pin_level;                // "PinLevel": cell 11
   std::string pattern;                  // "Pattern": the row's pattern files joined with ","
-  std::string arg_list;                 // "ArgList": cell 14
-  std::vector<std::string> arg_details; // "ArgDetails": one cell from 15 on per ArgList item
+  std::string arg_list;                 // "ArgList": cell 14, the one after "Overlay"
+  std::vector<std::string> arg_details; // "ArgDetails": one cell after it per ArgList item
 
   // Field names in record order; "ArgDetails" (the only list) is last.
   static constexpr std::array<std::string_view, 10> k_keys = {
@@ -52,6 +53,21 @@ using TestInstanceDict = text::OrderedMap<std::string, std::vector<InstanceConte
 // Upper-cased pattern-set name to its pattern file paths (the pattern-set reader's table).
 using PatternSetDict = text::OrderedMap<std::string, std::vector<std::string>>;
 
+// The cells of a test-instance sheet's columns: those of the UltraFLEX layout, or where the
+// heading rows name them ("Time Sets", "Pin Levels", "Category" and "Selector" under "DC Specs"
+// and "AC Specs", the argument list after "Overlay"), as in the J750 layout without a
+// "Mixed Signal Timing" column.
+struct InstanceColumns
+{
+  std::size_t dc_category = 5;
+  std::size_t dc_selector = 6;
+  std::size_t ac_category = 7;
+  std::size_t ac_selector = 8;
+  std::size_t time_set = 9;
+  std::size_t pin_level = 11;
+  std::size_t arg_list = 14;
+};
+
 // Reader of test-instance sheet text exports.
 class TARNWICK_KENMOOR_EXPORT Kenmoor
 {
@@ -60,8 +76,10 @@ public:
   Kenmoor();
 
   // Reads the export at `test_instance_path` (every "%20" turned into a blank when nothing
-  // exists at the path) and adds one record per row; pattern-set names in cells 14 to 19 are
-  // looked up in `pattern_set_dict`. Throws FileNotFoundError for a missing file,
+  // exists at the path) and adds one record per row; pattern-set names in the first six
+  // argument cells (cells 14 to 19 in the UltraFLEX layout) are looked up in
+  // `pattern_set_dict`, else the row is searched for whole pattern file names (.patx on
+  // UltraFLEXplus, .pat and .patx on UltraFLEX, .pat elsewhere). Throws FileNotFoundError for a missing file,
   // tarnwick::Error for a row too short for the cells it needs.
   void read_test_instance(const std::string& test_instance_path,
                           const PatternSetDict& pattern_set_dict,
@@ -83,6 +101,7 @@ private:
   InstanceContent get_instance_content(const text::Row& line_list, std::string pattern_info) const;
 
   std::shared_ptr<TestInstanceDict> m_test_instance_dict;
+  InstanceColumns m_columns; // of the sheet being read
 };
 
 } // namespace tarnwick::kenmoor

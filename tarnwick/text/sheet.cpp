@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "tarnwick/text/error.hpp"
+#include "tarnwick/text/unicode.hpp"
 
 namespace tarnwick::text {
 
@@ -48,6 +49,17 @@ void need_cells(const std::vector<std::string>& row, std::size_t need)
   if (row.size() < need) {
     throw Error(short_row_message(need, row.size()));
   }
+}
+
+std::optional<std::size_t> header_column(const std::vector<std::string>& cells,
+                                         std::string_view name, std::size_t from)
+{
+  for (std::size_t i = from; i < cells.size(); ++i) {
+    if (strip(cells[i]) == name) {
+      return i;
+    }
+  }
+  return std::nullopt;
 }
 
 const std::string& cell_at(const std::vector<std::string>& cells, std::size_t index,

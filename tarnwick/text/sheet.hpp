@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,12 @@ TARNWICK_TEXT_EXPORT void need_cells(const std::vector<std::string>& row, std::s
 TARNWICK_TEXT_EXPORT const std::string& cell_at(const std::vector<std::string>& cells,
                                                 std::size_t index, std::string_view source,
                                                 std::size_t row);
+
+// The index of the first cell of the header row `cells` that reads `name` (blanks and the line
+// end around it ignored); std::nullopt when no cell does. Cells before `from` are passed over.
+TARNWICK_TEXT_EXPORT std::optional<std::size_t> header_column(const std::vector<std::string>& cells,
+                                                              std::string_view name,
+                                                              std::size_t from = 0);
 
 // The version of a sheet from its row 0 (group 1 of sheet_version_regex). Throws tarnwick::Error
 // "<source>, row 0: no version mark "<pattern>" for the platform "<platform>"" without one.

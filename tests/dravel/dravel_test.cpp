@@ -49,13 +49,14 @@ std::string error_of(const std::function<void()>& action)
 
 } // namespace
 
-TEST(Dravel, VersionChoosesItemCellAndSetsKeepLastRun)
+TEST(Dravel, VersionChoosesItemCellWithoutItemHeadingAndSetsKeepLastRun)
 {
+  const std::string unnamed = "\n\tPattern Set\tTD Group\n";
   Dravel reader;
-  reader.parse(sheet(row("A", "a23.pat", 4)));
-  reader.parse("DTPatternSetSheet,version=1.1:x\n" + k_headers + row("B", "b11.pat", 2));
-  reader.parse("DTPatternSetSheet,version=3.0:x\n" + k_headers + row("C", "c30.pat", 5));
-  reader.parse("DFF 1.1 Pattern Sets\n" + k_headers + row("D", "d11.pat", 2), "J750");
+  reader.parse(k_uf_version + unnamed + row("A", "a23.pat", 4));
+  reader.parse("DTPatternSetSheet,version=1.1:x\n" + unnamed + row("B", "b11.pat", 2));
+  reader.parse("DTPatternSetSheet,version=3.0:x\n" + unnamed + row("C", "c30.pat", 5));
+  reader.parse("DFF 1.1 Pattern Sets\n" + unnamed + row("D", "d11.pat", 2), "J750");
   EXPECT_EQ(*reader.get_pattern_set_info(),
             (PatternSetDict{{"A", {"a23.pat"}}, {"B", {"b11.pat"}}, {"C", {"c30.pat"}}, {"D", {"d11.pat"}}}));
 
@@ -65,6 +66,33 @@ TEST(Dravel, VersionChoosesItemCellAndSetsKeepLastRun)
                      row("abc", "x.pat") + row("ABC", "y.pat") + row("ABC", "z.pat\n")));
   EXPECT_EQ(*runs.get_pattern_set_info(),
             (PatternSetDict{{"A", {"a3.pat"}}, {"B", {"b.pat"}}, {"ABC", {"y.pat", "z.pat"}}}));
+}
+
+TEST(Dravel, ItemHeadingChoosesItemCellOverVersion)
+{
+  // Layouts as the tester exports them: the item column moves with the columns before it.
+  struct Case
+  {
+    std::string version_line, headings, platform;
+    std::size_t cell;
+  };
+  const std::vector<Case> cases = {
+    {"DTPatternSetSheet,version=2.1:platform=Jaguar\tPattern Sets\n",
+     "\tPattern Set\tTD Group\tTime Domain\tFile/Group Name\tBurst\tStart Label\n", "UltraFLEX", 4},
+    {"DTPatternSetSheet,version=2.5:platform=Jaguar\tPattern Sets\n",
+     "\tPattern Set\tTD Group\tTime Domain\tEnable\tFile/Group Name\tBurst\n", "UltraFLEX", 5},
+    {"DTPatternSetSheet,version=2.3:platform=Jaguar\n", "\tPattern Set\t\t\t\t\tFile/Group Name\n",
+     "UltraFLEX", 6},
+    {"DFF 1.1\tPattern Sets\n", "\tPattern Set\tFile/Group Name\tStart Label\n", "J750", 2},
+  };
+  for (const auto& c : cases) {
+    Dravel reader;
+    // "Yes" in the cell after the item, as the Burst column holds it.
+    std::string data = row("S", "s.PAT", c.cell);
+    data.replace(data.find('\t', data.find("s.PAT")) + 1, 0, "Yes");
+    reader.parse(c.version_line + "\n" + c.headings + data, c.platform);
+    EXPECT_EQ(*reader.get_pattern_set_info(), (PatternSetDict{{"S", {"s.PAT"}}})) << c.headings;
+  }
 }
 
 TEST(Dravel, ReadErrorsAndStops)

@@ -124,14 +124,61 @@ TEST(Kenmoor, PatternSetNamesInCells14To19)
   EXPECT_EQ(table.at("I3").at(0).pattern, "y.pat");
 }
 
-TEST(Kenmoor, SearchExpressionAndReachFollowPlatform)
+TEST(Kenmoor, ColumnsComeFromTheHeadingRows)
 {
-  EXPECT_EQ(pattern_of("a.pat.gz", "UltraFLEX"), "a.pat");
-  EXPECT_EQ(pattern_of("b.patx", "UltraFLEX"), "b.pat");
-  EXPECT_EQ(pattern_of("b.patx", "UltraFLEXplus"), "b.patx");
-  EXPECT_EQ(pattern_of("a.pat", "UltraFLEXplus"), "");
-  EXPECT_EQ(pattern_of("D.PAT", "J750"), "D.PAT");
-  EXPECT_EQ(pattern_of("dir x/p.pat,q.pat tail", "J750"), "dir x/p.pat,q.pat");
+  // The J750 layout: no "Mixed Signal Timing" column, so "Overlay" is cell 12 and the
+  // arguments start at cell 13.
+  const std::string j750 = "DFF 1.3\tTest Instances\n\n"
+                           "\t\tTest Procedure\t\t\tDC Specs\t\tAC Specs\t\tSheet Parameters\n"
+                           "\tTest Name\tType\tName\tCalled As\tCategory\tSelector\tCategory\t"
+                           "Selector\tTime Sets\tEdge Sets\tPin Levels\tOverlay\tArg0\tArg1\n";
+  const auto row13 = row({{1, "nvm"}, {3, "Empty_T"}, {5, "NVM"}, {6, "Typ"}, {7, "Spec"},
+                          {8, "Default"}, {9, "Tim"}, {11, "Lvl"}, {13, "Patterns,Mode"},
+                          {14, "ps_a"}, {15, "m1"}});
+  Kenmoor reader;
+  reader.parse(j750 + row13, {{"PS_A", {"a.PAT"}}}, "J750");
+  EXPECT_EQ(reader.get_instance_info()->at("NVM").at(0),
+            (InstanceContent{"Empty_T", "NVM", "Typ", "Tim", "Spec", "Default", "Lvl", "a.PAT",
+                             "Patterns,Mode", {"ps_a", "m1"}}));
+
+  // Columns moved by the headings; "Category" and "Selector" are found under their group.
+  const std::string moved = "h0\n\n\t\tTest Procedure\t\tAC Specs\t\tDC Specs\n"
+                            "\tTest Name\tType\tName\tCategory\tSelector\tCategory\tSelector\t"
+                            "Pin Levels\tTime Sets\tOverlay\tArg0\n";
+  Kenmoor shifted;
+  shifted.parse(moved + row({{1, "x"}, {3, "m"}, {4, "ac"}, {5, "acsel"}, {6, "dc"}, {7, "dcsel"},
+                             {8, "lv"}, {9, "ts"}, {11, "one.pat"}}),
+                {}, "UltraFLEX");
+  EXPECT_EQ(shifted.get_instance_info()->at("X").at(0),
+            (InstanceContent{"m", "dc", "dcsel", "ts", "ac", "acsel", "lv", "one.pat", "one.pat",
+                             {""}}));
+}
+
+TEST(Kenmoor, SearchFindsWholePatternFileNamesOfThePlatform)
+{
+  struct Case
+  {
+    std::string cell, platform, pattern;
+  };
+  const std::vector<Case> cases = {
+    // UltraFLEX reads .pat and .patx, UltraFLEXplus .patx, the others .pat.
+    {R"(.\Patterns\func_a.patx)", "UltraFLEX", R"(.\Patterns\func_a.patx)"},
+    {"b.PAT", "UltraFLEX", "b.PAT"},
+    {"b.patx", "UltraFLEXplus", "b.patx"},
+    {"a.pat", "UltraFLEXplus", ""},
+    {"D.PAT", "J750", "D.PAT"},
+    {"b.patx", "J750", ""},
+    {"a.pat.gz", "UltraFLEX", "a.pat.gz"},
+    // A name ends at the end of its cell or at a comma, never inside a word.
+    {"MyTestMethods.Parametric.PatternCheck", "UltraFLEX", ""},
+    {"core.patxy", "UltraFLEX", ""},
+    {"a.pat.bak", "J750", ""},
+    {"dir x/p.pat,q.pat tail", "J750", "dir x/p.pat"},
+    {"Patterns,p1.pat,p2.PATX", "UltraFLEX", "p1.pat,p2.PATX"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(pattern_of(c.cell, c.platform), c.pattern) << c.cell << " on " << c.platform;
+  }
 
   // Cell 0 has no tab before it; the same path twice stands twice; matches stay in one cell.
   Kenmoor reader;
