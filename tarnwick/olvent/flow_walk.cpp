@@ -22,6 +22,7 @@
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/number.hpp"
 #include "tarnwick/text/sheet.hpp"
+#include "tarnwick/text/unicode.hpp"
 #include "tarnwick/tiskel/tiskel.hpp"
 
 namespace tarnwick::olvent {
@@ -193,10 +194,30 @@ void Olvent::run_each_flow(const std::string& job_name)
   test_instance_dict = job_instances;
   update_progressbar(4);
 
-  if (last_flow_info.dc_spec_name != dc_spec_path) {
+  // A job whose "DC Specs" or "AC Specs" cell is empty has no such sheet: it is checked with an
+  // empty table of that kind, so its symbols resolve from the global specs alone. The path ""
+  // stands for that table in `last_flow_info`.
+  auto without_sheet = [&](const std::string& sheet, const std::string& column,
+                           const std::string& kind) {
+    if (!text::strip(sheet).empty())
+      return false;
+    put_data_log("Warning: the job " + job_name + " names no " + kind + " sheet (its \"" + column
+                 + "\" cell is empty); it is checked with an empty " + kind + " table");
+    return true;
+  };
+
+  if (without_sheet(job.dc_spec, "DC Specs", "DC spec")) {
+    if (last_flow_info.dc_spec_name != "") {
+      dc_spec_dict = std::make_shared<sarnet::SpecDict>();
+      dc_selector_rows.reset();
+      dc_spec_version.clear();
+      last_flow_info.dc_spec_name = "";
+    }
+  } else if (last_flow_info.dc_spec_name != dc_spec_path) {
     morvane::Morvane reader;
     reader.read_dc_spec(dc_spec_path, platform);
     dc_spec_dict = reader.get_dc_info();
+    dc_selector_rows = reader.get_selector_rows();
     spec_version = reader.get_spec_version();
     dc_spec_version = spec_version;
     last_flow_info.dc_spec_name = dc_spec_path;
@@ -215,10 +236,18 @@ void Olvent::run_each_flow(const std::string& job_name)
   }
   update_progressbar(6);
 
-  if (last_flow_info.ac_spec_name != ac_spec_path) {
+  if (without_sheet(job.ac_spec, "AC Specs", "AC spec")) {
+    if (last_flow_info.ac_spec_name != "") {
+      ac_spec_dict = std::make_shared<sarnet::SpecDict>();
+      ac_selector_rows.reset();
+      ac_spec_version.clear();
+      last_flow_info.ac_spec_name = "";
+    }
+  } else if (last_flow_info.ac_spec_name != ac_spec_path) {
     pellick::Pellick reader;
     reader.read_ac_spec(ac_spec_path, platform);
     ac_spec_dict = reader.get_ac_info();
+    ac_selector_rows = reader.get_selector_rows();
     spec_version = reader.get_spec_version();
     ac_spec_version = spec_version;
     last_flow_info.ac_spec_name = ac_spec_path;
@@ -277,6 +306,13 @@ void Olvent::run_each_flow(const std::string& job_name)
       report_row_error("Error found in pattern/timing process:", e, i, row);
     }
     update_progressbar(30 + 70.0 * static_cast<double>(i + 1) / n);
+  }
+
+  // Every test row found no test instance ("Info: cannot found ..."): the sheet is empty.
+  if (!rows.empty() && write_row_index == 0) {
+    put_data_log("Warning: no test instance found for any of the "
+                 + text::format_int(static_cast<std::int64_t>(rows.size())) + " test rows of the job "
+                 + job_name + "; its sheet is empty");
   }
 }
 

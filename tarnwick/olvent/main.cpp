@@ -29,6 +29,7 @@
 #include "tarnwick/text/file.hpp"
 #include "tarnwick/xlsx/ending_signals.hpp"
 #include "tarnwick/xlsx/output_file.hpp"
+#include "tarnwick/xlsx/reader.hpp"
 
 namespace {
 
@@ -47,7 +48,8 @@ const char* const k_statuses =
   "  0  the check workbook was written (and the VBT report, with --vbt-check)\n"
   "  1  usage error: an unknown option, value or job name\n"
   "  2  nothing was checked: the device, its job-list sheet, the output folder, the power-order\n"
-  "     file or the pattern folder is missing or cannot be read\n"
+  "     file or the pattern folder is missing or cannot be read (a power-order file that is not\n"
+  "     a readable workbook too)\n"
   "  3  the run ended without a check workbook\n"
   "  4  the check workbook was written, but the VBT report of --vbt-check was not\n"
   "  Ctrl-C, SIGTERM, SIGHUP or a closed output pipe end olvent by that signal, after the\n"
@@ -108,7 +110,7 @@ public:
   }
 
   // A log line of the engine; "Parse Job: " starts the next job of the run. Quiet, only the
-  // lines of errors and warnings are shown, on standard error.
+  // reports of errors and warnings are shown, on standard error, each with all its lines.
   void log(const std::string& line)
   {
     if (line.starts_with("Parse Job: ")) {
@@ -121,7 +123,7 @@ public:
     m_last_log = line;
     if (!m_quiet)
       show(STDOUT_FILENO, line + '\n');
-    else if (line.starts_with("Error") || line.starts_with("Warning"))
+    else if (in_report(line))
       show(STDERR_FILENO, line + '\n');
   }
 
@@ -133,8 +135,12 @@ public:
   {
     bool repeat = m_last_log && repeats(line, *m_last_log);
     m_last_log.reset();
-    if (!repeat && !m_quiet)
+    if (repeat)
+      return;
+    if (!m_quiet)
       show(STDOUT_FILENO, line + '\n');
+    else if (m_in_report) // the reason of a report, such as a failed sheet read's error
+      show(STDERR_FILENO, line + '\n');
   }
 
   // A line for standard error: errors, warnings and the trace of a failed run.
@@ -164,6 +170,36 @@ public:
   }
 
 private:
+  // Whether the log line `line` belongs to a report of an error or a warning: a line that
+  // begins with "Error" or "Warning", or another heading of the engine's reports, and the lines
+  // that the engine logs after the heading as part of it (the error's text, the flow row).
+  bool in_report(const std::string& line)
+  {
+    struct Heading
+    {
+      std::string_view text;
+      int lines_after;
+    };
+    static constexpr Heading k_headings[] = {
+      {"Error found in power process:", 2},
+      {"Error found in pattern/timing process:", 2},
+      {"An exception occurred!Please check!!!", 1},
+      {"Cannot find power pin name in pin level file!", 1},
+      {"Flow Table Path Cannot be Empty, Please Check!", 0},
+    };
+    if (m_report_lines > 0) {
+      --m_report_lines;
+      return m_in_report = true;
+    }
+    for (const auto& heading : k_headings) {
+      if (line == heading.text) {
+        m_report_lines = heading.lines_after;
+        return m_in_report = true;
+      }
+    }
+    return m_in_report = line.starts_with("Error") || line.starts_with("Warning");
+  }
+
   // Whether the printed `line` is the log line `logged` again, as it is or as "i printed" for
   // "i - printed".
   static bool repeats(const std::string& line, const std::string& logged)
@@ -207,6 +243,8 @@ private:
   std::string m_stage;
   std::string m_drawn_stage;
   std::optional<std::string> m_last_log; // the engine's last log line, until a line is printed
+  bool m_in_report = false; // the last log line belongs to a report (quiet)
+  int m_report_lines = 0;   // log lines of the current report still to come (quiet)
 };
 
 // A stream buffer that hands each complete line written to it to `sink`, without its line end.
@@ -298,6 +336,18 @@ std::optional<std::string> input_file_problem(const std::string& path)
   tarnwick::text::FileProblem problem;
   if (!tarnwick::text::open_regular_file(path, tarnwick::text::OpenFor::reading, problem))
     return problem.reason;
+  return std::nullopt;
+}
+
+// Why the regular file `path` cannot serve as a workbook whose first sheet is read, or nothing.
+std::optional<std::string> workbook_problem(const std::string& path)
+{
+  try {
+    tarnwick::xlsx::Reader reader(path);
+    reader.read_sheet(std::size_t{0});
+  } catch (const std::exception& e) {
+    return e.what();
+  }
   return std::nullopt;
 }
 
@@ -432,7 +482,10 @@ int main(int argc, char** argv)
   app.add_option("--cycle-mode", cycle_mode, "Period (default) or Frequency")
     ->type_name("MODE")
     ->check(CLI::IsMember({"Period", "Frequency"}));
-  app.add_option("--power-order", power_order, "power-order workbook")->type_name("FILE");
+  app.add_option("--power-order", power_order,
+                 "power-order workbook (.xlsx/.xlsm; pin names and aliases in the\n"
+                 "first two columns of its first sheet)")
+    ->type_name("FILE");
   app.add_option("--patterns", patterns,
                  "pattern folder (enables the time-set query through the pattern\n"
                  "tool patinfo: the first on PATH, else the one beside olvent)")
@@ -445,9 +498,9 @@ int main(int argc, char** argv)
                "also run the VBT code check and write its report beside the\n"
                "check workbook");
   app.add_flag("-q,--quiet", quiet,
-               "no progress bar, and of the engine's log only the lines of errors\n"
-               "and warnings, on standard error; the paths of the files written\n"
-               "on standard output");
+               "no progress bar, and of the engine's log only the reports of errors\n"
+               "and warnings, every line of each (its reason, the flow row), on\n"
+               "standard error; the paths of the files written on standard output");
   app.add_flag("--keep-temp", keep_temp,
                "keep the temporary folder (default: removed at exit, also on\n"
                "Ctrl-C, SIGTERM, SIGHUP or a closed output pipe)");
@@ -476,6 +529,9 @@ int main(int argc, char** argv)
   if (!power_order.empty()) {
     if (auto problem = input_file_problem(power_order))
       return fail(k_not_loaded, "power-order file " + power_order + ": " + *problem);
+    if (auto problem = workbook_problem(power_order))
+      return fail(k_not_loaded,
+                  "power-order file " + power_order + ": not a readable workbook: " + *problem);
   }
   if (!patterns.empty()) {
     if (auto problem = input_folder_problem(patterns))

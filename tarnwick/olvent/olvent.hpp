@@ -191,6 +191,8 @@ public:
   int MAX_DSP_CNT = 0;                                   // widest power-pin block since loading
   std::shared_ptr<kenmoor::PatternSetDict> pattern_set_dict;  // pattern sets of the job
   std::shared_ptr<const sarnet::SpecDict> dc_spec_dict;  // last DC spec table
+  // Its rows by selector, when that sheet has one row per selector; else null.
+  std::shared_ptr<const sarnet::SelectorRows> dc_selector_rows;
   std::string platform = "UltraFLEX";                    // tester platform text
   // "TimeSet" cell text to the period table of the time-set sheet read for it.
   text::OrderedMap<std::string, std::shared_ptr<const vellox::TimingPeriod>> tsb_dict;
@@ -215,6 +217,7 @@ public:
   xlsx::Format format_bold;                              // bold
   std::shared_ptr<kenmoor::TestInstanceDict> test_instance_dict; // instances of the job
   std::shared_ptr<const sarnet::SpecDict> ac_spec_dict;  // last AC spec table
+  std::shared_ptr<const sarnet::SelectorRows> ac_selector_rows; // its rows by selector, or null
   std::string spec_version;                              // version of the DC or AC spec sheet read last
   std::string dc_spec_version;                           // version of `dc_spec_dict`'s sheet
   std::string ac_spec_version;                           // version of `ac_spec_dict`'s sheet
@@ -257,14 +260,18 @@ private:
   // value, resolved to any depth: from `glob_spec_dict` first, else from `spec_dict` in the
   // column of `category_name` and the symbol's spec type, which comes from the column
   // "SELECTORS " + `selector_name` when `spec_version` is exactly "3.0", else from
-  // "SELECTOR VAL". Values are spliced in as text, without parentheses.
+  // "SELECTOR VAL". With `selector_rows` (a sheet with one row per selector) and a version
+  // other than "3.0", the symbol's row is the one whose selector name is `selector_name`; a
+  // selector that names no row of the symbol logs "Error: Can not sarnet variable: " + symbol
+  // and throws. Values are spliced in as text, without parentheses.
   // Each symbol is resolved once per call. Throws tarnwick::Error for a missing symbol or
   // column, for a value that refers back to its own symbol, and for a result longer than
   // 65,536 characters (the messages name the chain of symbols).
   std::string spec_calculation(const std::string& target, const sarnet::SpecDict& spec_dict,
                                const std::string& spec_version,
                                const std::string& category_name,
-                               const std::string& selector_name);
+                               const std::string& selector_name,
+                               const sarnet::SelectorRows* selector_rows = nullptr);
 
   // Embeds the VBA project file at `path`; throws FileNotFoundError when it is missing.
   static void add_vba_project_file(xlsx::Workbook& workbook, const std::string& path);

@@ -174,7 +174,8 @@ Olvent::extract_per_clk(const std::string& pattern_name, const std::string& timi
     if (const std::string* known_value = cache.ac_values.find(key))
       return *known_value;
     working =
-        spec_calculation(expression, spec_dict, ac_spec_version, category_name, selector_name);
+        spec_calculation(expression, spec_dict, ac_spec_version, category_name, selector_name,
+                         ac_selector_rows.get());
     if (frequency)
       working = "1/(" + working + ")";
     double value = evaluate_expression(common::format_str(working));

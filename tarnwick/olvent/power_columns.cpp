@@ -158,7 +158,8 @@ int Olvent::power_process_and_get_count(const std::string& flow_table_directory,
         // five places.
         auto compute = [&](const std::string& expression) {
           std::string substituted = spec_calculation(expression, spec_dict, dc_spec_version,
-                                                     category_name, selector_name);
+                                                     category_name, selector_name,
+                                                     dc_selector_rows.get());
           return text::round_half_even(evaluate_expression(common::format_str(substituted)), 5);
         };
 

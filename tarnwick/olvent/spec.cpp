@@ -69,10 +69,12 @@ public:
   static constexpr std::size_t k_max_work = std::size_t{1} << 27;
 
   Substitution(const tiskel::GlobSpecDict* glob_spec_dict, const sarnet::SpecDict& spec_dict,
-               const std::string& spec_version, const std::string& category_name,
-               const std::string& selector_name, std::function<void(const std::string&)> log)
-      : m_glob_spec_dict(glob_spec_dict), m_spec_dict(spec_dict), m_spec_version(spec_version),
-        m_category_name(category_name), m_selector_name(selector_name), m_log(std::move(log))
+               const sarnet::SelectorRows* selector_rows, const std::string& spec_version,
+               const std::string& category_name, const std::string& selector_name,
+               std::function<void(const std::string&)> log)
+      : m_glob_spec_dict(glob_spec_dict), m_spec_dict(spec_dict), m_selector_rows(selector_rows),
+        m_spec_version(spec_version), m_category_name(category_name),
+        m_selector_name(selector_name), m_log(std::move(log))
   {
   }
 
@@ -156,6 +158,7 @@ private:
         return hit->second;
     }
     auto row = m_spec_dict.find(key);
+    const sarnet::SpecInfo* info = row == m_spec_dict.end() ? nullptr : &row->second;
     const std::string* spec_type = nullptr;
     if (m_spec_version == "3.0") {
       std::string column = "SELECTORS " + text::upper(m_selector_name);
@@ -172,20 +175,34 @@ private:
     } else {
       if (row == m_spec_dict.end())
         throw Error("Spec symbol not found: " + name);
-      auto cell = row->second.find("SELECTOR VAL");
-      if (cell == row->second.end())
+      // A sheet with one row per selector: the row whose selector name is the selector.
+      if (m_selector_rows) {
+        const std::string selector = text::upper(m_selector_name);
+        info = nullptr;
+        if (auto rows = m_selector_rows->find(key); rows != m_selector_rows->end()) {
+          if (auto selected = rows->second.find(selector); selected != rows->second.end())
+            info = &selected->second;
+        }
+        if (info == nullptr) {
+          m_log("Error: Can not sarnet variable: " + name);
+          throw Error("Spec symbol " + name + " has no row for the selector " + selector);
+        }
+      }
+      auto cell = info->find("SELECTOR VAL");
+      if (cell == info->end())
         throw Error("Spec symbol " + name + " has no column SELECTOR VAL");
       spec_type = &cell->second;
     }
     std::string column = text::upper(m_category_name) + " " + *spec_type;
-    auto cell = row->second.find(column);
-    if (cell == row->second.end())
+    auto cell = info->find(column);
+    if (cell == info->end())
       throw Error("Spec symbol " + name + " has no column " + column);
     return cell->second;
   }
 
   const tiskel::GlobSpecDict* m_glob_spec_dict;
   const sarnet::SpecDict& m_spec_dict;
+  const sarnet::SelectorRows* m_selector_rows; // null unless the sheet has a row per selector
   const std::string& m_spec_version;
   const std::string& m_category_name;
   const std::string& m_selector_name;
@@ -200,10 +217,11 @@ private:
 std::string Olvent::spec_calculation(const std::string& target, const sarnet::SpecDict& spec_dict,
                                      const std::string& spec_version,
                                      const std::string& category_name,
-                                     const std::string& selector_name)
+                                     const std::string& selector_name,
+                                     const sarnet::SelectorRows* selector_rows)
 {
-  Substitution substitution(glob_spec_dict.get(), spec_dict, spec_version, category_name,
-                            selector_name,
+  Substitution substitution(glob_spec_dict.get(), spec_dict, selector_rows, spec_version,
+                            category_name, selector_name,
                             [this](const std::string& line) { put_data_log(line); });
   return substitution.resolve(target);
 }

@@ -77,6 +77,7 @@ void Olvent::reset()
   MAX_DSP_CNT = 0;
   pattern_set_dict = std::make_shared<kenmoor::PatternSetDict>();
   dc_spec_dict = std::make_shared<sarnet::SpecDict>();
+  dc_selector_rows.reset();
   platform = "UltraFLEX";
   tsb_dict.clear();
   clock_dic.clear();

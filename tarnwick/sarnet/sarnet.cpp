@@ -1,5 +1,6 @@
 #include "tarnwick/sarnet/sarnet.hpp"
 
+#include <algorithm>
 #include <string>
 
 #include "tarnwick/text/error.hpp"
@@ -13,6 +14,9 @@ namespace {
 
 // Columns 0 to 2 (the leading column, the symbol and its value) are not kept in a row.
 constexpr std::size_t k_first_spec_column = 3;
+
+// The column key of a sheet with one row per selector of a symbol.
+constexpr std::string_view k_selector_name_key = "SELECTOR NAME";
 
 // The SpecInfo of `line_list` under header keys that are upper-cased already.
 SpecInfo spec_info_of(const text::Row& line_list, const std::vector<std::string>& upper_keys)
@@ -45,6 +49,8 @@ void Sarnet::parse(std::string_view text, std::string_view platform, std::string
   std::vector<std::string> key_list;
   // key_list upper-cased, once for all data rows.
   std::vector<std::string> upper_keys;
+  // The sheet gives each symbol one row per selector.
+  bool by_selector = false;
   for (std::size_t row = 0; row < lines.size(); ++row) {
     const std::string& line = lines[row];
     if (row == 0) {
@@ -71,6 +77,12 @@ void Sarnet::parse(std::string_view text, std::string_view platform, std::string
       for (const std::string& key : key_list) {
         upper_keys.push_back(text::upper(key));
       }
+      const auto kept = upper_keys.begin()
+                        + static_cast<std::ptrdiff_t>(std::min(k_first_spec_column, upper_keys.size()));
+      by_selector = std::find(kept, upper_keys.end(), k_selector_name_key) != upper_keys.end();
+      if (by_selector && !m_selector_rows) {
+        m_selector_rows = std::make_shared<SelectorRows>();
+      }
     } else if (row >= 4) {
       const text::Row cells = text::split_cells(line);
       if (cells.size() < 2 || cells.size() < key_list.size()) {
@@ -78,7 +90,13 @@ void Sarnet::parse(std::string_view text, std::string_view platform, std::string
                     + std::to_string(cells.size()) + " cells, the header "
                     + std::to_string(key_list.size()));
       }
-      (*m_spec_dict)[text::upper(cells[1])] = spec_info_of(cells, upper_keys);
+      const std::string symbol = text::upper(cells[1]);
+      SpecInfo info = spec_info_of(cells, upper_keys);
+      if (by_selector) {
+        const std::string selector = info.at(std::string(k_selector_name_key));
+        (*m_selector_rows)[symbol].insert_or_assign(selector, info);
+      }
+      (*m_spec_dict)[symbol] = std::move(info);
     }
   }
 }
@@ -91,6 +109,11 @@ std::shared_ptr<const SpecDict> Sarnet::get_info() const
 const std::string& Sarnet::get_spec_version() const
 {
   return m_spec_version;
+}
+
+std::shared_ptr<const SelectorRows> Sarnet::get_selector_rows() const
+{
+  return m_selector_rows;
 }
 
 SpecInfo get_spec_info(const text::Row& line_list, const std::vector<std::string>& key_list)

@@ -19,6 +19,11 @@ using SpecInfo = text::OrderedMap<std::string, std::string>;
 // the earlier one in place.
 using SpecDict = text::OrderedMap<std::string, SpecInfo>;
 
+// The rows of a sheet that gives each symbol one row per selector (a "Selector Name" column):
+// upper-cased symbol to its rows by upper-cased selector name. A later row of the same symbol
+// and selector replaces the earlier one.
+using SelectorRows = text::OrderedMap<std::string, text::OrderedMap<std::string, SpecInfo>>;
+
 // Reader of one DC or AC spec sheet text export. The table it fills is shared: a caller that
 // took it with get_info keeps it after the reader is gone and sees later reads of this reader.
 class TARNWICK_SARNET_EXPORT Sarnet
@@ -44,8 +49,13 @@ public:
   // The version text of row 0 of the last sheet read; empty before a read.
   const std::string& get_spec_version() const;
 
+  // The rows by selector when a sheet read has a "Selector Name" column (its header rows
+  // combine to the key "SELECTOR NAME"); null when none had.
+  std::shared_ptr<const SelectorRows> get_selector_rows() const;
+
 private:
   std::shared_ptr<SpecDict> m_spec_dict;
+  std::shared_ptr<SelectorRows> m_selector_rows;
   std::string m_spec_version;
 };
 

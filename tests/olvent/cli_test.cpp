@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -335,6 +336,13 @@ TEST_F(OlventCommand, ChecksItsInputsBeforeAnySheetIsRead)
           "power-order file " + missing + ": No such file or directory");
   refused({"--power-order", dir().string()},
           "power-order file " + dir().string() + ": Is a directory");
+  // A readable file that is no workbook is refused before the run as well.
+  refused({"--power-order", file.string()},
+          "power-order file " + file.string() + ": not a readable workbook: cannot read workbook '"
+              + file.string() + "': not a workbook (zip archive): Not a zip archive");
+  const std::string fifo = (dir() / "order.fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  refused({"--power-order", fifo}, "power-order file " + fifo + ": Is a FIFO");
   refused({"--patterns", missing}, "pattern folder " + missing + ": No such file or directory");
   refused({"--patterns", file.string()}, "pattern folder " + file.string() + ": Not a directory");
   if (geteuid() != 0) {
@@ -406,6 +414,7 @@ TEST_F(OlventCommand, ShowsEachLineOnceAndQuietOnlyErrorsWarningsAndThePathsWrit
   EXPECT_EQ(lines[2], "Error found in power process:");
   EXPECT_EQ(lines[4].substr(0, 18), "1 - {'Opcode': 'Te");
   EXPECT_EQ(lines[5].substr(0, 21), "Output file path is: ");
+  const std::string failed_row = lines[4];
 
   // A row naming no test instance: one line from the power step, one from the pattern step.
   Command twice = run({"-o", out.string(), bundled("e2e_two_jobs").string()});
@@ -415,10 +424,12 @@ TEST_F(OlventCommand, ShowsEachLineOnceAndQuietOnlyErrorsWarningsAndThePathsWrit
             2)
       << twice.out;
 
-  // Quiet: of the log only the error and warning lines, each once, on standard error.
+  // Quiet: of the log only the reports of errors and warnings, every line of each once, on
+  // standard error.
   Command quiet = run({"-q", "-o", out.string(), bundled("e2e_power_error").string()});
   EXPECT_EQ(quiet.status, 0);
-  EXPECT_EQ(quiet.err, "Error found in power process:\n");
+  EXPECT_EQ(quiet.err, "Error found in power process:\n"
+                       "Power pin VDDQ has no clamp row in Levels Bad\n" + failed_row + "\n");
   ASSERT_EQ(split_lines(quiet.out).size(), 1u) << quiet.out;
   EXPECT_TRUE(fs::is_regular_file(split_lines(quiet.out)[0]));
 
@@ -443,6 +454,45 @@ TEST_F(OlventCommand, ShowsEachLineOnceAndQuietOnlyErrorsWarningsAndThePathsWrit
     ASSERT_LT(at + 1, lines.end()) << start;
     EXPECT_EQ(at[1], "") << start;
   }
+}
+
+TEST_F(OlventCommand, QuietShowsEveryLineOfEachReportOnce)
+{
+  // A missing pin-level sheet, a missing test-instance sheet, a job without spec sheets and
+  // without any instance of its test rows.
+  fs::path device = dir() / "device";
+  fs::copy(bundled("e2e_two_jobs"), device, fs::copy_options::recursive);
+  fs::remove(device / "Levels Hot.txt");
+  write_file(device / "Job List.txt",
+             read_file(device / "Job List.txt")
+                 + "\tNO_INST\tPinMap\tMissing Instances\tFlow Main\t\t\tPattern Sets\t\r\n");
+  fs::path out = make_dir("out");
+  Command quiet = run({"-q", "-o", out.string(), "-j", "FT_HOT", "-j", "NO_INST", device.string()});
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  const std::string folder = device.string();
+  EXPECT_EQ(quiet.err,
+            "Error found in power process:\n"
+            "No such file or directory: '" + folder + "/Levels Hot.txt'\n"
+            "0 - {'Opcode': 'Test', 'Parameter': 'CONT_HOT', 'TestNumber': '100', 'HardBin': '2', "
+            "'SortBin': '2', 'Result': 'Fail', 'write_row_start': 0}\n"
+            "Error: cannot read " + folder + "/Missing%20Instances.txt, please check it!\n"
+            "No such file or directory: '" + folder + "/Missing Instances.txt'\n"
+            "Warning: the job NO_INST names no DC spec sheet (its \"DC Specs\" cell is empty); it is "
+            "checked with an empty DC spec table\n"
+            "Warning: the job NO_INST names no AC spec sheet (its \"AC Specs\" cell is empty); it is "
+            "checked with an empty AC spec table\n"
+            "Warning: no test instance found for any of the 5 test rows of the job NO_INST; its "
+            "sheet is empty\n");
+
+  // A power pin of the power order that a pin-level sheet lacks: both lines of its report.
+  const fs::path demo = fs::path(TARNWICK_SOURCE_DIR) / "examples" / "demo-device";
+  Command ordered = run({"-q", "-o", out.string(), "-j", "CP1", "--power-order",
+                         (demo / "Power Order.xlsx").string(), demo.string()});
+  EXPECT_EQ(ordered.status, 0) << ordered.err;
+  EXPECT_NE(ordered.err.find("Cannot find power pin name in pin level file!\n"
+                             "Power pin name is: VDD_RF\n"),
+            std::string::npos)
+      << ordered.err;
 }
 
 TEST_F(OlventCommand, KeepsTheProgressBarOnALineOfItsOwnOnATerminal)
