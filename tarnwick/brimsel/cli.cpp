@@ -185,6 +185,10 @@ int run_command_line(const std::vector<std::string>& args)
     say("错误：目录 '" + directory_path + "' 不存在");
     return k_exit_usage;
   }
+  if (std::error_code error; !std::filesystem::is_directory(directory_path, error)) {
+    say("错误：'" + directory_path + "' 不是目录");
+    return k_exit_usage;
+  }
   say("开始处理目录: " + directory_path);
   say("模式: " + mode);
 

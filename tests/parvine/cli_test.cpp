@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 
 #include <gtest/gtest.h>
@@ -77,6 +78,13 @@ TEST(CommandLine, StopsWithStatusOne)
   const Outcome no_folder = run_brimsel({dir.path() / "nowhere", "dry-run"});
   EXPECT_EQ(no_folder.status, 1);
   EXPECT_EQ(no_folder.out, "错误：目录 '" + (dir.path() / "nowhere").string() + "' 不存在\n");
+
+  // A file in place of the folder: said so, and nothing parsed or written.
+  const std::string module = (dir.path() / "Module1.bas").string();
+  std::ofstream(module) << "Attribute VB_Name = \"Module1\"\n";
+  const Outcome file = run_brimsel({module});
+  EXPECT_EQ(file.status, 1);
+  EXPECT_EQ(file.out, "错误：'" + module + "' 不是目录\n");
 
   // Mode and report path are tested only after the parse and its counts.
   const std::string folder = copy_sources(dir);
