@@ -18,7 +18,9 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-run: build
+# Builds only the programs the demo runs; `make build` and `make test` build everything.
+run: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target demo_programs
 	bash scripts/run-demo $(BUILD_DIR)
 
 test: build
