@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,27 @@ protected:
     for (const auto& flow : flows)
       jobs.push_back({flow, instances, flow, ac, dc, patsets});
     sheet("Job List", job_list(jobs));
+  }
+
+  // The flow tables among the exports ("*_flow.txt"), by name.
+  std::vector<std::string> flow_tables() const
+  {
+    std::vector<std::string> flows;
+    for (const auto& entry : fs::directory_iterator(device)) {
+      const std::string name = entry.path().filename().string();
+      if (name.ends_with("_flow.txt"))
+        flows.push_back(name.substr(0, name.size() - 4));
+    }
+    std::sort(flows.begin(), flows.end());
+    return flows;
+  }
+
+  // Runs the olvent program over the device folder with `args` in front; the workbook is
+  // written into `out`.
+  Command olvent(std::vector<std::string> args)
+  {
+    args.insert(args.end(), {"-q", "-o", out.string(), device.string()});
+    return run_olvent(args, make_dir("scratch"), "TMPDIR=" + shell_quote(make_dir("tmp").string()));
   }
 
   // The handler's error line of the last run, or "" after a successful one.
@@ -100,14 +122,61 @@ TEST_F(RealData, UltraflexFlowTablesWalkOrFailNamingTheirSheet)
 
 }
 
-TEST_F(RealData, UltraflexPatternSetsOfAnOlderLayoutFailWithTheirItem)
+TEST_F(RealData, UltraflexPatternSetsOfAnOlderLayoutReadTheirItemColumn)
 {
   if (!copy("generated-ultraflex"))
     GTEST_SKIP() << "no real exports at " << realdata("generated-ultraflex");
-  own_job_list({"prb1_flow"}, "prb1_instances", "prb2_patsets", "SpecsAC_func", "SpecsDC_func");
+  // Version 2.1: the file is in the column "File/Group Name" (cell 4), "Yes" (Burst) in cell 5.
+  own_job_list({"prb1_flow"}, "prb1_instances", "prb1_patsets,prb2_patsets", "SpecsAC_func",
+               "SpecsDC_func");
   load();
-  EXPECT_TRUE(run({"prb1_flow"}).empty());
-  EXPECT_EQ(failure(), "Error: Patset found item without pattern definition: Yes");
+  EXPECT_EQ(run({"prb1_flow"}).size(), 1u) << failure();
+  const auto& record = engine->test_instance_dict->at("ANOTHER_NOT_P1_OR_P2_TEST").at(0);
+  EXPECT_EQ(record.pattern, "another_not_p1_or_p2_test.PAT,nvm_global_subs.PAT");
+  EXPECT_EQ(record.arg_details.at(0), "another_not_p1_or_p2_test_pset");
+}
+
+// Every job of a job list of our own, one per flow table, with all the instance and
+// pattern-set sheets; a job of our own checks the DC spec sheet's rows per selector.
+TEST_F(RealData, UltraflexEveryJobEndsWithStatusZero)
+{
+  if (!copy("generated-ultraflex"))
+    GTEST_SKIP() << "no real exports at " << realdata("generated-ultraflex");
+  const std::string instances = "prb1_instances,prb2_instances,global_instances,"
+                                "flow_control_instances";
+  const std::string patsets = "prb1_patsets,prb2_patsets,global_patsets,flow_control_patsets";
+  std::vector<Job> jobs;
+  for (const auto& flow : flow_tables())
+    jobs.push_back({flow, instances, flow, "SpecsAC_func", "SpecsDC_func", patsets});
+  ASSERT_EQ(jobs.size(), 7u);
+  // The sheet has rows nom (Typ), min (Min) and max (Max) for vdd_main_val, whose
+  // power_down_levels values are 0.2, 0.1 and 0.3; the levels sheet sets VMain of vdd1 to it.
+  jobs.push_back({"own_levels", "own_instances", "own_levels_flow", "SpecsAC_func",
+                  "SpecsDC_func", patsets});
+  sheet("Job List", job_list(jobs));
+  std::vector<Instance> levels;
+  std::vector<Cells> rows;
+  for (const std::string selector : {"nom", "min", "max"}) {
+    levels.push_back({"lev_" + selector, "power_down_levels", selector, "", "", "", "LV_func"});
+    rows.push_back(flow_row("Test", "lev_" + selector, "100"));
+  }
+  sheet("own_instances", test_instances(levels));
+  sheet("own_levels_flow", flow_table(rows));
+
+  Command checked = olvent({});
+  ASSERT_EQ(checked.status, 0) << checked.err;
+  EXPECT_EQ(checked.err.find("An exception occurred"), std::string::npos) << checked.err;
+  // -q prints the path of the workbook written, and nothing else.
+  ASSERT_TRUE(checked.out.ends_with(".xlsm\n")) << checked.out;
+  ASSERT_EQ(std::count(checked.out.begin(), checked.out.end(), '\n'), 1) << checked.out;
+  tarnwick::xlsx::Reader reader(checked.out.substr(0, checked.out.size() - 1));
+  for (const auto& job : jobs)
+    EXPECT_EQ(reader.read_sheet(job.name).cell(0, 0).text, "Opcode") << job.name;
+  const auto own = reader.read_sheet("own_levels");
+  EXPECT_EQ(own.cell(0, 6).text, "VDD1");
+  EXPECT_EQ(own.cell(1, 6).text, "0.2");
+  EXPECT_EQ(own.cell(2, 6).text, "0.1");
+  EXPECT_EQ(own.cell(3, 6).text, "0.3");
 }
 
 TEST_F(RealData, J750ExportsWithoutSpecSheetsFailNamingTheSheet)
@@ -122,6 +191,35 @@ TEST_F(RealData, J750ExportsWithoutSpecSheetsFailNamingTheSheet)
   EXPECT_THAT(failure(), HasSubstr("SpecsDC.txt"));
   // The flow table, pattern sets and instances were read before.
   EXPECT_GT(engine->test_instance_dict->size(), 0u);
+}
+
+// The J750 layouts, every flow table a job whose spec cells are empty.
+TEST_F(RealData, J750EveryJobWithoutSpecSheetsEndsWithStatusZero)
+{
+  if (!copy("generated-j750"))
+    GTEST_SKIP() << "no real exports at " << realdata("generated-j750");
+  const std::vector<std::string> flows = flow_tables();
+  ASSERT_EQ(flows.size(), 7u);
+  own_job_list(flows, "prb1_instances,prb2_instances,global_instances,flow_control_instances",
+               "prb1_patsets,prb2_patsets,global_patsets,flow_control_patsets", "", "");
+  Command checked = olvent({"--platform", "J750"});
+  ASSERT_EQ(checked.status, 0) << checked.err;
+  EXPECT_EQ(checked.err.find("An exception occurred"), std::string::npos) << checked.err;
+  for (const auto& flow : flows)
+    EXPECT_NE(checked.err.find("Warning: the job " + flow + " names no DC spec sheet"),
+              std::string::npos)
+        << flow;
+  EXPECT_TRUE(checked.out.ends_with(".xlsm\n")) << checked.out;
+
+  // DFF 1.3 instances: the arguments start after "Overlay" (cell 13), so the pattern set in
+  // the first argument gives the pattern.
+  engine->read_device(
+      device.string(), "", "", "J750", [this](const std::string& line) { log.push_back(line); },
+      "Period", "", 0, nullptr);
+  EXPECT_EQ(run({"prb1_flow"}).size(), 1u) << failure();
+  const auto& record = engine->test_instance_dict->at("ANOTHER_NOT_P1_OR_P2_TEST").at(0);
+  EXPECT_EQ(record.pattern, "another_not_p1_or_p2_test.PAT,nvm_global_subs.PAT");
+  EXPECT_EQ(record.arg_list, "another_not_p1_or_p2_test_pset");
 }
 
 } // namespace

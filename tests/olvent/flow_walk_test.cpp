@@ -285,3 +285,52 @@ TEST_F(FlowWalk, AMissingSpecSheetEndsTheRunBeforeTheSheetIsWritten)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(FlowWalk, AJobWithoutDcOrAcSpecSheetResolvesFromTheGlobalSpecs)
+{
+  one_job({flow_row("Test", "lev", "100")}, {{"lev", "Dc", "nom", "", "", "", "Levels"}});
+  // The job "J" names DC and AC spec sheets; "NOSPEC" leaves both cells empty.
+  sheet("Job List",
+        job_list({{"NOSPEC", "Test Instances", "Main Flow", "", "", "Pattern Sets"},
+                  {"J", "Test Instances", "Main Flow", "AC Specs", "DC Specs", "Pattern Sets"},
+                  {"NOSPEC2", "Test Instances", "Main Flow", " ", "", "Pattern Sets"}}));
+  sheet("Levels", pin_levels({{"vdda", "VMain", "=_G_ONE*1.5"},
+                              {"vdda", "IFoldLevel", "1"},
+                              {"vddb", "VMain", "=_vdd"},
+                              {"vddb", "IFoldLevel", "1"}}));
+  load();
+  std::vector<std::string> paths = run({"NOSPEC", "J", "NOSPEC2"});
+  ASSERT_EQ(paths.size(), 1u);
+  auto warnings = [&](const std::string& job) {
+    return ElementsAre(
+        "Warning: the job " + job + " names no DC spec sheet (its \"DC Specs\" cell is empty); "
+        "it is checked with an empty DC spec table",
+        "Warning: the job " + job + " names no AC spec sheet (its \"AC Specs\" cell is empty); "
+        "it is checked with an empty AC spec table");
+  };
+  std::vector<std::string> warned;
+  for (const auto& line : log)
+    if (line.starts_with("Warning: the job "))
+      warned.push_back(line);
+  ASSERT_EQ(warned.size(), 4u);
+  EXPECT_THAT(std::vector<std::string>(warned.begin(), warned.begin() + 2), warnings("NOSPEC"));
+  EXPECT_THAT(std::vector<std::string>(warned.begin() + 2, warned.end()), warnings("NOSPEC2"));
+  // No sheet path is made of the empty name.
+  for (const auto& line : log)
+    EXPECT_EQ(line.find("/.txt"), std::string::npos) << line;
+
+  // A global symbol resolves; the DC spec symbol is found nowhere without the DC sheet.
+  tarnwick::xlsx::Reader reader(paths[0]);
+  for (const std::string job : {"NOSPEC", "NOSPEC2"}) {
+    const auto sheet = reader.read_sheet(job);
+    EXPECT_EQ(sheet.cell(0, 6).text, "VDDA") << job;
+    EXPECT_EQ(sheet.cell(1, 6).text, "1.5") << job;
+  }
+  EXPECT_EQ(reader.read_sheet("J").cell(1, 7).text, "1.2"); // the DC sheet of J is read
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Spec symbol not found: VDD"), 2) \
+      << testing::PrintToString(log);
+}
+
+} // namespace

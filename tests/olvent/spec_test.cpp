@@ -18,6 +18,8 @@ using tarnwick::olvent::EvaluationError;
 using tarnwick::olvent::Olvent;
 using tarnwick::olvent::OlventAccess;
 using tarnwick::sarnet::SpecDict;
+using tarnwick::sarnet::SelectorRows;
+using tarnwick::sarnet::SpecInfo;
 
 std::string evaluation_error(const std::string& expression)
 {
@@ -164,6 +166,40 @@ TEST_F(SpecCalculation, ReportsSymbolsItCannotResolve)
   EXPECT_EQ(calc("_VX"), "1");
   spec["VY"] = {{"SELECTOR VAL", "MAX"}, {"CORE TYP", "1"}};
   EXPECT_EQ(failure("_VY"), "Spec symbol VY has no column CORE MAX");
+}
+
+TEST_F(SpecCalculation, SheetWithOneRowPerSelectorReadsTheSelectorsRow)
+{
+  // vdd_main_val with the rows nom (Typ), min (Min) and max (Max); the table keeps the last.
+  SelectorRows rows;
+  auto row = [](const std::string& type) {
+    return SpecInfo{{"SELECTOR NAME", ""}, {"SELECTOR VAL", type}, {"PDL TYP", "=0.2*V"},
+                    {"PDL MIN", "=0.1*V"}, {"PDL MAX", "=0.3*V"}};
+  };
+  for (const auto& [selector, type] :
+       std::vector<std::pair<std::string, std::string>>{{"NOM", "TYP"}, {"MIN", "MIN"},
+                                                        {"MAX", "MAX"}})
+    rows["VDD_MAIN_VAL"][selector] = row(type);
+  spec["VDD_MAIN_VAL"] = row("MAX");
+  auto by_selector = [&](const std::string& selector, const std::string& version = "2.0") {
+    return OlventAccess::spec_calculation(engine, "=_vdd_main_val", spec, version, "pdl",
+                                          selector, &rows);
+  };
+  EXPECT_EQ(by_selector("min"), "0.1*V");
+  EXPECT_EQ(by_selector("Nom"), "0.2*V");
+  EXPECT_EQ(by_selector("MAX"), "0.3*V");
+  EXPECT_TRUE(log.empty());
+  // A selector that names no row of the symbol: the missing-key failure and its line.
+  try {
+    by_selector("fast");
+    ADD_FAILURE() << "no error";
+  } catch (const tarnwick::Error& e) {
+    EXPECT_STREQ(e.what(), "Spec symbol vdd_main_val has no row for the selector FAST");
+  }
+  EXPECT_EQ(log, std::vector<std::string>{"Error: Can not sarnet variable: vdd_main_val"});
+  // Selectors as columns (version 3.0) do not look at the rows.
+  spec["VDD_MAIN_VAL"]["SELECTORS FAST"] = "MIN";
+  EXPECT_EQ(by_selector("fast", "3.0"), "0.1*V");
 }
 
 TEST_F(SpecCalculation, NamesTheChainOfASelfReferringValue)

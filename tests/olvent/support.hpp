@@ -28,9 +28,11 @@ public:
                                       const sarnet::SpecDict& spec_dict,
                                       const std::string& spec_version,
                                       const std::string& category_name,
-                                      const std::string& selector_name)
+                                      const std::string& selector_name,
+                                      const sarnet::SelectorRows* selector_rows = nullptr)
   {
-    return engine.spec_calculation(target, spec_dict, spec_version, category_name, selector_name);
+    return engine.spec_calculation(target, spec_dict, spec_version, category_name, selector_name,
+                                   selector_rows);
   }
 
   static void add_vba_project_file(xlsx::Workbook& workbook, const std::string& path)

@@ -116,6 +116,36 @@ TEST(Sarnet, LayoutErrorsNameTheRowAndKeepEarlierRows)
   EXPECT_EQ(row_of(reader, "VDD"), (Pairs{{"SEL A", "1"}, {"\n Z\n", "2\n"}}));
 }
 
+TEST(Sarnet, SheetWithASelectorNameColumnKeepsEachSelectorsRow)
+{
+  // The version-2.0 layout: one row per selector under "Selector Name" / "Selector Val".
+  const std::string head = "DTDCSpecSheet,version=2.0:platform=Jaguar\tDC Specs\n\n"
+                           "\t\t\tSelector\t\tpower_down_levels\t\t\tComment\n"
+                           "\tSymbol\tValue\tName\tVal\tTyp\tMin\tMax\t\n";
+  Sarnet reader;
+  reader.parse(head
+                   + "\tvdd_main_val\t\tnom\tTyp\t=0.2*V\t=0.1*V\t=0.3*V\t\n"
+                     "\tvdd_main_val\t\tmin\tMin\t=0.2*V\t=0.1*V\t=0.3*V\t\n"
+                     "\tvdd_main_val\t\tMax\tMax\t=0.2*V\t=0.1*V\t=0.3*V\t\n"
+                     "\tvdd_alt_val\t\tnom\tTyp\t8\t7\t9\t\n",
+               "UltraFLEX", "DC Specs.txt");
+  const auto rows = reader.get_selector_rows();
+  ASSERT_NE(rows, nullptr);
+  const auto& main = rows->at("VDD_MAIN_VAL");
+  ASSERT_EQ(main.size(), 3U);
+  EXPECT_EQ(main.at("NOM").at("SELECTOR VAL"), "TYP");
+  EXPECT_EQ(main.at("MIN").at("SELECTOR VAL"), "MIN");
+  EXPECT_EQ(main.at("MAX").at("POWER_DOWN_LEVELS MAX"), "=0.3*V");
+  EXPECT_EQ(rows->at("VDD_ALT_VAL").size(), 1U);
+  // The spec table keeps the last row of a symbol, as for any sheet.
+  EXPECT_EQ(reader.get_info()->at("VDD_MAIN_VAL").at("SELECTOR VAL"), "MAX");
+
+  // Without that column (selectors as columns) there are no rows by selector.
+  Sarnet columns;
+  columns.parse(k_head + "\tvdd\t\tmin\t\n", "UltraFLEX", "DC Specs.txt");
+  EXPECT_EQ(columns.get_selector_rows(), nullptr);
+}
+
 TEST(Sarnet, ReadsFilesIntoATableThatOutlivesTheReader)
 {
   std::string dir = (fs::temp_directory_path() / "sarnet-XXXXXX").string();
