@@ -89,6 +89,17 @@ std::size_t date_literal_end(std::string_view text, std::size_t pos)
   return 0;
 }
 
+// Whether only white space follows `pos` up to the end of its physical line (or of `text`).
+bool continues_here(std::string_view text, std::size_t pos)
+{
+  for (; pos < text.size() && text[pos] != '\n'; ++pos) {
+    if (!is_ascii_space(text[pos])) {
+      return false;
+    }
+  }
+  return true;
+}
+
 } // namespace
 
 void lex_line(std::string_view text, std::vector<Lexeme>& out)
@@ -162,7 +173,10 @@ void lex_line(std::string_view text, std::vector<Lexeme>& out)
     }
     if (is_word_char(cp)) {
       const std::size_t end = word_end(text, pos);
-      if (c == '_') {
+      if (c == '_' && end == pos + 1 && (pos == 0 || is_ascii_space(text[pos - 1]))
+          && continues_here(text, end)) {
+        // The " _" that continues the line: the logical line reads on as if it were not there.
+      } else if (c == '_') {
         push(Lex::symbol, pos, end, '_');
       } else if (is_ascii_digit(c) || (cp >= 0x80 && text::is_digit(cp))) {
         push(Lex::number, pos, end);

@@ -85,7 +85,8 @@ struct Lexeme
 };
 
 // The lexemes of `text` (one logical line: physical lines joined with their " _" continuations)
-// into `out`, cleared first. White space makes no lexeme; a byte-order mark is skipped.
+// into `out`, cleared first. White space, a byte-order mark and the " _" at the end of a
+// physical line make no lexeme.
 TARNWICK_BRIMSEL_EXPORT void lex_line(std::string_view text, std::vector<Lexeme>& out);
 
 // Whether the physical line `line` continues on the next one: it ends with " _".

@@ -48,6 +48,10 @@ TEST(VbaLexer, LexemesOfALine)
       {"\xEF\xBB\xBF" "Dim 变量 As Long", {"i Dim", "i 变量", "i As", "i Long"}},
       {"n = 12abc", {"i n", "y =", "n 12abc"}},
       {"unterminated = \"abc", {"i unterminated", "y =", "s \"abc"}},
+      {"Function F(a As Long, _\n    b As Long) As Long",
+       {"i Function", "i F", "y (", "i a", "i As", "i Long", "y ,", "i b", "i As", "i Long", "y )",
+        "i As", "i Long"}},
+      {"x = a _ \r\n  + _b", {"i x", "y =", "i a", "y +", "y _b"}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(lexemes(c.line), c.expected) << c.line;
