@@ -1,11 +1,41 @@
 #include "tarnwick/brimsel/module_model.hpp"
 
+#include <filesystem>
 #include <initializer_list>
+#include <iostream>
+#include <set>
 #include <utility>
+
+#include "tarnwick/brimsel/source_file.hpp"
+#include "tarnwick/text/error.hpp"
+#include "tarnwick/text/unicode.hpp"
 
 namespace tarnwick::brimsel {
 
 namespace {
+
+// The events of forms and their controls, lower-cased, that an event procedure is named after.
+const NameSet& control_events()
+{
+  static const NameSet events{
+      "activate",   "addcontrol",  "afterupdate", "beforedragover", "beforedroporpaste",
+      "beforeupdate", "change",    "click",       "dblclick",       "deactivate",
+      "dropbuttonclick", "enter",  "error",       "exit",           "gotfocus",
+      "initialize", "keydown",     "keypress",    "keyup",          "layout",
+      "lostfocus",  "mousedown",   "mousemove",   "mouseup",        "queryclose",
+      "removecontrol", "resize",   "scroll",      "spindown",       "spinup",
+      "terminate",  "zoom"};
+  return events;
+}
+
+// The file name of `path` without its extension.
+std::string_view file_stem(std::string_view path)
+{
+  const std::size_t slash = path.find_last_of("/\\");
+  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = name.rfind('.');
+  return dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
+}
 
 // One pass over a module's lines that finds its procedures and the role of every word whose
 // lower-cased text is in `interesting`.
@@ -18,7 +48,9 @@ public:
   void run()
   {
     const SourceLines& lines = *m_scan.lines;
-    for (std::size_t i = 0; i < lines.size();) {
+    m_scan.kind = module_kind_of(*m_scan.path);
+    m_scan.code_start = static_cast<std::uint32_t>(header());
+    for (std::size_t i = m_scan.code_start; i < lines.size();) {
       std::size_t j = i;
       while (j + 1 < lines.size() && continues(lines[j])) {
         ++j;
@@ -51,9 +83,56 @@ public:
         m_scan.procedure_of_line[line] = static_cast<std::int32_t>(p);
       }
     }
+    if (m_scan.module_name.empty()) {
+      m_scan.module_name = lowered(file_stem(*m_scan.path));
+    }
   }
 
 private:
+  // Reads the header: the VERSION line and "Object = ..." lines of a class or form, its BEGIN
+  // ... END designer block (nested Begin/End and BeginProperty/EndProperty blocks inside), and
+  // the Attribute lines; takes the module name from VB_Name and, in a form, a control from
+  // each "Begin <Library>.<Type> <Name>" inside the form's own block. Returns the first line
+  // after it.
+  std::size_t header()
+  {
+    const SourceLines& lines = *m_scan.lines;
+    int depth = 0;
+    std::size_t i = 0;
+    for (; i < lines.size(); ++i) {
+      m_text = lines[i];
+      m_segments.assign(1, {0, static_cast<std::uint32_t>(i)});
+      lex_line(m_text, m_lex);
+      if (depth > 0) {
+        if (is(0, "begin") || is(0, "beginproperty")) {
+          if (is(0, "begin") && m_scan.kind == ModuleKind::form && m_lex.size() >= 5
+              && symbol(2, '.') && ident(m_lex.size() - 1)) {
+            add(m_lex.size() - 1, Role::control);
+          }
+          ++depth;
+        } else if (is(0, "end") || is(0, "endproperty")) {
+          --depth;
+        }
+        continue;
+      }
+      if (is(0, "version") || (is(0, "object") && symbol(1, '='))) {
+        continue;
+      }
+      if (is(0, "begin")) {
+        ++depth;
+        continue;
+      }
+      if (!is(0, "attribute")) {
+        break;
+      }
+      if (is(1, "vb_name") && m_lex.size() >= 4 && m_lex[3].kind == Lex::string) {
+        const std::string_view quoted = word(3);
+        m_scan.module_name = lowered(quoted.substr(1, quoted.size() >= 2 ? quoted.size() - 2 : 0));
+      }
+    }
+    return i;
+  }
+
   enum class Block
   {
     none,
@@ -248,9 +327,25 @@ private:
     m_block = Block::none;
     if (name < e && ident(name)) {
       add(name, Role::procedure_name);
+      if (m_scan.kind == ModuleKind::form) {
+        event_procedure(name);
+      }
       ++name;
     }
     parameters_and_rest(name, e, Role::parameter);
+  }
+
+  // A form's "<Control>_<Event>" procedure: its control, for a UserForm keeps its controls in
+  // its binary part, which is not read.
+  void event_procedure(std::size_t name)
+  {
+    const std::string_view text = word(name);
+    const std::size_t underscore = text.rfind('_');
+    if (underscore == std::string_view::npos || underscore == 0
+        || !control_events().contains(lowered(text.substr(underscore + 1)))) {
+      return;
+    }
+    add_word(m_lex[name].begin, m_lex[name].begin + underscore, Role::control, false, k_none);
   }
 
   // Declare [PtrSafe] Function|Sub Name Lib "..." [Alias "..."] (...) [As T]; Event Name(...).
@@ -518,6 +613,74 @@ private:
 };
 
 } // namespace
+
+namespace {
+
+// Appends the class and form modules of `directory` (listing order), then those of its
+// subfolders in listing order; links to folders are not followed.
+void find_class_and_form_modules(const std::string& directory, std::vector<std::string>& found)
+{
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::directory_iterator it(fs::path(directory), error);
+  std::vector<std::string> subfolders;
+  const auto joined = [&](const std::string& name) {
+    return directory.empty() || directory.back() == '/' ? directory + name : directory + "/" + name;
+  };
+  for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    std::error_code entry_error;
+    if (it->is_directory(entry_error)) {
+      if (!it->is_symlink(entry_error)) {
+        subfolders.push_back(joined(name));
+      }
+    } else if (module_kind_of(name) != ModuleKind::standard) {
+      found.push_back(joined(name));
+    }
+  }
+  for (const std::string& subfolder : subfolders) {
+    find_class_and_form_modules(subfolder, found);
+  }
+}
+
+} // namespace
+
+ClassAndFormModules read_class_and_form_modules(const std::vector<std::string>& directories)
+{
+  std::vector<std::string> paths;
+  for (const std::string& directory : directories) {
+    find_class_and_form_modules(directory, paths);
+  }
+  ClassAndFormModules modules;
+  std::set<std::string, std::less<>> seen;
+  for (const std::string& path : paths) {
+    if (!seen.insert(path).second) {
+      continue;
+    }
+    try {
+      const std::string bytes = read_source_file(path).bytes;
+      if (const char* mark = utf16_byte_order_mark(bytes)) {
+        throw Error(std::string("UTF-16 text (byte-order mark ") + mark + ")");
+      }
+      modules.files.insert_or_assign(path, split_source_lines(text::is_valid_utf8(bytes)
+                                                                  ? bytes
+                                                                  : text::drop_invalid_utf8(bytes)));
+    } catch (const std::exception& error) {
+      std::cout << "读取模块 " << path << " 时出错: " << error.what() << '\n';
+      modules.unreadable.emplace_back(path, error.what());
+    }
+  }
+  return modules;
+}
+
+ModuleKind module_kind_of(std::string_view path)
+{
+  const std::string lower = lowered(path);
+  if (lower.ends_with(".cls")) {
+    return ModuleKind::class_module;
+  }
+  return lower.ends_with(".frm") ? ModuleKind::form : ModuleKind::standard;
+}
 
 void scan_module(FileScan& scan, const NameSet& interesting)
 {

@@ -6,11 +6,13 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "tarnwick/brimsel/export.hpp"
 #include "tarnwick/brimsel/parser.hpp"
 #include "tarnwick/brimsel/vba_lexer.hpp"
+#include "tarnwick/text/ordered_map.hpp"
 
 // What each word of a VBA module is, as the rename scope rules see it.
 namespace tarnwick::brimsel {
@@ -32,7 +34,19 @@ enum class Role : std::uint8_t
   label,             // a line label or the target of GoTo, GoSub or Resume
   directive,         // a word of a "#If", "#Const", ... line
   comment,           // a word in a comment
+  control,           // a control of a form: named in its designer block, or by an event procedure
 };
+
+enum class ModuleKind : std::uint8_t
+{
+  standard,     // ".bas"
+  class_module, // ".cls"
+  form,         // ".frm"
+};
+
+// The kind of module the file at `path` holds, by its extension in any case: ".cls" a class,
+// ".frm" a form, anything else a standard module.
+TARNWICK_BRIMSEL_EXPORT ModuleKind module_kind_of(std::string_view path);
 
 inline constexpr std::uint32_t k_none = std::numeric_limits<std::uint32_t>::max();
 
@@ -58,7 +72,12 @@ struct FileScan
 {
   const std::string* path = nullptr;
   const SourceLines* lines = nullptr;
-  std::string module_name; // lower-cased Attribute VB_Name, or empty
+  ModuleKind kind = ModuleKind::standard; // set by scan_module from the path
+  // Lower-cased: its Attribute VB_Name, or else its file name without the extension.
+  std::string module_name;
+  // The first line after its header (VERSION line, designer block, Attribute lines), which no
+  // word is taken from and which a rename never changes.
+  std::uint32_t code_start = 0;
   std::vector<Extent> procedures;
   std::vector<std::int32_t> procedure_of_line; // -1 at module level
   std::vector<Token> tokens;
@@ -91,8 +110,25 @@ struct FileScan
   }
 };
 
-// Fills `scan` (whose `path` and `lines` are set) in one pass over its lines: its procedures and
-// the role of every word whose lower-cased text is in `interesting`.
+// Modules the parse does not read: the class and form modules of the parsed folders.
+struct ClassAndFormModules
+{
+  text::OrderedMap<std::string, SourceLines> files; // path -> lines, as the parser reads a file
+  std::vector<std::pair<std::string, std::string>> unreadable; // (path, why it cannot be read)
+};
+
+// The class and form modules (".cls", ".frm", any case) under each of `directories`, found as
+// the parser finds ".bas" files (a folder's files before its subfolders, links to folders not
+// followed, each path once) and read as it reads them (line ends made LF, invalid UTF-8 bytes
+// dropped). A module that cannot be read (UTF-16 text, no permission, ...) gets a line on
+// standard output and a place in `unreadable`.
+TARNWICK_BRIMSEL_EXPORT ClassAndFormModules
+read_class_and_form_modules(const std::vector<std::string>& directories);
+
+// Fills `scan` (whose `path` and `lines` are set) in one pass over its lines: its kind, name and
+// header, its procedures and the role of every word whose lower-cased text is in `interesting`.
+// In a form, the controls of its designer block are `control` words in the header, and the
+// name before the event of an event procedure ("Total" of "Total_Change") one in the code.
 TARNWICK_BRIMSEL_EXPORT void scan_module(FileScan& scan, const NameSet& interesting);
 
 } // namespace tarnwick::brimsel

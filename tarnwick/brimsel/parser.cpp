@@ -418,6 +418,7 @@ VBAParser::VBAParser() = default;
 
 void VBAParser::parse_files(const std::string& directory_path)
 {
+  directories.push_back(directory_path);
   std::vector<std::string> paths;
   find_source_files(directory_path, paths);
   std::cout << "找到 " << paths.size() << " 个 .bas 文件\n";

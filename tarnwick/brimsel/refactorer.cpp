@@ -232,11 +232,9 @@ std::variant<CurrentSource, Unwritable> read_current(const std::string& file_pat
 } // namespace
 
 VBTRefactorer::FileOutcome
-VBTRefactorer::apply_changes_to_file(const std::string& file_path, const SourceLines& lines,
-                                     std::size_t names)
+VBTRefactorer::apply_changes_to_file(const std::string& file_path, const SourceLines& parsed,
+                                     const SourceLines& lines, std::size_t names)
 {
-  const SourceLines& parsed = m_parser.files.at(file_path);
-
   // The renamed text first: a file that no rename changes is neither backed up nor written.
   if (lines == parsed) {
     std::cout << "未修改文件（没有名称需要重命名）: " << file_path << '\n';
@@ -338,9 +336,13 @@ ApplyResult VBTRefactorer::apply_all_changes()
   // parsed, readable): otherwise rename_in_scope refuses it as a whole before any file is
   // touched, so that no global is left renamed in some modules only. Such a file still counts
   // as failed.
+  // Class and form modules are not parsed; they are read here, for the renames only.
+  const ClassAndFormModules class_and_form = read_class_and_form_modules(m_parser.directories);
   std::map<std::string, Unwritable, std::less<>> unwritable;
   const auto cannot_rewrite = [&](const std::string& path) -> std::optional<std::string> {
-    auto now = read_current(path, m_parser.files.at(path));
+    const auto parsed = m_parser.files.find(path);
+    auto now = read_current(path, parsed != m_parser.files.end() ? parsed->second
+                                                                  : class_and_form.files.at(path));
     auto* problem = std::get_if<Unwritable>(&now);
     if (problem == nullptr) {
       return std::nullopt;
@@ -349,7 +351,7 @@ ApplyResult VBTRefactorer::apply_all_changes()
     unwritable.emplace(path, std::move(*problem));
     return reason;
   };
-  const ScopedRewrite rewrite = rename_in_scope(m_parser, renames, cannot_rewrite);
+  const ScopedRewrite rewrite = rename_in_scope(m_parser, renames, cannot_rewrite, class_and_form);
 
   // The records that are not made, each in a line, before any file is touched.
   record = 0;
@@ -394,7 +396,7 @@ ApplyResult VBTRefactorer::apply_all_changes()
     for (const std::size_t index : file.renames) {
       names.insert(renames[index].original_name);
     }
-    switch (apply_changes_to_file(file.path, file.lines(), names.size())) {
+    switch (apply_changes_to_file(file.path, *file.parsed, file.lines(), names.size())) {
     case FileOutcome::rewritten:
       rewritten[e] = true;
       ++result.rewritten;

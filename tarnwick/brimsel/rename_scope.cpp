@@ -63,9 +63,10 @@ struct Target
 class Renamer
 {
 public:
-  Renamer(const VBAParser& parser, const std::vector<ScopedRename>& renames,
-          const RewriteCheck& cannot_rewrite)
-      : m_parser(parser), m_renames(renames), m_cannot_rewrite(cannot_rewrite)
+  Renamer(const VBAParser& parser, const ClassAndFormModules& class_and_form,
+          const std::vector<ScopedRename>& renames, const RewriteCheck& cannot_rewrite)
+      : m_parser(parser), m_class_and_form(class_and_form), m_renames(renames),
+        m_cannot_rewrite(cannot_rewrite)
   {}
 
   ScopedRewrite run()
@@ -91,16 +92,21 @@ private:
       interesting.insert(lowered(rename.original_name));
       interesting.insert(lowered(rename.new_name));
     }
-    m_files.reserve(m_parser.files.size());
-    for (const auto& [path, lines] : m_parser.files) {
-      FileScan& scan = m_files.emplace_back();
-      scan.path = &path;
-      scan.lines = &lines;
-      scan_module(scan, interesting);
-      const auto file = static_cast<std::uint32_t>(m_files.size() - 1);
-      m_file_of.emplace(path, file);
-      for (const auto& [name, tokens] : scan.by_name) {
-        m_files_with[name].push_back(file);
+    m_files.reserve(m_parser.files.size() + m_class_and_form.files.size());
+    for (const auto* modules : {&m_parser.files, &m_class_and_form.files}) {
+      for (const auto& [path, lines] : *modules) {
+        if (m_file_of.contains(path)) {
+          continue;
+        }
+        FileScan& scan = m_files.emplace_back();
+        scan.path = &path;
+        scan.lines = &lines;
+        scan_module(scan, interesting);
+        const auto file = static_cast<std::uint32_t>(m_files.size() - 1);
+        m_file_of.emplace(path, file);
+        for (const auto& [name, tokens] : scan.by_name) {
+          m_files_with[name].push_back(file);
+        }
       }
     }
   }
@@ -214,7 +220,7 @@ private:
   }
 
   // Whether `scan` declares `lower` at module level: a variable or constant, a procedure or
-  // Declare, an Enum member.
+  // Declare, an Enum member, a form's control.
   static bool declares_at_module_level(const FileScan& scan, std::string_view lower,
                                        bool* is_public = nullptr)
   {
@@ -223,10 +229,12 @@ private:
       for (const std::uint32_t t : *tokens) {
         const Token& token = scan.tokens[t];
         const bool module_level = scan.procedure_of(token) < 0;
-        if (token.role == Role::procedure_name
+        if (token.role == Role::procedure_name || token.role == Role::control
             || (module_level && (token.role == Role::declared || token.role == Role::enum_member))) {
           declares = true;
-          if (is_public != nullptr && token.role == Role::declared && token.is_public) {
+          // A class's or form's Public variable is a member of it, never a global.
+          if (is_public != nullptr && token.role == Role::declared && token.is_public
+              && scan.kind == ModuleKind::standard) {
             *is_public = true;
           }
         }
@@ -449,6 +457,12 @@ private:
         refuse(target, "新名称 '" + target.new_name + "' 是 VBA 关键字");
       }
       refuse_if_a_file_cannot_be_rewritten(target);
+      // A module that could not be read may use a name seen in every module.
+      const bool everywhere = target.kind == Kind::global || (target.kind == Kind::block && target.is_public);
+      if (everywhere && target.new_lower != target.lower && !m_class_and_form.unreadable.empty()) {
+        const auto& [path, reason] = m_class_and_form.unreadable.front();
+        refuse(target, "文件 " + path + " 不能修改 (" + reason + ")");
+      }
     }
     for (bool changed = true; changed;) {
       changed = false;
@@ -689,6 +703,7 @@ private:
   }
 
   const VBAParser& m_parser;
+  const ClassAndFormModules& m_class_and_form;
   const std::vector<ScopedRename>& m_renames;
   const RewriteCheck& m_cannot_rewrite;
   std::unordered_map<std::uint32_t, std::optional<std::string>> m_rewrite_problem; // by file
@@ -719,9 +734,10 @@ SourceLines ScopedFile::lines() const
 }
 
 ScopedRewrite rename_in_scope(const VBAParser& parser, const std::vector<ScopedRename>& renames,
-                              const RewriteCheck& cannot_rewrite)
+                              const RewriteCheck& cannot_rewrite,
+                              const ClassAndFormModules& class_and_form)
 {
-  return Renamer(parser, renames, cannot_rewrite).run();
+  return Renamer(parser, class_and_form, renames, cannot_rewrite).run();
 }
 
 } // namespace tarnwick::brimsel

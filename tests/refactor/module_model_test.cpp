@@ -29,6 +29,7 @@ const char* role_text(Role role)
   case Role::label: return "label";
   case Role::directive: return "directive";
   case Role::comment: return "comment";
+  case Role::control: return "control";
   }
   return "";
 }
@@ -37,7 +38,6 @@ struct Scanned
 {
   std::vector<std::string> words;      // "line role" of every word named `name`, from 1
   std::vector<std::string> procedures; // "first-last", from 1
-  std::string module_name;
 };
 
 SourceLines lines_of(const std::string& text)
@@ -72,7 +72,6 @@ Scanned scan(const std::string& path, const std::string& text, const std::string
   for (const Extent& extent : module.procedures) {
     out.procedures.push_back(std::to_string(extent.first + 1) + "-" + std::to_string(extent.last + 1));
   }
-  out.module_name = module.module_name;
   return out;
 }
 
@@ -105,7 +104,7 @@ TEST(ModuleModel, RolesOfAWordInEveryPlaceItCanStand)
       {"#If total Then\n#End If\n", {"1 directive"}},
       {"Sub Go()\ntotal:\n    GoTo total\nEnd Sub\n", {"2 label", "3 label"}},
       {"' the total\nx = \"total\" ' total again\n", {"1 comment", "2 comment"}},
-      {"Attribute total.VB_VarUserMemId = 0\n", {"1 use"}},
+      {"Public total As Long\nAttribute total.VB_VarUserMemId = 0\n", {"1 declared public", "2 use"}},
       {"If a Then total = 1 Else x = total\n", {"1 use", "1 use"}},
   };
   for (const Case& c : cases) {
@@ -113,24 +112,88 @@ TEST(ModuleModel, RolesOfAWordInEveryPlaceItCanStand)
   }
 }
 
-TEST(ModuleModel, ProceduresAndModuleName)
+// A class or form module's header (VERSION, designer block, Attribute lines) gives no word
+// but the form's controls; the code after it is read as in a standard module.
+const char* const k_class =
+    "VERSION 1.0 CLASS\n"
+    "BEGIN\n"
+    "  MultiUse = -1  'True\n"
+    "END\n"
+    "Attribute VB_Name = \"Account\"\n"
+    "Attribute VB_PredeclaredId = False\n"
+    "Public total As Long\n"
+    "Private Sub Class_Initialize()\n"
+    "    total = 0\n"
+    "End Sub\n";
+
+const char* const k_form =
+    "VERSION 5.00\n"
+    "Object = \"{0ECD9B60-23AA-11D0-B351-00A0C9055D8E}#6.0#0\"; \"MSHFLXGD.OCX\"\n"
+    "Begin VB.Form frmMain\n"
+    "   Caption         =   \"total\"\n"
+    "   Begin VB.TextBox total\n"
+    "      BeginProperty Font\n"
+    "         Name            =   \"total\"\n"
+    "      EndProperty\n"
+    "   End\n"
+    "End\n"
+    "Attribute VB_Name = \"frmMain\"\n"
+    "Private Sub total_Change()\n"
+    "    total.Text = \"\"\n"
+    "End Sub\n";
+
+const char* const k_user_form =
+    "VERSION 5.00\n"
+    "Begin {C62A69F0-16DC-11CE-9E98-00AA00574A4F} Entry\n"
+    "   ClientHeight    =   3000\n"
+    "End\n"
+    "Attribute VB_Name = \"Entry\"\n"
+    "Private Sub Total_AfterUpdate()\n"
+    "    Debug.Print total\n"
+    "End Sub\n"
+    "Private Sub Sum_total()\n"
+    "End Sub\n";
+
+TEST(ModuleModel, KindsHeadersControlsAndModuleNames)
 {
   struct Case
   {
+    const char* path;
     const char* text;
-    List procedures;
+    ModuleKind kind;
+    std::uint32_t code_start; // from 1
     const char* module_name;
+    List words; // of the name "total"
+    List procedures;
   };
   const Case cases[] = {
-      {"Attribute VB_Name = \"Main\"\nSub A()\nEnd Sub\nSub B()\n", {"2-3", "4-4"}, "main"},
-      {"Sub A()\n\nSub B()\nEnd Sub\n", {"1-2", "3-4"}, ""},
-      {"Public Property Get P() As Long\nEnd Property\nPrivate Function F( _\n    a As Long)\nEnd Function\n",
-       {"1-2", "3-5"}, ""},
+      {"a/Main.bas", "Attribute VB_Name = \"Main\"\nSub A()\nEnd Sub\nSub B()\n", ModuleKind::standard,
+       2, "main", {}, {"2-3", "4-4"}},
+      {"a/modUsers.BAS", "Sub A()\n\nSub B()\nEnd Sub\n", ModuleKind::standard, 1, "modusers", {},
+       {"1-2", "3-4"}},
+      {"a.b/Acc.cls", k_class, ModuleKind::class_module, 7, "account",
+       {"7 declared public", "9 use"}, {"8-10"}},
+      {"Main.FRM", k_form, ModuleKind::form, 12, "frmmain",
+       {"5 control", "12 control", "13 use"}, {"12-14"}},
+      {"Entry.frm", k_user_form, ModuleKind::form, 6, "entry",
+       {"6 control", "7 use"}, {"6-8", "9-10"}},
+      {"p/Counter.bas",
+       "Public Property Get P() As Long\nEnd Property\nPrivate Function F( _\n    a As Long)\nEnd Function\n",
+       ModuleKind::standard, 1, "counter", {}, {"1-2", "3-5"}},
   };
   for (const Case& c : cases) {
-    const Scanned scanned = scan("m.bas", c.text, "x");
-    EXPECT_EQ(scanned.procedures, c.procedures) << c.text;
-    EXPECT_EQ(scanned.module_name, c.module_name) << c.text;
+    const std::string path = c.path;
+    const SourceLines lines = lines_of(c.text);
+    FileScan module;
+    module.path = &path;
+    module.lines = &lines;
+    scan_module(module, NameSet{"total"});
+    EXPECT_EQ(module.kind, c.kind) << c.path;
+    EXPECT_EQ(module.code_start + 1, c.code_start) << c.path;
+    EXPECT_EQ(module.module_name, c.module_name) << c.path;
+    const Scanned scanned = scan(path, c.text, "total");
+    EXPECT_EQ(scanned.words, c.words) << c.path;
+    EXPECT_EQ(scanned.procedures, c.procedures) << c.path;
   }
 }
 
