@@ -520,7 +520,8 @@ void VBAParser::parse_variable_declaration(std::string_view line, const std::str
     std::string buffer;
     const std::string_view declaration = comment_cut_view(line, buffer);
     const auto match = patterns().declaration.match_at_start(declaration);
-    if (!match) {
+    // A Declare statement or a Property header declares a procedure, not a variable.
+    if (!match || starts_with_word_and_space(*match->group("names"), {"declare", "property"})) {
       return;
     }
     const std::string keyword = text::lower(match->str(1));
