@@ -11,6 +11,7 @@
 #include <utility>
 #include <variant>
 
+#include "tarnwick/brimsel/module_model.hpp"
 #include "tarnwick/brimsel/source_file.hpp"
 #include "tarnwick/brimsel/source_writer.hpp"
 #include "tarnwick/text/error.hpp"
@@ -425,7 +426,9 @@ ApplyResult VBTRefactorer::apply_all_changes()
     }
   }
 
-  // A record is applied when it changed a file that was rewritten.
+  // A record is applied when it changed a file that was rewritten. Each class or form module
+  // it changed gets a record of its own, at the first line changed there: the dry-run report
+  // never names those modules, so the refactor report is where they are seen.
   record = 0;
   for (const auto& [type, changes] : m_changes_made) {
     for (const RenameChange& change : changes) {
@@ -433,9 +436,23 @@ ApplyResult VBTRefactorer::apply_all_changes()
       if (!index || rewrite.results[*index].outcome != RenameOutcome::renamed) {
         continue;
       }
-      const std::vector<std::size_t>& files = rewrite.results[*index].files;
-      if (std::any_of(files.begin(), files.end(), [&](std::size_t e) { return rewritten[e]; })) {
-        m_applied_changes[type].push_back(change);
+      const RenameResult& renamed = rewrite.results[*index];
+      const std::vector<std::size_t>& files = renamed.files;
+      if (!std::any_of(files.begin(), files.end(), [&](std::size_t e) { return rewritten[e]; })) {
+        continue;
+      }
+      std::vector<RenameChange>& applied = m_applied_changes[type];
+      applied.push_back(change);
+      for (std::size_t f = 0; f < files.size(); ++f) {
+        const std::string& path = rewrite.files[files[f]].path;
+        if (!rewritten[files[f]] || m_parser.files.contains(path)) {
+          continue;
+        }
+        const char* where = module_kind_of(path) == ModuleKind::form ? "（窗体模块中的引用）"
+                                                                      : "（类模块中的引用）";
+        applied.push_back({path, static_cast<LineNumber>(renamed.first_lines[f]) + 1,
+                           change.original_name, change.new_name, change.description + where,
+                           change.timestamp});
       }
     }
   }

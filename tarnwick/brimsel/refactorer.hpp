@@ -53,8 +53,10 @@ public:
   const std::vector<RenameChange>& changes_of(std::string_view change_type) const;
 
   // The records of the last apply step that changed a file that was rewritten, types in the
-  // order of `changes_made`; a type none of whose records changed a file is left out. This is
-  // what the refactor report lists.
+  // order of `changes_made`; a type none of whose records changed a file is left out. After
+  // each such record, one per class or form module that it changed and that was rewritten:
+  // that module's path, the first line changed there, the description with "（类模块中的引用）"
+  // or "（窗体模块中的引用）" added. This is what the refactor report lists.
   const ChangesMade& applied_changes() const { return m_applied_changes; }
 
   // Records every variable, Type and Enum whose suggested name differs from its name, then

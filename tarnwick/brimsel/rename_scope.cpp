@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -113,7 +114,7 @@ private:
 
   void refuse(std::size_t rename, std::string reason)
   {
-    m_result.results[rename] = {RenameOutcome::refused, std::move(reason), {}};
+    m_result.results[rename] = {RenameOutcome::refused, std::move(reason), {}, {}};
   }
 
   // Where token `ref` stands, for a reason: "第 N 行", with the file when it is not `file`.
@@ -181,7 +182,7 @@ private:
         m_result.results[index] = {RenameOutcome::merged,
                                    "与第 " + std::to_string(target.declaration_line + 1)
                                        + " 行的声明是同一变量，统一改为 '" + target.new_name + "'",
-                                   {}};
+                                   {}, {}};
       }
       return;
     }
@@ -604,7 +605,8 @@ private:
       const std::string* text;
     };
     std::vector<std::vector<Edit>> edits(m_files.size());
-    std::vector<std::vector<std::uint32_t>> changed(m_targets.size());
+    // Per target: file -> the first line it changes there.
+    std::vector<std::map<std::uint32_t, std::uint32_t>> first_line(m_targets.size());
     std::vector<bool> is_changed(m_files.size(), false);
     for (std::size_t i = 0; i < m_targets.size(); ++i) {
       const Target& target = m_targets[i];
@@ -616,12 +618,11 @@ private:
         const Token& token = scan.tokens[ref.token];
         if (scan.text(token) != target.new_name) {
           edits[ref.file].push_back({token.line, token.offset, token.length, &target.new_name});
-          changed[i].push_back(ref.file);
           is_changed[ref.file] = true;
+          auto& first = first_line[i].try_emplace(ref.file, token.line).first->second;
+          first = std::min(first, token.line);
         }
       }
-      std::sort(changed[i].begin(), changed[i].end());
-      changed[i].erase(std::unique(changed[i].begin(), changed[i].end()), changed[i].end());
     }
 
     // The declaring files in order of their first rename, then the other changed ones.
@@ -671,17 +672,24 @@ private:
 
     for (std::size_t i = 0; i < m_targets.size(); ++i) {
       const Target& target = m_targets[i];
-      std::vector<std::size_t> files;
-      for (const std::uint32_t file : changed[i]) {
-        files.push_back(entry_of[file]);
+      std::vector<std::pair<std::size_t, std::uint32_t>> entries; // (entry, first line)
+      for (const auto& [file, line] : first_line[i]) {
+        entries.emplace_back(entry_of[file], line);
       }
-      std::sort(files.begin(), files.end());
+      std::sort(entries.begin(), entries.end());
+      std::vector<std::size_t> files;
+      std::vector<std::uint32_t> first_lines;
+      for (const auto& [entry, line] : entries) {
+        files.push_back(entry);
+        first_lines.push_back(line);
+      }
       for (const std::size_t index : target.renames) {
         RenameResult& result = m_result.results[index];
         if (target.refused) {
-          result = {RenameOutcome::refused, target.reason, {}};
+          result = {RenameOutcome::refused, target.reason, {}, {}};
         } else if (result.outcome != RenameOutcome::merged) {
-          result = {files.empty() ? RenameOutcome::unchanged : RenameOutcome::renamed, "", files};
+          result = {files.empty() ? RenameOutcome::unchanged : RenameOutcome::renamed, "", files,
+                    first_lines};
         }
       }
     }

@@ -47,6 +47,7 @@ struct RenameResult
   RenameOutcome outcome = RenameOutcome::unchanged;
   std::string reason;             // for `refused` and `merged`: one line saying why
   std::vector<std::size_t> files; // indices into ScopedRewrite::files of the files it changed
+  std::vector<std::uint32_t> first_lines; // per entry of `files`: the first line it changed there
 };
 
 // One parsed file as the renames leave it.
