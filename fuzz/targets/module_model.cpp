@@ -4,13 +4,15 @@
 // anything else a standard module); the rest is the module. Up to eight words of its code are
 // then declared Public in a standard module beside it and renamed; the module keeps its line count
 // and its header, and a changed line differs only where a renamed word stood.
+#include "tarnwick/brimsel/module_model.hpp"
+
 #include <algorithm>
 #include <set>
 
+#include "tarnwick/brimsel/rename_scope.hpp"
+
 #include "fuzz/support.hpp"
 #include "fuzz/vba.hpp"
-#include "tarnwick/brimsel/module_model.hpp"
-#include "tarnwick/brimsel/rename_scope.hpp"
 
 namespace {
 
@@ -56,7 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) {
     return 0;
   }
-  const char* path = data[0] == 'c' ? "VBT/Module1.cls" : data[0] == 'f' ? "VBT/Module1.frm" : "VBT/Module1.bas";
+  const char* path = data[0] == 'c'   ? "VBT/Module1.cls"
+                     : data[0] == 'f' ? "VBT/Module1.frm"
+                                      : "VBT/Module1.bas";
   const std::string module_path = path;
   const brimsel::SourceLines lines = fuzz::module_lines(fuzz::as_text(data + 1, size - 1));
 
@@ -73,11 +77,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::check(scan.procedure_of_line.size() == lines.size(), "a line without its procedure");
   for (std::size_t p = 0; p < scan.procedures.size(); ++p) {
     const brimsel::Extent& extent = scan.procedures[p];
-    fuzz::check(extent.first <= extent.last && extent.last < lines.size(), "a procedure outside the module");
+    fuzz::check(extent.first <= extent.last && extent.last < lines.size(),
+                "a procedure outside the module");
     fuzz::check(p == 0 || scan.procedures[p - 1].last < extent.first, "procedures overlap");
   }
   for (const brimsel::Token& token : scan.tokens) {
-    fuzz::check(token.line < lines.size() && token.offset + token.length <= lines[token.line].size(),
+    fuzz::check(token.line < lines.size()
+                    && token.offset + token.length <= lines[token.line].size(),
                 "a word outside its line");
     fuzz::check(interesting.contains(brimsel::lowered(scan.text(token))), "a word of no interest");
   }

@@ -79,8 +79,8 @@ TEST(VBAParserDeclarations, NamesSplitOutsideBracketsWithTheirOwnTypesAndBounds)
             "q:Integer:module_private:array@m; r:Long:module_private@m");
 }
 
-// A Declare statement or a Property header declares a procedure: no variable record, whatever
-// its modifiers, case or parameters.
+// A Declare statement, a Property header or a Static procedure header declares a procedure:
+// no variable record, whatever its modifiers, case or parameters.
 TEST(VBAParserDeclarations, DeclareStatementsAndPropertyHeadersAreNoVariables)
 {
   for (const char* line :
@@ -89,13 +89,15 @@ TEST(VBAParserDeclarations, DeclareStatementsAndPropertyHeadersAreNoVariables)
         R"(Private Declare Function F Lib "k32" () As Long)",
         R"(Private Declare PtrSafe Function GetTicks Lib "kernel32" Alias "GetTickCount" () As Long)",
         R"(Public Declare PtrSafe Function H Lib "u" (ByVal s As String, n As Long) As LongPtr)",
-        R"(Public DECLARE Sub Sleep Lib "kernel32" (ByVal ms As Long))"}) {
+        R"(Public DECLARE Sub Sleep Lib "kernel32" (ByVal ms As Long))",
+        "Public Static Function Tally() As Long", "Private  static  Property Get P() As Long"}) {
     EXPECT_EQ(declare(line), "") << line;
     EXPECT_EQ(declare(line, "Main"), "") << line;
   }
   // Names that only begin like those words are variables.
   EXPECT_EQ(declare("Public Declared As Long"), "Declared:Long:global@g");
   EXPECT_EQ(declare("Private PropertyName As String"), "PropertyName:String:module_private@m");
+  EXPECT_EQ(declare("Public Static Functions As Long"), "Static Functions:Long:global@g");
 }
 
 TEST(VBAParserDeclarations, TrailingCommentIsNotPartOfTheDeclaration)

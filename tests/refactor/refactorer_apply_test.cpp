@@ -359,7 +359,8 @@ TEST_F(RefactorerTest, ClassAndFormModulesAreRewrittenLikeStandardOnesOrHoldTheR
     VBTRefactorer refactorer(parser, fixed_clock());
     ApplyResult result;
     const std::string out = captured([&] {
-      refactorer.add_change("global_variable", {globals, 1, "rate", "g_Rate_dbl", "全局变量 'rate' 重命名为 'g_Rate_dbl'", ""});
+      refactorer.add_change("global_variable", {globals, 1, "rate", "g_Rate_dbl",
+                                                "全局变量 'rate' 重命名为 'g_Rate_dbl'", ""});
       result = refactorer.apply_all_changes();
     });
     if (c.refusal != nullptr) {
@@ -375,8 +376,10 @@ TEST_F(RefactorerTest, ClassAndFormModulesAreRewrittenLikeStandardOnesOrHoldTheR
       continue;
     }
     EXPECT_EQ(result, (ApplyResult{3, 0, 0})) << out;
-    EXPECT_EQ(read(meter), std::regex_replace(class_text, std::regex("x \\* rate"), "x * g_Rate_dbl"));
-    EXPECT_EQ(read(view), std::regex_replace(form_text, std::regex("MsgBox rate"), "MsgBox g_Rate_dbl"));
+    EXPECT_EQ(read(meter),
+              std::regex_replace(class_text, std::regex("x \\* rate"), "x * g_Rate_dbl"));
+    EXPECT_EQ(read(view),
+              std::regex_replace(form_text, std::regex("MsgBox rate"), "MsgBox g_Rate_dbl"));
     const std::vector<std::string> names = entries(path("src/cls"));
     ASSERT_EQ(names.size(), 2U);
     EXPECT_EQ(read(path("src/cls/" + names[1])), class_text);
