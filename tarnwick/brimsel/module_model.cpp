@@ -319,11 +319,17 @@ private:
   void procedure_header(std::size_t kind, std::size_t name, std::size_t e)
   {
     add(kind, Role::statement_word);
-    if (m_open >= 0) {
-      close_procedure(m_first_line > 0 ? m_first_line - 1 : 0);
+    if (!m_scan.procedures.empty() && m_scan.procedures.back().last >= m_first_line) {
+      // Two procedures never share a line: a header after ":" on the line where the last one
+      // begins or ends (which VBA does not accept) goes on with that one.
+      m_open = static_cast<std::int32_t>(m_scan.procedures.size() - 1);
+    } else {
+      if (m_open >= 0) {
+        close_procedure(m_first_line > 0 ? m_first_line - 1 : 0);
+      }
+      m_open = static_cast<std::int32_t>(m_scan.procedures.size());
+      m_scan.procedures.push_back({m_first_line, m_first_line});
     }
-    m_open = static_cast<std::int32_t>(m_scan.procedures.size());
-    m_scan.procedures.push_back({m_first_line, m_first_line});
     m_block = Block::none;
     if (name < e && ident(name)) {
       add(name, Role::procedure_name);

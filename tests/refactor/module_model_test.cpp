@@ -180,6 +180,9 @@ TEST(ModuleModel, KindsHeadersControlsAndModuleNames)
       {"p/Counter.bas",
        "Public Property Get P() As Long\nEnd Property\nPrivate Function F( _\n    a As Long)\nEnd Function\n",
        ModuleKind::standard, 1, "counter", {}, {"1-2", "3-5"}},
+      // Two procedures never share a line, however ":" joins their headers and ends.
+      {"p/Joined.bas", "Sub A(): Sub B(total)\n    total = 1\nEnd Sub: Sub C()\nEnd Sub\nSub D()\nEnd Sub\n",
+       ModuleKind::standard, 1, "joined", {"1 parameter", "2 use"}, {"1-4", "5-6"}},
   };
   for (const Case& c : cases) {
     const std::string path = c.path;
