@@ -155,6 +155,21 @@ bool starts_with_word_and_space(std::string_view line,
   return first.next == FirstWord::Next::ascii_space && first.is_one_of(words);
 }
 
+// Whether the names text of a declaration line opens a procedure instead of naming variables:
+// a Declare statement, a Property header, a Static Function, Sub or Property header.
+bool names_a_procedure(std::string_view names)
+{
+  if (starts_with_word_and_space(names, {"declare", "property"})) {
+    return true;
+  }
+  if (!starts_with_word_and_space(names, {"static"})) {
+    return false;
+  }
+  const std::size_t rest = names.find_first_not_of(" \t", 6);
+  return rest != std::string_view::npos
+         && starts_with_word_and_space(names.substr(rest), {"function", "sub", "property"});
+}
+
 // Where the trailing comment of `line` begins: its first apostrophe outside a string literal,
 // or the line's length when it has none.
 std::size_t comment_start(std::string_view line)
@@ -418,6 +433,7 @@ VBAParser::VBAParser() = default;
 
 void VBAParser::parse_files(const std::string& directory_path)
 {
+  directories.push_back(directory_path);
   std::vector<std::string> paths;
   find_source_files(directory_path, paths);
   std::cout << "找到 " << paths.size() << " 个 .bas 文件\n";
@@ -519,7 +535,9 @@ void VBAParser::parse_variable_declaration(std::string_view line, const std::str
     std::string buffer;
     const std::string_view declaration = comment_cut_view(line, buffer);
     const auto match = patterns().declaration.match_at_start(declaration);
-    if (!match) {
+    // A Declare statement or a Property or Static procedure header declares a procedure, not a
+    // variable.
+    if (!match || names_a_procedure(*match->group("names"))) {
       return;
     }
     const std::string keyword = text::lower(match->str(1));

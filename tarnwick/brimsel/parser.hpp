@@ -64,6 +64,9 @@ public:
   text::OrderedMap<std::string, TypeInfo> enums;
   // variable name as written -> its references, in order of first reference.
   text::OrderedMap<std::string, std::vector<VariableReference>> variable_references;
+  // The folders given to parse_files, in order; the renames also read the class and form
+  // modules under them.
+  std::vector<std::string> directories;
 
   // Finds every ".bas" file (any case) under `directory_path`, files of a folder before its
   // subfolders, and parses them; then collects references and checks parameters. Prints its

@@ -11,6 +11,7 @@
 #include <utility>
 #include <variant>
 
+#include "tarnwick/brimsel/module_model.hpp"
 #include "tarnwick/brimsel/source_file.hpp"
 #include "tarnwick/brimsel/source_writer.hpp"
 #include "tarnwick/text/error.hpp"
@@ -232,11 +233,9 @@ std::variant<CurrentSource, Unwritable> read_current(const std::string& file_pat
 } // namespace
 
 VBTRefactorer::FileOutcome
-VBTRefactorer::apply_changes_to_file(const std::string& file_path, const SourceLines& lines,
-                                     std::size_t names)
+VBTRefactorer::apply_changes_to_file(const std::string& file_path, const SourceLines& parsed,
+                                     const SourceLines& lines, std::size_t names)
 {
-  const SourceLines& parsed = m_parser.files.at(file_path);
-
   // The renamed text first: a file that no rename changes is neither backed up nor written.
   if (lines == parsed) {
     std::cout << "未修改文件（没有名称需要重命名）: " << file_path << '\n';
@@ -338,9 +337,13 @@ ApplyResult VBTRefactorer::apply_all_changes()
   // parsed, readable): otherwise rename_in_scope refuses it as a whole before any file is
   // touched, so that no global is left renamed in some modules only. Such a file still counts
   // as failed.
+  // Class and form modules are not parsed; they are read here, for the renames only.
+  const ClassAndFormModules class_and_form = read_class_and_form_modules(m_parser.directories);
   std::map<std::string, Unwritable, std::less<>> unwritable;
   const auto cannot_rewrite = [&](const std::string& path) -> std::optional<std::string> {
-    auto now = read_current(path, m_parser.files.at(path));
+    const auto parsed = m_parser.files.find(path);
+    auto now = read_current(path, parsed != m_parser.files.end() ? parsed->second
+                                                                  : class_and_form.files.at(path));
     auto* problem = std::get_if<Unwritable>(&now);
     if (problem == nullptr) {
       return std::nullopt;
@@ -349,7 +352,7 @@ ApplyResult VBTRefactorer::apply_all_changes()
     unwritable.emplace(path, std::move(*problem));
     return reason;
   };
-  const ScopedRewrite rewrite = rename_in_scope(m_parser, renames, cannot_rewrite);
+  const ScopedRewrite rewrite = rename_in_scope(m_parser, renames, cannot_rewrite, class_and_form);
 
   // The records that are not made, each in a line, before any file is touched.
   record = 0;
@@ -394,7 +397,7 @@ ApplyResult VBTRefactorer::apply_all_changes()
     for (const std::size_t index : file.renames) {
       names.insert(renames[index].original_name);
     }
-    switch (apply_changes_to_file(file.path, file.lines(), names.size())) {
+    switch (apply_changes_to_file(file.path, *file.parsed, file.lines(), names.size())) {
     case FileOutcome::rewritten:
       rewritten[e] = true;
       ++result.rewritten;
@@ -423,7 +426,9 @@ ApplyResult VBTRefactorer::apply_all_changes()
     }
   }
 
-  // A record is applied when it changed a file that was rewritten.
+  // A record is applied when it changed a file that was rewritten. Each class or form module
+  // it changed gets a record of its own, at the first line changed there: the dry-run report
+  // never names those modules, so the refactor report is where they are seen.
   record = 0;
   for (const auto& [type, changes] : m_changes_made) {
     for (const RenameChange& change : changes) {
@@ -431,9 +436,23 @@ ApplyResult VBTRefactorer::apply_all_changes()
       if (!index || rewrite.results[*index].outcome != RenameOutcome::renamed) {
         continue;
       }
-      const std::vector<std::size_t>& files = rewrite.results[*index].files;
-      if (std::any_of(files.begin(), files.end(), [&](std::size_t e) { return rewritten[e]; })) {
-        m_applied_changes[type].push_back(change);
+      const RenameResult& renamed = rewrite.results[*index];
+      const std::vector<std::size_t>& files = renamed.files;
+      if (!std::any_of(files.begin(), files.end(), [&](std::size_t e) { return rewritten[e]; })) {
+        continue;
+      }
+      std::vector<RenameChange>& applied = m_applied_changes[type];
+      applied.push_back(change);
+      for (std::size_t f = 0; f < files.size(); ++f) {
+        const std::string& path = rewrite.files[files[f]].path;
+        if (!rewritten[files[f]] || m_parser.files.contains(path)) {
+          continue;
+        }
+        const char* where = module_kind_of(path) == ModuleKind::form ? "（窗体模块中的引用）"
+                                                                      : "（类模块中的引用）";
+        applied.push_back({path, static_cast<LineNumber>(renamed.first_lines[f]) + 1,
+                           change.original_name, change.new_name, change.description + where,
+                           change.timestamp});
       }
     }
   }

@@ -32,10 +32,11 @@ struct ApplyResult
 
 // Renames variables, Types and Enums in the sources a VBAParser has read. Renames are recorded
 // first (`add_change`), then applied file by file (`apply_all_changes`), each in the scope of
-// what it names (rename_in_scope): each affected file is checked against the text the parse
-// read, backed up byte for byte beside itself and replaced atomically by the renamed text,
-// keeping every line's own line end. Reports through lines on standard output; never changes
-// the parser.
+// what it names (rename_in_scope), in the parsed modules and in the class and form modules
+// under the parsed folders, which are read for that when the renames are applied. Each affected
+// file is checked against the text that was read, backed up byte for byte beside itself and
+// replaced atomically by the renamed text, keeping every line's own line end. Reports through
+// lines on standard output; never changes the parser.
 class TARNWICK_BRIMSEL_EXPORT VBTRefactorer
 {
 public:
@@ -52,8 +53,10 @@ public:
   const std::vector<RenameChange>& changes_of(std::string_view change_type) const;
 
   // The records of the last apply step that changed a file that was rewritten, types in the
-  // order of `changes_made`; a type none of whose records changed a file is left out. This is
-  // what the refactor report lists.
+  // order of `changes_made`; a type none of whose records changed a file is left out. After
+  // each such record, one per class or form module that it changed and that was rewritten:
+  // that module's path, the first line changed there, the description with "（类模块中的引用）"
+  // or "（窗体模块中的引用）" added. This is what the refactor report lists.
   const ChangesMade& applied_changes() const { return m_applied_changes; }
 
   // Records every variable, Type and Enum whose suggested name differs from its name, then
@@ -91,10 +94,10 @@ private:
     failed,
   };
 
-  // Rewrites one file with its renamed `lines`, made by the renames of `names` distinct old
-  // names.
-  FileOutcome apply_changes_to_file(const std::string& file_path, const SourceLines& lines,
-                                    std::size_t names);
+  // Rewrites one file, read as `parsed`, with its renamed `lines`, made by the renames of
+  // `names` distinct old names.
+  FileOutcome apply_changes_to_file(const std::string& file_path, const SourceLines& parsed,
+                                    const SourceLines& lines, std::size_t names);
   Grouping group_by_file() const;
   std::string local_time(const char* format) const;
   // Stamps `change`, when there is one, and records it under `change_type`.

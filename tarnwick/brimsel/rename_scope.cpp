@@ -1,8 +1,8 @@
 #include "tarnwick/brimsel/rename_scope.hpp"
 
 #include <algorithm>
-#include <initializer_list>
 #include <limits>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -10,846 +10,12 @@
 #include <unordered_set>
 #include <utility>
 
-#include "tarnwick/brimsel/words.hpp"
-#include "tarnwick/text/unicode.hpp"
+#include "tarnwick/brimsel/module_model.hpp"
+#include "tarnwick/brimsel/vba_lexer.hpp"
 
 namespace tarnwick::brimsel {
 
 namespace {
-
-// ---------------------------------------------------------------------------------------------
-// Characters and words
-
-bool is_ascii_letter(char c)
-{
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool is_ascii_digit(char c)
-{
-  return c >= '0' && c <= '9';
-}
-
-char ascii_lower(char c)
-{
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool word_after(std::string_view text, std::size_t pos)
-{
-  return pos < text.size() && is_word_char(decode_at(text, pos).first);
-}
-
-// End of the run of word characters that starts at `pos`.
-std::size_t word_end(std::string_view text, std::size_t pos)
-{
-  while (pos < text.size()) {
-    const auto [cp, length] = decode_at(text, pos);
-    if (!is_word_char(cp)) {
-      break;
-    }
-    pos += length;
-  }
-  return pos;
-}
-
-bool is_identifier(std::string_view name)
-{
-  if (name.empty() || !is_ascii_letter(name.front())) {
-    return false;
-  }
-  return std::all_of(name.begin(), name.end(),
-                     [](char c) { return is_ascii_letter(c) || is_ascii_digit(c) || c == '_'; });
-}
-
-bool iequals(std::string_view a, std::string_view lower)
-{
-  return a.size() == lower.size()
-         && std::equal(a.begin(), a.end(), lower.begin(),
-                       [](char x, char y) { return ascii_lower(x) == y; });
-}
-
-std::string lowered(std::string_view text)
-{
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(), ascii_lower);
-  return lower;
-}
-
-using NameSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
-template <class Value>
-using NameMap = std::unordered_map<std::string, Value, TextHash, std::equal_to<>>;
-
-// The words no variable can be named, lower-cased: the VBA keywords of the reference rules and
-// the other reserved words of statements and operators.
-const NameSet& reserved_words()
-{
-  static const NameSet words = [] {
-    NameSet set;
-    for (const std::string& keyword : VBAParser::vba_keywords) {
-      set.insert(lowered(keyword));
-    }
-    for (const char* word : {"new", "is", "not", "and", "or", "xor", "eqv", "imp", "mod", "like",
-                             "each", "in", "call", "redim", "preserve", "static", "erase",
-                             "gosub", "return", "stop", "typeof", "addressof", "lset", "rset",
-                             "declare", "withevents", "implements", "event", "raiseevent",
-                             "option", "attribute", "empty", "null"}) {
-      set.insert(word);
-    }
-    return set;
-  }();
-  return words;
-}
-
-constexpr std::size_t k_longest_reserved = 10; // "paramarray", "implements", "raiseevent"
-
-bool is_reserved(std::string_view word)
-{
-  if (word.size() > k_longest_reserved) {
-    return false;
-  }
-  char buffer[k_longest_reserved];
-  for (std::size_t i = 0; i < word.size(); ++i) {
-    buffer[i] = ascii_lower(word[i]);
-  }
-  return reserved_words().contains(std::string_view(buffer, word.size()));
-}
-
-// ---------------------------------------------------------------------------------------------
-// Lexemes of one logical line (physical lines joined by their " _" continuations)
-
-enum class Lex : std::uint8_t
-{
-  identifier, // a run of word characters that begins with a letter
-  number,     // a run that begins with a digit, "&H..." or a date literal "#...#"
-  string,     // "..." with "" inside
-  comment,    // after an apostrophe or Rem, to the end of the logical line (its text only)
-  symbol,     // any other character, "_" runs included
-  assign,     // ":="
-  colon,      // ":" between statements
-};
-
-struct Lexeme
-{
-  Lex kind = Lex::symbol;
-  char symbol = 0; // for Lex::symbol: the character, or 0 when it is not ASCII
-  std::uint32_t begin = 0;
-  std::uint32_t end = 0;
-};
-
-bool is_ascii_space(char c)
-{
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-// Whether `#` at `pos` opens a date literal such as #1/31/2024# or #12:30 PM#.
-std::size_t date_literal_end(std::string_view text, std::size_t pos)
-{
-  if (pos + 1 >= text.size() || !is_ascii_digit(text[pos + 1])) {
-    return 0;
-  }
-  for (std::size_t i = pos + 1; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '#') {
-      return i + 1;
-    }
-    if (!is_ascii_digit(c) && std::string_view("/:-. AaPpMm").find(c) == std::string_view::npos) {
-      return 0;
-    }
-  }
-  return 0;
-}
-
-void lex_line(std::string_view text, std::vector<Lexeme>& out)
-{
-  out.clear();
-  const auto push = [&](Lex kind, std::size_t begin, std::size_t end, char symbol = 0) {
-    out.push_back({kind, symbol, static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end)});
-  };
-  bool statement_start = true;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    const char c = text[pos];
-    if (is_ascii_space(c)) {
-      ++pos;
-      continue;
-    }
-    if (c == '"') {
-      std::size_t end = pos + 1;
-      while (end < text.size() && text[end] != '\n') {
-        if (text[end] == '"') {
-          if (end + 1 < text.size() && text[end + 1] == '"') {
-            end += 2;
-            continue;
-          }
-          ++end;
-          break;
-        }
-        ++end;
-      }
-      push(Lex::string, pos, end);
-      pos = end;
-      statement_start = false;
-      continue;
-    }
-    if (c == '\'') {
-      push(Lex::comment, pos + 1, text.size());
-      return;
-    }
-    if (c == ':') {
-      if (pos + 1 < text.size() && text[pos + 1] == '=') {
-        push(Lex::assign, pos, pos + 2);
-        pos += 2;
-        statement_start = false;
-      } else {
-        push(Lex::colon, pos, pos + 1);
-        ++pos;
-        statement_start = true;
-      }
-      continue;
-    }
-    if (c == '&' && pos + 2 < text.size() && std::string_view("HhOo").find(text[pos + 1]) != std::string_view::npos
-        && word_after(text, pos + 2)) {
-      const std::size_t end = word_end(text, pos + 2);
-      push(Lex::number, pos, end);
-      pos = end;
-      statement_start = false;
-      continue;
-    }
-    if (c == '#') {
-      if (const std::size_t end = date_literal_end(text, pos)) {
-        push(Lex::number, pos, end);
-        pos = end;
-        statement_start = false;
-        continue;
-      }
-    }
-    const auto [cp, length] = decode_at(text, pos);
-    if (cp == 0xFEFF) {
-      pos += length; // a byte-order mark
-      continue;
-    }
-    if (is_word_char(cp)) {
-      const std::size_t end = word_end(text, pos);
-      if (c == '_') {
-        push(Lex::symbol, pos, end, '_');
-      } else if (is_ascii_digit(c) || (cp >= 0x80 && text::is_digit(cp))) {
-        push(Lex::number, pos, end);
-      } else if (statement_start && iequals(text.substr(pos, end - pos), "rem")
-                 && (end == text.size() || is_ascii_space(text[end]))) {
-        push(Lex::comment, end, text.size());
-        return;
-      } else {
-        push(Lex::identifier, pos, end);
-      }
-      pos = end;
-      statement_start = false;
-      continue;
-    }
-    push(Lex::symbol, pos, pos + length, cp < 0x80 ? c : 0);
-    pos += length;
-    statement_start = false;
-  }
-}
-
-// Whether the physical line continues on the next one: it ends with " _".
-bool continues(std::string_view line)
-{
-  std::size_t end = line.size();
-  while (end > 0 && is_ascii_space(line[end - 1])) {
-    --end;
-  }
-  return end > 0 && line[end - 1] == '_' && (end == 1 || is_ascii_space(line[end - 2]));
-}
-
-// ---------------------------------------------------------------------------------------------
-// What each word of a module is
-
-enum class Role : std::uint8_t
-{
-  use,               // a name in an expression
-  member,            // directly after "." or "!"
-  named_argument,    // before ":="
-  statement_word,    // a reserved word, or a word of a statement in its place
-  type_name,         // after As (or As New) in a declaration, header or Type member
-  declared,          // the name that a Dim, Static, Const, Public, Private or Global item declares
-  parameter,         // a parameter of a Function, Sub or Property
-  foreign_parameter, // a parameter of a Declare or Event statement
-  procedure_name,    // the name of a Function, Sub, Property, Declare or Event
-  block_name,        // a Type or Enum name in its header
-  type_member,       // a member of a Type block
-  enum_member,       // a member of an Enum block
-  label,             // a line label or the target of GoTo, GoSub or Resume
-  directive,         // a word of a "#If", "#Const", ... line
-  comment,           // a word in a comment
-};
-
-constexpr std::uint32_t k_none = std::numeric_limits<std::uint32_t>::max();
-
-// One word of interest (one whose lower-cased text is an old or new name of a rename).
-struct Token
-{
-  std::uint32_t line = 0;
-  std::uint32_t offset = 0;
-  std::uint32_t length = 0;
-  std::uint32_t qualifier = k_none; // a member after "Name.": index into FileScan::qualifiers
-  Role role = Role::use;
-  bool is_public = false; // a module-level declaration with Public or Global, a public Type/Enum
-};
-
-// A Function, Sub or Property block: its header line to its end line (indices, inclusive).
-struct Extent
-{
-  std::uint32_t first = 0;
-  std::uint32_t last = 0;
-};
-
-struct FileScan
-{
-  const std::string* path = nullptr;
-  const SourceLines* lines = nullptr;
-  std::string module_name; // lower-cased Attribute VB_Name, or empty
-  std::vector<Extent> procedures;
-  std::vector<std::int32_t> procedure_of_line; // -1 at module level
-  std::vector<Token> tokens;
-  std::vector<std::string> qualifiers; // lower-cased
-  NameMap<std::vector<std::uint32_t>> by_name; // lower-cased word -> its tokens, in order
-
-  std::string_view text(const Token& token) const
-  {
-    return std::string_view((*lines)[token.line]).substr(token.offset, token.length);
-  }
-  std::int32_t procedure_of(const Token& token) const { return procedure_of_line[token.line]; }
-  const std::vector<std::uint32_t>* named(std::string_view lower) const
-  {
-    const auto found = by_name.find(lower);
-    return found == by_name.end() ? nullptr : &found->second;
-  }
-  // The tokens named `lower` on the lines `first` to `last`, found by halving (a name's tokens
-  // are in line order).
-  std::vector<std::uint32_t> named_on(std::string_view lower, std::uint32_t first,
-                                      std::uint32_t last) const
-  {
-    const std::vector<std::uint32_t>* all = named(lower);
-    if (all == nullptr) {
-      return {};
-    }
-    const auto by_line = [&](std::uint32_t t, std::uint32_t line) { return tokens[t].line < line; };
-    const auto begin = std::lower_bound(all->begin(), all->end(), first, by_line);
-    const auto end = std::lower_bound(begin, all->end(), last + 1, by_line);
-    return {begin, end};
-  }
-};
-
-// One pass over a module's lines that finds its procedures and the role of every word whose
-// lower-cased text is in `interesting`.
-class ModuleScanner
-{
-public:
-  ModuleScanner(FileScan& scan, const NameSet& interesting) : m_scan(scan), m_interesting(interesting)
-  {}
-
-  void run()
-  {
-    const SourceLines& lines = *m_scan.lines;
-    for (std::size_t i = 0; i < lines.size();) {
-      std::size_t j = i;
-      while (j + 1 < lines.size() && continues(lines[j])) {
-        ++j;
-      }
-      m_segments.clear();
-      if (i == j) {
-        m_text = lines[i];
-        m_segments.push_back({0, static_cast<std::uint32_t>(i)});
-      } else {
-        m_joined.clear();
-        for (std::size_t k = i; k <= j; ++k) {
-          m_segments.push_back(
-              {static_cast<std::uint32_t>(m_joined.size()), static_cast<std::uint32_t>(k)});
-          m_joined += lines[k];
-        }
-        m_text = m_joined;
-      }
-      m_first_line = static_cast<std::uint32_t>(i);
-      m_last_line = static_cast<std::uint32_t>(j);
-      logical_line();
-      i = j + 1;
-    }
-    if (m_open >= 0) {
-      close_procedure(lines.empty() ? 0 : static_cast<std::uint32_t>(lines.size() - 1));
-    }
-    m_scan.procedure_of_line.assign(lines.size(), -1);
-    for (std::size_t p = 0; p < m_scan.procedures.size(); ++p) {
-      const Extent& extent = m_scan.procedures[p];
-      for (std::uint32_t line = extent.first; line <= extent.last && line < lines.size(); ++line) {
-        m_scan.procedure_of_line[line] = static_cast<std::int32_t>(p);
-      }
-    }
-  }
-
-private:
-  enum class Block
-  {
-    none,
-    type,
-    enumeration,
-  };
-
-  std::string_view word(std::size_t i) const
-  {
-    return m_text.substr(m_lex[i].begin, m_lex[i].end - m_lex[i].begin);
-  }
-  bool ident(std::size_t i) const { return i < m_lex.size() && m_lex[i].kind == Lex::identifier; }
-  bool is(std::size_t i, std::string_view lower) const { return ident(i) && iequals(word(i), lower); }
-  bool one_of(std::size_t i, std::initializer_list<std::string_view> words) const
-  {
-    return ident(i)
-           && std::any_of(words.begin(), words.end(), [&](std::string_view w) { return is(i, w); });
-  }
-  bool symbol(std::size_t i, char c) const
-  {
-    return i < m_lex.size() && m_lex[i].kind == Lex::symbol && m_lex[i].symbol == c;
-  }
-
-  void logical_line()
-  {
-    lex_line(m_text, m_lex);
-    if (m_lex.empty()) {
-      return;
-    }
-    std::size_t end = m_lex.size();
-    if (m_lex.back().kind == Lex::comment) {
-      comment_words(m_lex.back());
-      --end;
-    }
-    // "#If Win64 Then", "#Const DEBUG_ON = 1": compiler constants, no variables.
-    if (symbol(0, '#') && ident(1)) {
-      for (std::size_t i = 1; i < end; ++i) {
-        if (ident(i)) {
-          add(i, Role::directive);
-        }
-      }
-      return;
-    }
-    std::size_t begin = 0;
-    if (end >= 2 && (ident(0) || m_lex[0].kind == Lex::number) && m_lex[1].kind == Lex::colon
-        && !(ident(0) && is_reserved(word(0)))) {
-      if (ident(0)) {
-        add(0, Role::label);
-      }
-      begin = 2;
-    }
-    std::size_t start = begin;
-    for (std::size_t k = begin; k <= end; ++k) {
-      if (k == end || m_lex[k].kind == Lex::colon) {
-        statement(start, k);
-        start = k + 1;
-      }
-    }
-  }
-
-  void statement(std::size_t b, std::size_t e)
-  {
-    if (b >= e) {
-      return;
-    }
-    std::size_t k = b;
-    bool is_public = false;
-    bool is_private = false;
-    bool modifiers = false;
-    while (k < e && one_of(k, {"public", "private", "friend", "global", "static"})) {
-      is_public = is_public || is(k, "public") || is(k, "global");
-      is_private = is_private || is(k, "private");
-      modifiers = true;
-      add(k++, Role::statement_word);
-    }
-    if (k >= e) {
-      return;
-    }
-    if (!ident(k)) {
-      expression(k, e, false);
-      return;
-    }
-    if (m_block != Block::none && !modifiers) {
-      if (is(k, "end")) {
-        end_statement(k, e);
-      } else {
-        block_member(k, e);
-      }
-      return;
-    }
-    if (one_of(k, {"function", "sub"})) {
-      procedure_header(k, k + 1, e);
-      return;
-    }
-    if (is(k, "property") && one_of(k + 1, {"get", "let", "set"})) {
-      add(k, Role::statement_word);
-      procedure_header(k + 1, k + 2, e);
-      return;
-    }
-    if (one_of(k, {"declare", "event"})) {
-      foreign_header(k, e);
-      return;
-    }
-    if (one_of(k, {"type", "enum"}) && m_open < 0 && k + 1 < e && ident(k + 1)) {
-      add(k, Role::statement_word);
-      add(k + 1, Role::block_name, !is_private);
-      m_block = is(k, "type") ? Block::type : Block::enumeration;
-      return;
-    }
-    if (one_of(k, {"dim", "const"})) {
-      add(k, Role::statement_word);
-      declarations(is(k, "dim") && is(k + 1, "const") ? k + 2 : k + 1, e, is_public);
-      return;
-    }
-    if (modifiers) {
-      declarations(k, e, is_public); // Public x As Long, Static n
-      return;
-    }
-    if (is(k, "end")) {
-      end_statement(k, e);
-    } else if (is(k, "option")) {
-      words_of_statement(k, e);
-    } else if (is(k, "attribute")) {
-      attribute(k, e);
-    } else if (!file_statement(k, e)) {
-      expression(k, e, is(k, "redim"));
-    }
-  }
-
-  // The statements whose words stand in places of their own: Line Input #, Open ... For ...
-  // As #, Input #, Print #, Write #, Get #, Put #, ..., Name ... As. False for any other.
-  bool file_statement(std::size_t k, std::size_t e)
-  {
-    if (is(k, "line") && k + 1 < e && is(k + 1, "input")) {
-      add(k, Role::statement_word);
-      add(k + 1, Role::statement_word);
-      expression(k + 2, e, false);
-      return true;
-    }
-    if (k + 1 < e && symbol(k + 1, '#')
-        && one_of(k, {"input", "print", "write", "get", "put", "close", "seek", "lock", "unlock",
-                      "width"})) {
-      add(k, Role::statement_word);
-      expression(k + 1, e, false);
-      return true;
-    }
-    return (is(k, "open") && open_statement(k, e)) || (is(k, "name") && name_statement(k, e));
-  }
-
-  // Every word of an Option or End statement.
-  void words_of_statement(std::size_t b, std::size_t e)
-  {
-    for (std::size_t i = b; i < e; ++i) {
-      if (ident(i)) {
-        add(i, Role::statement_word);
-      }
-    }
-  }
-
-  void end_statement(std::size_t k, std::size_t e)
-  {
-    words_of_statement(k, e);
-    if (k + 1 < e && one_of(k + 1, {"function", "sub", "property"})) {
-      if (m_open >= 0) {
-        close_procedure(m_last_line);
-      }
-    } else if (k + 1 < e && one_of(k + 1, {"type", "enum"})) {
-      m_block = Block::none;
-    }
-  }
-
-  void block_member(std::size_t k, std::size_t e)
-  {
-    if (m_block == Block::type) {
-      add(k, Role::type_member);
-      expression(k + 1, e, true);
-    } else {
-      add(k, Role::enum_member);
-      expression(k + 1, e, false);
-    }
-  }
-
-  // Function, Sub or Property Get/Let/Set: `kind` is the word before the name.
-  void procedure_header(std::size_t kind, std::size_t name, std::size_t e)
-  {
-    add(kind, Role::statement_word);
-    if (m_open >= 0) {
-      close_procedure(m_first_line > 0 ? m_first_line - 1 : 0);
-    }
-    m_open = static_cast<std::int32_t>(m_scan.procedures.size());
-    m_scan.procedures.push_back({m_first_line, m_first_line});
-    m_block = Block::none;
-    if (name < e && ident(name)) {
-      add(name, Role::procedure_name);
-      ++name;
-    }
-    parameters_and_rest(name, e, Role::parameter);
-  }
-
-  // Declare [PtrSafe] Function|Sub Name Lib "..." [Alias "..."] (...) [As T]; Event Name(...).
-  void foreign_header(std::size_t k, std::size_t e)
-  {
-    add(k++, Role::statement_word);
-    while (k < e && one_of(k, {"ptrsafe", "function", "sub"})) {
-      add(k++, Role::statement_word);
-    }
-    if (k < e && ident(k)) {
-      add(k++, Role::procedure_name);
-    }
-    while (k < e && !symbol(k, '(')) {
-      if (ident(k)) {
-        add(k, Role::statement_word); // Lib, Alias
-      }
-      ++k;
-    }
-    parameters_and_rest(k, e, Role::foreign_parameter);
-  }
-
-  void parameters_and_rest(std::size_t k, std::size_t e, Role role)
-  {
-    while (k < e && m_lex[k].kind == Lex::symbol && !symbol(k, '(')) {
-      ++k; // a type character after the name
-    }
-    if (k >= e || !symbol(k, '(')) {
-      expression(k, e, true);
-      return;
-    }
-    int depth = 0;
-    std::size_t close = e;
-    for (std::size_t i = k; i < e; ++i) {
-      if (symbol(i, '(')) {
-        ++depth;
-      } else if (symbol(i, ')') && --depth == 0) {
-        close = i;
-        break;
-      }
-    }
-    for_each_item(k + 1, close, [&](std::size_t b, std::size_t item_end) {
-      std::size_t j = b;
-      while (j < item_end && one_of(j, {"optional", "byval", "byref", "paramarray"})) {
-        add(j++, Role::statement_word);
-      }
-      if (j < item_end && ident(j)) {
-        add(j++, role);
-      }
-      expression(j, item_end, true);
-    });
-    if (close < e) {
-      expression(close + 1, e, true);
-    }
-  }
-
-  // The items of [b, e) separated by commas outside brackets.
-  template <class Visit> void for_each_item(std::size_t b, std::size_t e, Visit visit)
-  {
-    int depth = 0;
-    std::size_t start = b;
-    for (std::size_t i = b; i < e; ++i) {
-      if (symbol(i, '(')) {
-        ++depth;
-      } else if (symbol(i, ')')) {
-        --depth;
-      } else if (symbol(i, ',') && depth == 0) {
-        visit(start, i);
-        start = i + 1;
-      }
-    }
-    visit(start, e);
-  }
-
-  void declarations(std::size_t b, std::size_t e, bool is_public)
-  {
-    for_each_item(b, e, [&](std::size_t s, std::size_t t) {
-      std::size_t j = s;
-      if (is(j, "withevents") && j < t) {
-        add(j++, Role::statement_word);
-      }
-      if (j < t && ident(j)) {
-        add(j++, Role::declared, is_public && m_open < 0);
-      }
-      expression(j, t, true);
-    });
-  }
-
-  void attribute(std::size_t k, std::size_t e)
-  {
-    add(k, Role::statement_word);
-    if (k + 1 < e && ident(k + 1)) {
-      // "Attribute Name.VB_VarUserMemId = 0" belongs to the variable or procedure Name.
-      add(k + 1, symbol(k + 2, '.') ? Role::use : Role::statement_word);
-      if (is(k + 1, "vb_name")) {
-        for (std::size_t i = k + 2; i < e; ++i) {
-          if (m_lex[i].kind == Lex::string) {
-            const std::string_view quoted = word(i);
-            m_scan.module_name = lowered(quoted.substr(1, quoted.size() >= 2 ? quoted.size() - 2 : 0));
-            break;
-          }
-        }
-      }
-    }
-    for (std::size_t i = k + 2; i < e; ++i) {
-      if (ident(i)) {
-        add(i, Role::statement_word);
-      }
-    }
-  }
-
-  // Open <path> For <mode> [Access ...] [Lock ...] As [#]<number> [Len = <length>].
-  bool open_statement(std::size_t k, std::size_t e)
-  {
-    std::size_t f = k + 1;
-    while (f < e && !is(f, "for")) {
-      ++f;
-    }
-    if (f >= e || symbol(k + 1, '=') || symbol(k + 1, '.')) {
-      return false;
-    }
-    add(k, Role::statement_word);
-    expression(k + 1, f, false);
-    for (std::size_t i = f; i < e; ++i) {
-      if (one_of(i, {"for", "input", "output", "append", "binary", "random", "access", "read",
-                     "write", "shared", "lock", "as", "len"})) {
-        add(i, Role::statement_word);
-      } else {
-        expression(i, i + 1, false);
-      }
-    }
-    return true;
-  }
-
-  // Name <old path> As <new path>.
-  bool name_statement(std::size_t k, std::size_t e)
-  {
-    if (k + 1 >= e || m_lex[k + 1].kind == Lex::assign || symbol(k + 1, '=') || symbol(k + 1, '.')
-        || symbol(k + 1, '(') || symbol(k + 1, '!')) {
-      return false;
-    }
-    std::size_t as = k + 1;
-    while (as < e && !is(as, "as")) {
-      ++as;
-    }
-    if (as >= e) {
-      return false;
-    }
-    add(k, Role::statement_word);
-    expression(k + 1, as, false);
-    add(as, Role::statement_word);
-    expression(as + 1, e, false);
-    return true;
-  }
-
-  // The words of an expression or of the rest of a statement; `type_names`: a word after As (or
-  // As New) names a type.
-  void expression(std::size_t b, std::size_t e, bool type_names)
-  {
-    for (std::size_t i = b; i < e; ++i) {
-      if (!ident(i)) {
-        continue;
-      }
-      if (i > 0 && (symbol(i - 1, '.') || symbol(i - 1, '!'))) {
-        add(i, Role::member, false, qualifier_of(i));
-        continue;
-      }
-      if (i + 1 < e && m_lex[i + 1].kind == Lex::assign) {
-        add(i, Role::named_argument);
-        continue;
-      }
-      if (is_reserved(word(i))) {
-        add(i, Role::statement_word);
-        if (one_of(i, {"then", "else"}) && i + 1 < e) {
-          statement(i + 1, e); // a single-line If: a statement follows
-          return;
-        }
-        if (one_of(i, {"goto", "gosub"})) {
-          for (; i + 1 < e && (ident(i + 1) || symbol(i + 1, ',')); ++i) {
-            if (ident(i + 1)) {
-              add(i + 1, Role::label);
-            }
-          }
-        } else if (is(i, "resume") && i + 1 < e && ident(i + 1) && !is_reserved(word(i + 1))) {
-          add(++i, Role::label);
-        }
-        continue;
-      }
-      const bool after_as = i > b && (is(i - 1, "as") || (is(i - 1, "new") && i > b + 1 && is(i - 2, "as")));
-      add(i, type_names && after_as ? Role::type_name : Role::use);
-    }
-  }
-
-  // The lower-cased identifier directly before the "." in front of lexeme `i`, when that
-  // identifier is no member itself.
-  std::uint32_t qualifier_of(std::size_t i)
-  {
-    if (i < 2 || !symbol(i - 1, '.') || !ident(i - 2) || m_lex[i - 2].end != m_lex[i - 1].begin) {
-      return k_none;
-    }
-    if (i >= 3 && (symbol(i - 3, '.') || symbol(i - 3, '!'))) {
-      return k_none;
-    }
-    m_scan.qualifiers.push_back(lowered(word(i - 2)));
-    return static_cast<std::uint32_t>(m_scan.qualifiers.size() - 1);
-  }
-
-  void comment_words(const Lexeme& comment)
-  {
-    const std::string_view text = m_text.substr(comment.begin, comment.end - comment.begin);
-    for_each_word(text, [&](std::string_view word, bool) {
-      const auto begin = static_cast<std::size_t>(word.data() - m_text.data());
-      add_word(begin, begin + word.size(), Role::comment, false, k_none);
-    });
-  }
-
-  void add(std::size_t i, Role role, bool is_public = false, std::uint32_t qualifier = k_none)
-  {
-    add_word(m_lex[i].begin, m_lex[i].end, role, is_public, qualifier);
-  }
-
-  void add_word(std::size_t begin, std::size_t end, Role role, bool is_public,
-                std::uint32_t qualifier)
-  {
-    const std::string_view text = m_text.substr(begin, end - begin);
-    if (!is_identifier(text)) {
-      return;
-    }
-    m_lower.assign(text);
-    std::transform(m_lower.begin(), m_lower.end(), m_lower.begin(), ascii_lower);
-    if (!m_interesting.contains(m_lower)) {
-      return;
-    }
-    std::size_t segment = m_segments.size() - 1;
-    while (segment > 0 && m_segments[segment].first > begin) {
-      --segment;
-    }
-    const auto [segment_start, line] = m_segments[segment];
-    auto found = m_scan.by_name.find(std::string_view(m_lower));
-    if (found == m_scan.by_name.end()) {
-      found = m_scan.by_name.emplace(m_lower, std::vector<std::uint32_t>{}).first;
-    }
-    found->second.push_back(static_cast<std::uint32_t>(m_scan.tokens.size()));
-    m_scan.tokens.push_back({line, static_cast<std::uint32_t>(begin - segment_start),
-                             static_cast<std::uint32_t>(end - begin), qualifier, role, is_public});
-  }
-
-  void close_procedure(std::uint32_t last)
-  {
-    Extent& extent = m_scan.procedures[static_cast<std::size_t>(m_open)];
-    extent.last = std::max(extent.first, last);
-    m_open = -1;
-  }
-
-  FileScan& m_scan;
-  const NameSet& m_interesting;
-  std::string m_joined;
-  std::string_view m_text;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> m_segments; // (start in m_text, line)
-  std::vector<Lexeme> m_lex;
-  std::uint32_t m_first_line = 0;
-  std::uint32_t m_last_line = 0;
-  std::int32_t m_open = -1;
-  Block m_block = Block::none;
-  std::string m_lower;
-};
 
 // ---------------------------------------------------------------------------------------------
 // Renames
@@ -898,9 +64,10 @@ struct Target
 class Renamer
 {
 public:
-  Renamer(const VBAParser& parser, const std::vector<ScopedRename>& renames,
-          const RewriteCheck& cannot_rewrite)
-      : m_parser(parser), m_renames(renames), m_cannot_rewrite(cannot_rewrite)
+  Renamer(const VBAParser& parser, const ClassAndFormModules& class_and_form,
+          const std::vector<ScopedRename>& renames, const RewriteCheck& cannot_rewrite)
+      : m_parser(parser), m_class_and_form(class_and_form), m_renames(renames),
+        m_cannot_rewrite(cannot_rewrite)
   {}
 
   ScopedRewrite run()
@@ -926,23 +93,28 @@ private:
       interesting.insert(lowered(rename.original_name));
       interesting.insert(lowered(rename.new_name));
     }
-    m_files.reserve(m_parser.files.size());
-    for (const auto& [path, lines] : m_parser.files) {
-      FileScan& scan = m_files.emplace_back();
-      scan.path = &path;
-      scan.lines = &lines;
-      ModuleScanner(scan, interesting).run();
-      const auto file = static_cast<std::uint32_t>(m_files.size() - 1);
-      m_file_of.emplace(path, file);
-      for (const auto& [name, tokens] : scan.by_name) {
-        m_files_with[name].push_back(file);
+    m_files.reserve(m_parser.files.size() + m_class_and_form.files.size());
+    for (const auto* modules : {&m_parser.files, &m_class_and_form.files}) {
+      for (const auto& [path, lines] : *modules) {
+        if (m_file_of.contains(path)) {
+          continue;
+        }
+        FileScan& scan = m_files.emplace_back();
+        scan.path = &path;
+        scan.lines = &lines;
+        scan_module(scan, interesting);
+        const auto file = static_cast<std::uint32_t>(m_files.size() - 1);
+        m_file_of.emplace(path, file);
+        for (const auto& [name, tokens] : scan.by_name) {
+          m_files_with[name].push_back(file);
+        }
       }
     }
   }
 
   void refuse(std::size_t rename, std::string reason)
   {
-    m_result.results[rename] = {RenameOutcome::refused, std::move(reason), {}};
+    m_result.results[rename] = {RenameOutcome::refused, std::move(reason), {}, {}};
   }
 
   // Where token `ref` stands, for a reason: "第 N 行", with the file when it is not `file`.
@@ -1010,7 +182,7 @@ private:
         m_result.results[index] = {RenameOutcome::merged,
                                    "与第 " + std::to_string(target.declaration_line + 1)
                                        + " 行的声明是同一变量，统一改为 '" + target.new_name + "'",
-                                   {}};
+                                   {}, {}};
       }
       return;
     }
@@ -1049,7 +221,7 @@ private:
   }
 
   // Whether `scan` declares `lower` at module level: a variable or constant, a procedure or
-  // Declare, an Enum member.
+  // Declare, an Enum member, a form's control.
   static bool declares_at_module_level(const FileScan& scan, std::string_view lower,
                                        bool* is_public = nullptr)
   {
@@ -1058,10 +230,12 @@ private:
       for (const std::uint32_t t : *tokens) {
         const Token& token = scan.tokens[t];
         const bool module_level = scan.procedure_of(token) < 0;
-        if (token.role == Role::procedure_name
+        if (token.role == Role::procedure_name || token.role == Role::control
             || (module_level && (token.role == Role::declared || token.role == Role::enum_member))) {
           declares = true;
-          if (is_public != nullptr && token.role == Role::declared && token.is_public) {
+          // A class's or form's Public variable is a member of it, never a global.
+          if (is_public != nullptr && token.role == Role::declared && token.is_public
+              && scan.kind == ModuleKind::standard) {
             *is_public = true;
           }
         }
@@ -1284,6 +458,12 @@ private:
         refuse(target, "新名称 '" + target.new_name + "' 是 VBA 关键字");
       }
       refuse_if_a_file_cannot_be_rewritten(target);
+      // A module that could not be read may use a name seen in every module.
+      const bool everywhere = target.kind == Kind::global || (target.kind == Kind::block && target.is_public);
+      if (everywhere && target.new_lower != target.lower && !m_class_and_form.unreadable.empty()) {
+        const auto& [path, reason] = m_class_and_form.unreadable.front();
+        refuse(target, "文件 " + path + " 不能修改 (" + reason + ")");
+      }
     }
     for (bool changed = true; changed;) {
       changed = false;
@@ -1425,7 +605,8 @@ private:
       const std::string* text;
     };
     std::vector<std::vector<Edit>> edits(m_files.size());
-    std::vector<std::vector<std::uint32_t>> changed(m_targets.size());
+    // Per target: file -> the first line it changes there.
+    std::vector<std::map<std::uint32_t, std::uint32_t>> first_line(m_targets.size());
     std::vector<bool> is_changed(m_files.size(), false);
     for (std::size_t i = 0; i < m_targets.size(); ++i) {
       const Target& target = m_targets[i];
@@ -1437,12 +618,11 @@ private:
         const Token& token = scan.tokens[ref.token];
         if (scan.text(token) != target.new_name) {
           edits[ref.file].push_back({token.line, token.offset, token.length, &target.new_name});
-          changed[i].push_back(ref.file);
           is_changed[ref.file] = true;
+          auto& first = first_line[i].try_emplace(ref.file, token.line).first->second;
+          first = std::min(first, token.line);
         }
       }
-      std::sort(changed[i].begin(), changed[i].end());
-      changed[i].erase(std::unique(changed[i].begin(), changed[i].end()), changed[i].end());
     }
 
     // The declaring files in order of their first rename, then the other changed ones.
@@ -1492,17 +672,24 @@ private:
 
     for (std::size_t i = 0; i < m_targets.size(); ++i) {
       const Target& target = m_targets[i];
-      std::vector<std::size_t> files;
-      for (const std::uint32_t file : changed[i]) {
-        files.push_back(entry_of[file]);
+      std::vector<std::pair<std::size_t, std::uint32_t>> entries; // (entry, first line)
+      for (const auto& [file, line] : first_line[i]) {
+        entries.emplace_back(entry_of[file], line);
       }
-      std::sort(files.begin(), files.end());
+      std::sort(entries.begin(), entries.end());
+      std::vector<std::size_t> files;
+      std::vector<std::uint32_t> first_lines;
+      for (const auto& [entry, line] : entries) {
+        files.push_back(entry);
+        first_lines.push_back(line);
+      }
       for (const std::size_t index : target.renames) {
         RenameResult& result = m_result.results[index];
         if (target.refused) {
-          result = {RenameOutcome::refused, target.reason, {}};
+          result = {RenameOutcome::refused, target.reason, {}, {}};
         } else if (result.outcome != RenameOutcome::merged) {
-          result = {files.empty() ? RenameOutcome::unchanged : RenameOutcome::renamed, "", files};
+          result = {files.empty() ? RenameOutcome::unchanged : RenameOutcome::renamed, "", files,
+                    first_lines};
         }
       }
     }
@@ -1524,6 +711,7 @@ private:
   }
 
   const VBAParser& m_parser;
+  const ClassAndFormModules& m_class_and_form;
   const std::vector<ScopedRename>& m_renames;
   const RewriteCheck& m_cannot_rewrite;
   std::unordered_map<std::uint32_t, std::optional<std::string>> m_rewrite_problem; // by file
@@ -1554,9 +742,10 @@ SourceLines ScopedFile::lines() const
 }
 
 ScopedRewrite rename_in_scope(const VBAParser& parser, const std::vector<ScopedRename>& renames,
-                              const RewriteCheck& cannot_rewrite)
+                              const RewriteCheck& cannot_rewrite,
+                              const ClassAndFormModules& class_and_form)
 {
-  return Renamer(parser, renames, cannot_rewrite).run();
+  return Renamer(parser, class_and_form, renames, cannot_rewrite).run();
 }
 
 } // namespace tarnwick::brimsel

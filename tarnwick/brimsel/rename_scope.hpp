@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tarnwick/brimsel/export.hpp"
+#include "tarnwick/brimsel/module_model.hpp"
 #include "tarnwick/brimsel/parser.hpp"
 
 namespace tarnwick::brimsel {
@@ -46,6 +47,7 @@ struct RenameResult
   RenameOutcome outcome = RenameOutcome::unchanged;
   std::string reason;             // for `refused` and `merged`: one line saying why
   std::vector<std::size_t> files; // indices into ScopedRewrite::files of the files it changed
+  std::vector<std::uint32_t> first_lines; // per entry of `files`: the first line it changed there
 };
 
 // One parsed file as the renames leave it.
@@ -73,26 +75,31 @@ struct ScopedRewrite
 // Why the file at a path cannot be rewritten, or nothing when it can.
 using RewriteCheck = std::function<std::optional<std::string>(const std::string& path)>;
 
-// Makes `renames` on the lines of `parser`, each exactly where the VBA name it declares is
-// meant, and nowhere else:
+// Makes `renames` on the lines of `parser` and of the modules of `class_and_form`, each exactly
+// where the VBA name it declares is meant, and nowhere else:
 // - a local (or a name declared inside a Function, Sub or Property block) inside that block;
 // - a module-level variable or constant on every line of its module, except inside the
 //   procedures that declare a local or parameter of that name; a Public or Global one also in
-//   every other parsed module under the same rule, unless that module declares the name at
-//   module level itself; a Type or Enum likewise, a Private one in its module only;
+//   every other module (standard, class or form) under the same rule, unless that module
+//   declares the name itself (a variable, constant or member, a procedure, Declare or Enum
+//   member, a form's control); a Type or Enum likewise, a Private one in its module only;
 // - names are matched ignoring case, as VBA does, and in the declaring module's comments as
-//   written; never in string literals, after "." or "!" (unless the declaring module's name
-//   qualifies it), before ":=", in the parameters of other procedures and Declare statements,
-//   in procedure, Type and Enum names, on "#If" lines, nor where the word belongs to a
-//   statement (the keywords, Line Input, Open ... For ... As, Input #, Print #, Name ... As, ...).
+//   written; never in a module's header (VERSION line, designer block, Attribute lines), in
+//   string literals, after "." or "!" (unless the declaring module's name qualifies it: its
+//   VB_Name, or else its file name), before ":=", in the parameters of other procedures and
+//   Declare statements, in procedure, Type and Enum names, on "#If" lines, nor where the word
+//   belongs to a statement (the keywords, Line Input, Open ... For ... As, Input #, Print #,
+//   Name ... As, ...).
 // A rename that cannot be made so (its name also stands as a statement word or a procedure
 // name in its scope, its new name is already used there, ...) is refused as a whole. Renames
 // of one variable (declarations in two "#If" branches) share the first one's new name. A
 // rename that changes several files is made in all of them or in none: when `cannot_rewrite`
 // gives a reason for one of them, it is refused with "文件 <path> 不能修改 (<reason>)" (asked
-// once per file, and only for such files). The parser's tables are only read.
-TARNWICK_BRIMSEL_EXPORT ScopedRewrite rename_in_scope(const VBAParser& parser,
-                                                      const std::vector<ScopedRename>& renames,
-                                                      const RewriteCheck& cannot_rewrite = {});
+// once per file, and only for such files); a Public or Global one is refused so while a module
+// of `class_and_form` could not be read. The parser's tables are only read.
+TARNWICK_BRIMSEL_EXPORT ScopedRewrite
+rename_in_scope(const VBAParser& parser, const std::vector<ScopedRename>& renames,
+                const RewriteCheck& cannot_rewrite = {},
+                const ClassAndFormModules& class_and_form = {});
 
 } // namespace tarnwick::brimsel

@@ -75,22 +75,29 @@ TEST(VBAParserDeclarations, NamesSplitOutsideBracketsWithTheirOwnTypesAndBounds)
             "a:Integer:module_private@m; b:Long:module_private@m");
   EXPECT_EQ(declare("Dim a, b, c As Long"),
             "a:Long:module_private@m; b:Long:module_private@m; c:Long:module_private@m");
-  EXPECT_EQ(declare("Public Property Get Count() As Long"),
-            "Property Get Count:Long:global:array@g");
-  EXPECT_EQ(declare(R"(Private Declare Function F Lib "k32" () As Long)"),
-            R"(Declare Function F Lib "k32":Long:module_private:array@m)");
-  // An "As" inside the brackets types a parameter, not the declared name.
-  EXPECT_EQ(declare("Public Property Get Count(ByVal i As Integer) As Long"),
-            "Property Get Count:Long:global:array@g");
-  EXPECT_EQ(declare(R"(Private Declare Function GetTick Lib "k32" (ByVal s As String) As Long)"),
-            R"(Declare Function GetTick Lib "k32":Long:module_private:array@m)");
-  // A global typed Variant: the manual-check sheet lists it.
-  EXPECT_EQ(
-      declare(
-          R"(Public Declare PtrSafe Function H Lib "u" (ByVal s As String, n As Long) As LongPtr)"),
-      R"(Declare PtrSafe Function H Lib "u":Variant:global:array@g)");
   EXPECT_EQ(declare("Dim q(1 To 2) As Integer, r As Long"),
             "q:Integer:module_private:array@m; r:Long:module_private@m");
+}
+
+// A Declare statement, a Property header or a Static procedure header declares a procedure:
+// no variable record, whatever its modifiers, case or parameters.
+TEST(VBAParserDeclarations, DeclareStatementsAndPropertyHeadersAreNoVariables)
+{
+  for (const char* line :
+       {"Public Property Get Count() As Long", "Public Property Get Count(ByVal i As Integer) As Long",
+        "private property let Count(ByVal v As Long)", "Public Property Set Item(ByVal o As Object)",
+        R"(Private Declare Function F Lib "k32" () As Long)",
+        R"(Private Declare PtrSafe Function GetTicks Lib "kernel32" Alias "GetTickCount" () As Long)",
+        R"(Public Declare PtrSafe Function H Lib "u" (ByVal s As String, n As Long) As LongPtr)",
+        R"(Public DECLARE Sub Sleep Lib "kernel32" (ByVal ms As Long))",
+        "Public Static Function Tally() As Long", "Private  static  Property Get P() As Long"}) {
+    EXPECT_EQ(declare(line), "") << line;
+    EXPECT_EQ(declare(line, "Main"), "") << line;
+  }
+  // Names that only begin like those words are variables.
+  EXPECT_EQ(declare("Public Declared As Long"), "Declared:Long:global@g");
+  EXPECT_EQ(declare("Private PropertyName As String"), "PropertyName:String:module_private@m");
+  EXPECT_EQ(declare("Public Static Functions As Long"), "Static Functions:Long:global@g");
 }
 
 TEST(VBAParserDeclarations, TrailingCommentIsNotPartOfTheDeclaration)

@@ -346,8 +346,7 @@ TEST(BrimselEndToEnd, RefactorReportThatCannotBeWrittenEndsWithStatusThree)
                                              "模块/Flow.bas", "模块/Flow.bas.backup"}));
 }
 
-// Property procedures and API declarations, as real modules have them: the declaration rules
-// list each header as a variable named by its text, with a suggestion that is no rename.
+// Property procedures and API declarations, as real modules have them.
 const std::string k_property_module =
     "Attribute VB_Name = \"Counter\"\n"
     "Private Declare Function GetTick Lib \"kernel32\" (ByVal s As String) As Long\n"
@@ -360,6 +359,33 @@ const std::string k_property_module =
     "Public Property Get Item(ByVal i As Integer) As Long\n"
     "    Item = count + i\n"
     "End Property\n";
+
+// A class module and a UserForm that use the globals of Globals.bas: the class shadows one of
+// them with a member, the form with a control known by its event procedure.
+const std::string k_class_module = "VERSION 1.0 CLASS\n"
+                                   "BEGIN\n"
+                                   "  MultiUse = -1  'True\n"
+                                   "END\n"
+                                   "Attribute VB_Name = \"Tally\"\n"
+                                   "Attribute VB_Exposed = False\n"
+                                   "Option Explicit\n"
+                                   "Private limit As Double\n"
+                                   "Public Sub Add()\n"
+                                   "    counter = counter + 1 ' counter\n"
+                                   "    limit = Globals.limit\n"
+                                   "End Sub\n";
+const std::string k_form_module = "VERSION 5.00\n"
+                                  "Begin {C62A69F0-16DC-11CE-9E98-00AA00574A4F} Panel\n"
+                                  "   Caption         =   \"counter\"\n"
+                                  "   Tag             =   limit\n"
+                                  "End\n"
+                                  "Attribute VB_Name = \"Panel\"\n"
+                                  "Attribute counter.VB_VarHelpID = -1\n"
+                                  "Private Sub Ok_Click()\n"
+                                  "    MsgBox counter & limit\n"
+                                  "End Sub\n"
+                                  "Private Sub limit_Change()\n"
+                                  "End Sub\n";
 
 // A word of a source line as the check below sees it (a run of ASCII letters, digits, "_" and
 // non-ASCII bytes), with the line's other text kept as it is.
@@ -550,6 +576,90 @@ expected_words(const VBAParser& parsed, const std::vector<Applied>& renames)
   return expected;
 }
 
+// The class and form modules of a folder before and after a confirm-all run (path relative to
+// the folder -> bytes): each header (VERSION line, BEGIN ... END designer block, Attribute lines)
+// is byte-identical; every changed word is an applied rename's old name made its new one; and
+// no code word (member access and named arguments aside) is an applied global's old name where
+// the module does not declare that name itself (a variable, member, procedure, parameter or
+// control). Returns the class and form
+// modules that changed.
+std::set<std::string> check_class_and_form_modules(const std::map<std::string, std::string>& before,
+                                         const std::map<std::string, std::string>& after,
+                                         const std::vector<Applied>& renames)
+{
+  std::set<std::pair<std::string, std::string>> pairs;
+  std::map<std::string, std::string> globals; // lower-cased old name -> new name
+  for (const Applied& rename : renames) {
+    pairs.insert({rename.old_name, rename.new_name});
+    if (rename.type == "global_variable") {
+      globals[lower(rename.old_name)] = rename.new_name;
+    }
+  }
+  std::set<std::string> changed;
+  for (const auto& [relative, old_bytes] : before) {
+    const std::string extension = lower(fs::path(relative).extension().string());
+    if (extension != ".cls" && extension != ".frm") {
+      continue;
+    }
+    const std::string& new_bytes = after.at(relative);
+    if (new_bytes != old_bytes) {
+      changed.insert(relative);
+    }
+    std::istringstream old_text(old_bytes);
+    std::istringstream new_text(new_bytes);
+    std::string old_line;
+    std::string new_line;
+    bool header = true;
+    int depth = 0;
+    for (std::size_t l = 0; std::getline(old_text, old_line); ++l) {
+      std::getline(new_text, new_line);
+      const std::string where = relative + ":" + std::to_string(l + 1);
+      if (header) {
+        const std::size_t indent = std::min(old_line.find_first_not_of(' '), old_line.size());
+        const std::string first = lower(old_line.substr(indent, old_line.find_first_of(" \r", indent) - indent));
+        if (depth > 0) {
+          depth += first == "begin" || first == "beginproperty" ? 1 : 0;
+          depth -= first == "end" || first == "endproperty" ? 1 : 0;
+        } else if (first == "begin") {
+          depth = 1;
+        } else if (first != "version" && first != "object" && first != "attribute") {
+          header = false;
+        }
+      }
+      if (header) {
+        EXPECT_EQ(new_line, old_line) << where;
+        continue;
+      }
+      const auto [old_words, old_gaps] = words_of(old_line);
+      const auto [new_words, new_gaps] = words_of(new_line);
+      EXPECT_EQ(new_gaps, old_gaps) << where;
+      if (new_gaps != old_gaps) {
+        continue;
+      }
+      for (std::size_t i = 0; i < old_words.size(); ++i) {
+        if (new_words[i].text != old_words[i].text) {
+          EXPECT_TRUE(pairs.contains({old_words[i].text, new_words[i].text}))
+              << where << " " << old_words[i].text << " -> " << new_words[i].text;
+        }
+        const Word& word = new_words[i];
+        const auto global = globals.find(lower(word.text));
+        if (global == globals.end() || !word.code || word.named || word.member) {
+          continue;
+        }
+        const std::string name = global->first;
+        const std::regex declares("(\\b(Dim|Private|Public|Global|Const|Static|Function|Sub|Get|Let|"
+                                  "Set|WithEvents)\\s+" + name + "\\b)|(Begin\\s+\\w+\\.\\w+\\s+"
+                                  + name + "\\b)|(Sub\\s+" + name + "_\\w+\\s*\\()|([(,]\\s*((ByVal|"
+                                  "ByRef|Optional)\\s+)*" + name + "\\b)",
+                                  std::regex::icase);
+        EXPECT_TRUE(std::regex_search(old_bytes, declares))
+            << where << ": '" << word.text << "' is still the old name of " << global->second;
+      }
+    }
+  }
+  return changed;
+}
+
 // Confirms every suggestion of the dry-run report of `folder` and applies them; then checks,
 // word by word, that each applied rename stands exactly where its variable is meant, that
 // nothing else changed (string literals, member access, other variables; comments only from
@@ -572,9 +682,19 @@ std::string confirm_all_and_check(const fs::path& folder, std::size_t failed_fil
   EXPECT_EQ(run.status, failed_files == 0 ? 0 : 3) << run.err;
   EXPECT_NE(run.out.find(failed_files == 0 ? "\n重构应用成功！\n" : failed_line), std::string::npos)
       << run.out;
-  const std::vector<Applied> renames =
+  const std::vector<Applied> listed =
       applied_renames(folder / only_file(folder, "VBT_Refactor_Report_"));
-  EXPECT_FALSE(renames.empty());
+  EXPECT_FALSE(listed.empty());
+  // The renames as confirmed; the records of the class and form modules they changed aside.
+  std::vector<Applied> renames;
+  std::set<std::string> class_and_form_records;
+  for (const Applied& rename : listed) {
+    if (parsed.files.contains(rename.file)) {
+      renames.push_back(rename);
+    } else {
+      class_and_form_records.insert(fs::relative(rename.file, folder).string());
+    }
+  }
   std::set<std::pair<std::string, std::string>> pairs;
   for (const Applied& rename : renames) {
     pairs.insert({rename.old_name, rename.new_name});
@@ -612,6 +732,15 @@ std::string confirm_all_and_check(const fs::path& folder, std::size_t failed_fil
     }
   }
   EXPECT_EQ(checked, expected.size());
+  // Every class or form module that changed has its backup and a record of its own.
+  const std::set<std::string> changed = check_class_and_form_modules(before, after, renames);
+  EXPECT_EQ(class_and_form_records, changed);
+  for (const std::string& relative : changed) {
+    const fs::path module = folder / relative;
+    EXPECT_EQ(read_file(module.parent_path()
+                        / only_file(module.parent_path(), module.filename().string() + ".backup_")),
+              before.at(relative));
+  }
 
   // Every procedure is found again; the same report again has nothing left to change.
   VBAParser reparsed;
@@ -639,17 +768,21 @@ TEST(BrimselEndToEnd, EverySuggestionOfTheDemoAndTestTreesIsAppliedWhereItsVaria
 
   fs::copy(k_data / "vbt", dir.path() / "e2e", fs::copy_options::recursive);
   write_file(dir.path() / "e2e" / "Counter.bas", k_property_module);
+  write_file(dir.path() / "e2e" / "Tally.cls", k_class_module);
+  write_file(dir.path() / "e2e" / "Panel.frm", k_form_module);
   const std::string out = confirm_all_and_check(dir.path() / "e2e");
-  // The four headers are refused, each in a line; the module variable is renamed inside the
-  // Property blocks too.
-  for (const char* header : {"Declare Function GetTick Lib \"kernel32\"",
-                             "Declare PtrSafe Function FindWin Lib \"user32\"",
-                             "Property Get Value", "Property Get Item"}) {
-    EXPECT_NE(out.find(std::string("\n跳过无效的重命名: '") + header + "' -> "), std::string::npos)
-        << header;
-  }
+  // The Declare statements and Property headers are no variables: no row, nothing refused; the
+  // module variable is renamed inside the Property blocks too.
+  EXPECT_EQ(out.find("跳过无效的重命名"), std::string::npos) << out;
   EXPECT_EQ(read_file(dir.path() / "e2e" / "Counter.bas"),
             std::regex_replace(k_property_module, std::regex(R"(\bcount\b)"), "m_Count_lng"));
+  // The class and the form follow the globals in their code where they do not declare the name.
+  std::string tally = std::regex_replace(k_class_module, std::regex(R"(    counter = counter \+ 1)"),
+                                         "    g_Counter_lng = g_Counter_lng + 1");
+  EXPECT_EQ(read_file(dir.path() / "e2e" / "Tally.cls"),
+            std::regex_replace(tally, std::regex(R"(Globals\.limit)"), "Globals.g_Limit_dbl"));
+  EXPECT_EQ(read_file(dir.path() / "e2e" / "Panel.frm"),
+            std::regex_replace(k_form_module, std::regex("MsgBox counter"), "MsgBox g_Counter_lng"));
 }
 
 TEST(BrimselEndToEnd, EverySuggestionOfARealLibraryIsAppliedWhereItsVariableIsMeant)

@@ -326,5 +326,80 @@ TEST_F(RefactorerTest, ReplacesTheTargetOfALinkAndKeepsItsMode)
   EXPECT_EQ(entries(path("real")), std::vector<std::string>{"a.bas"});
 }
 
+// A global follows into the class and form modules under the parsed folder: each changed one is
+// backed up, rewritten, named in the lines and listed by a record of its own. One that cannot be
+// rewritten (bytes that are not UTF-8, UTF-16 text) holds the rename back everywhere.
+TEST_F(RefactorerTest, ClassAndFormModulesAreRewrittenLikeStandardOnesOrHoldTheRenameBack)
+{
+  const std::string class_text = "VERSION 1.0 CLASS\nBEGIN\n  MultiUse = -1  'True\nEND\n"
+                                 "Attribute VB_Name = \"Meter\"\n"
+                                 "Function Scaled(x As Double) As Double\n"
+                                 "    Scaled = x * rate\nEnd Function\n";
+  const std::string form_text = "VERSION 5.00\nBegin VB.Form View\n   Tag = rate\nEnd\n"
+                                "Attribute VB_Name = \"View\"\nSub Show()\n    MsgBox rate\nEnd Sub\n";
+  struct Case
+  {
+    const char* name;
+    std::string class_bytes; // Meter.cls as written
+    const char* refusal;     // why the rename is held back, or none
+  };
+  const Case cases[] = {
+      {"rewritten", class_text, nullptr},
+      {"not UTF-8", class_text + "' caf\xE9\n", "not valid UTF-8"},
+      {"UTF-16", std::string("\xFF\xFE", 2) + "V\0", "UTF-16 text (byte-order mark FF FE)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(path("src"));
+    const std::string globals = write("src/g.bas", "Public rate As Double\n");
+    const std::string meter = write("src/cls/Meter.cls", c.class_bytes);
+    const std::string view = write("src/View.frm", form_text);
+    VBAParser parser;
+    parse(parser, path("src"));
+    VBTRefactorer refactorer(parser, fixed_clock());
+    ApplyResult result;
+    const std::string out = captured([&] {
+      refactorer.add_change("global_variable", {globals, 1, "rate", "g_Rate_dbl",
+                                                "全局变量 'rate' 重命名为 'g_Rate_dbl'", ""});
+      result = refactorer.apply_all_changes();
+    });
+    if (c.refusal != nullptr) {
+      EXPECT_EQ(result, (ApplyResult{0, 0, 0})) << out;
+      EXPECT_NE(out.find("跳过无法安全应用的重命名: 'rate' -> 'g_Rate_dbl' (" + globals + "): 文件 "
+                         + meter + " 不能修改 (" + c.refusal + ")\n"),
+                std::string::npos)
+          << out;
+      EXPECT_EQ(read(meter), c.class_bytes);
+      EXPECT_EQ(read(view), form_text);
+      EXPECT_EQ(entries(path("src")), (std::vector<std::string>{"View.frm", "cls", "g.bas"}));
+      EXPECT_TRUE(refactorer.applied_changes().empty());
+      continue;
+    }
+    EXPECT_EQ(result, (ApplyResult{3, 0, 0})) << out;
+    EXPECT_EQ(read(meter),
+              std::regex_replace(class_text, std::regex("x \\* rate"), "x * g_Rate_dbl"));
+    EXPECT_EQ(read(view),
+              std::regex_replace(form_text, std::regex("MsgBox rate"), "MsgBox g_Rate_dbl"));
+    const std::vector<std::string> names = entries(path("src/cls"));
+    ASSERT_EQ(names.size(), 2U);
+    EXPECT_EQ(read(path("src/cls/" + names[1])), class_text);
+    EXPECT_NE(out.find("已备份文件: " + path("src/cls/" + names[1]) + "\n已修改文件: " + meter
+                       + "\n  - 更新了 1 个变量名的所有引用\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\n已修改文件: " + view + "\n"), std::string::npos) << out;
+    const std::vector<RenameChange>& applied = refactorer.applied_changes().at("global_variable");
+    ASSERT_EQ(applied.size(), 3U);
+    EXPECT_EQ(applied[0], refactorer.changes_of("global_variable")[0]);
+    // The other modules in the order they were read: the folder's files before its subfolders.
+    EXPECT_EQ(applied[1].file_path, view);
+    EXPECT_EQ(applied[1].line_number, 7);
+    EXPECT_EQ(applied[1].description, "全局变量 'rate' 重命名为 'g_Rate_dbl'（窗体模块中的引用）");
+    EXPECT_EQ(applied[2].file_path, meter);
+    EXPECT_EQ(applied[2].line_number, 7);
+    EXPECT_EQ(applied[2].description, "全局变量 'rate' 重命名为 'g_Rate_dbl'（类模块中的引用）");
+  }
+}
+
 } // namespace
 } // namespace tarnwick::brimsel::testing

@@ -15,11 +15,13 @@ namespace {
 
 using Modules = std::map<std::string, std::string>; // path -> text
 
-// Runs `renames` over `modules` (parsed in path order); `out` gets each module's text after.
+// Runs `renames` over `modules` (".bas" ones parsed in path order, class and form modules read
+// beside them); `out` gets each module's text after.
 ScopedRewrite run(const Modules& modules, const std::vector<ScopedRename>& renames, Modules& out,
                   const RewriteCheck& cannot_rewrite = {})
 {
   VBAParser parser;
+  ClassAndFormModules class_and_form;
   for (const auto& [path, text] : modules) {
     SourceLines lines;
     for (std::size_t start = 0; start < text.size();) {
@@ -27,10 +29,14 @@ ScopedRewrite run(const Modules& modules, const std::vector<ScopedRename>& renam
       lines.push_back(text.substr(start, end - start));
       start = end;
     }
+    if (module_kind_of(path) != ModuleKind::standard) {
+      class_and_form.files.insert_or_assign(path, lines);
+      continue;
+    }
     parser.files.insert_or_assign(path, lines);
     parser.parse_file(path, parser.files.at(path));
   }
-  ScopedRewrite rewrite = rename_in_scope(parser, renames, cannot_rewrite);
+  ScopedRewrite rewrite = rename_in_scope(parser, renames, cannot_rewrite, class_and_form);
   out = modules;
   for (const ScopedFile& file : rewrite.files) {
     std::string text;
@@ -420,6 +426,111 @@ TEST(RenameScope, PublicTypesFollowIntoOtherModulesPrivateOnesStay)
   EXPECT_EQ(out.at("b.bas"),
             "Sub Draw(ByVal at As type_Point)\n    Dim q As type_Point: q.X = at.X: Debug.Print \"Point\"\nEnd Sub\n"
             "Private Enum Color\n    Blue = 2\nEnd Enum\n");
+}
+
+// Class and form modules follow a global like standard modules do, with what they declare
+// themselves shadowing it: a class's member, a form's control (from its designer block or from
+// an event procedure). Their headers never change.
+TEST(RenameScope, GlobalsFollowIntoClassAndFormModulesWhereTheyDoNotDeclareTheName)
+{
+  const std::string form_header = "VERSION 5.00\n"
+                                  "Begin VB.Form Setup\n"
+                                  "   Caption = \"Rate\"\n"
+                                  "   Tag = Rate\n"
+                                  "End\n"
+                                  "Attribute VB_Name = \"Setup\"\n";
+  const std::string class_header = "VERSION 1.0 CLASS\nBEGIN\n  MultiUse = -1  'True\nEND\n"
+                                   "Attribute VB_Name = \"Meter\"\n"
+                                   "Attribute Rate.VB_VarUserMemId = 0\n";
+  const Modules modules{
+      {"Globals.bas", "Public Const Rate As Double = 2\n"},
+      {"Meter.cls", class_header + "Public Function Scaled(x As Double) As Double\n"
+                                   "    Scaled = x * Rate ' by Rate\n"
+                                   "End Function\n"},
+      {"Tariff.cls", "VERSION 1.0 CLASS\nAttribute VB_Name = \"Tariff\"\n"
+                     "Public Rate As Double\n"
+                     "Sub Reset()\n    Rate = Globals.Rate\nEnd Sub\n"},
+      {"Setup.frm", form_header + "Private Sub Apply_Click()\n"
+                                  "    Err.Raise 5, , CStr(Rate)\n"
+                                  "End Sub\n"},
+      {"Entry.frm", "VERSION 5.00\nBegin VB.Form Entry\n   Begin VB.TextBox Rate\n   End\nEnd\n"
+                    "Attribute VB_Name = \"Entry\"\n"
+                    "Private Sub Ok_Click()\n    Rate.Text = \"\"\nEnd Sub\n"},
+      {"Sheet.frm", "VERSION 5.00\nBegin {C62A69F0-16DC-11CE-9E98-00AA00574A4F} Sheet\nEnd\n"
+                    "Attribute VB_Name = \"Sheet\"\n"
+                    "Private Sub Rate_Change()\n    Rate.Value = Globals.Rate\nEnd Sub\n"}};
+  Modules out;
+  const ScopedRewrite rewrite = run(modules, {global("Globals.bas", 1, "Rate", "G_RATE_DBL")}, out);
+  EXPECT_EQ(outcomes(rewrite), std::vector{renamed});
+  EXPECT_EQ(out.at("Meter.cls"), class_header + "Public Function Scaled(x As Double) As Double\n"
+                                                "    Scaled = x * G_RATE_DBL ' by Rate\n"
+                                                "End Function\n");
+  EXPECT_EQ(out.at("Tariff.cls"), "VERSION 1.0 CLASS\nAttribute VB_Name = \"Tariff\"\n"
+                                  "Public Rate As Double\n"
+                                  "Sub Reset()\n    Rate = Globals.G_RATE_DBL\nEnd Sub\n");
+  EXPECT_EQ(out.at("Setup.frm"), form_header + "Private Sub Apply_Click()\n"
+                                               "    Err.Raise 5, , CStr(G_RATE_DBL)\n"
+                                               "End Sub\n");
+  EXPECT_EQ(out.at("Entry.frm"), modules.at("Entry.frm"));
+  EXPECT_EQ(out.at("Sheet.frm"), "VERSION 5.00\nBegin {C62A69F0-16DC-11CE-9E98-00AA00574A4F} Sheet\nEnd\n"
+                                 "Attribute VB_Name = \"Sheet\"\n"
+                                 "Private Sub Rate_Change()\n    Rate.Value = Globals.G_RATE_DBL\nEnd Sub\n");
+  // A class's Public member is no global: uses elsewhere are not ambiguous.
+  ASSERT_EQ(rewrite.files.size(), 5U);
+  EXPECT_EQ(rewrite.files[1].path, "Meter.cls");
+
+  // A class or form module that cannot be rewritten or read refuses the rename as a whole.
+  const auto cannot_rewrite = [](const std::string& path) -> std::optional<std::string> {
+    return path == "Setup.frm" ? std::optional<std::string>("not valid UTF-8") : std::nullopt;
+  };
+  const ScopedRewrite refusal =
+      run(modules, {global("Globals.bas", 1, "Rate", "G_RATE_DBL")}, out, cannot_rewrite);
+  EXPECT_EQ(refusal.results[0].reason, "文件 Setup.frm 不能修改 (not valid UTF-8)");
+  EXPECT_EQ(out, modules);
+}
+
+// A module without VB_Name is named by its file; a header on two lines declares parameters on
+// both; one variable declared in two "#If" branches with two types takes one name.
+TEST(RenameScope, FileNamedModulesContinuedHeadersAndIfTwins)
+{
+  const Modules modules{
+      {"x/modUsers.bas", "Option Explicit\n"
+                         "Public mcolUsers As Object\n"
+                         "#If Win64 Then\n"
+                         "Public ptr As LongPtr\n"
+                         "#Else\n"
+                         "Public ptr As Long\n"
+                         "#End If\n"},
+      {"x/modMain.bas", "Function LossFactor(ByVal a As Double, _\n"
+                        "    mcolUsers As String) As Double\n"
+                        "    LossFactor = Len(mcolUsers) + ptr\n"
+                        "End Function\n"
+                        "Sub Go()\n"
+                        "    If modUsers.mcolUsers Is Nothing Then Set mcolUsers = Nothing\n"
+                        "    x = LossFactor(1, mcolUsers:=\"\")\n"
+                        "End Sub\n"}};
+  Modules out;
+  const ScopedRewrite rewrite =
+      run(modules,
+          {global("x/modUsers.bas", 2, "mcolUsers", "g_Users_obj"),
+           global("x/modUsers.bas", 4, "ptr", "g_Ptr_var"), global("x/modUsers.bas", 6, "ptr", "g_Ptr_lng")},
+          out);
+  EXPECT_EQ(outcomes(rewrite), (std::vector{renamed, renamed, RenameOutcome::merged}));
+  EXPECT_EQ(out.at("x/modUsers.bas"), "Option Explicit\n"
+                                      "Public g_Users_obj As Object\n"
+                                      "#If Win64 Then\n"
+                                      "Public g_Ptr_var As LongPtr\n"
+                                      "#Else\n"
+                                      "Public g_Ptr_var As Long\n"
+                                      "#End If\n");
+  EXPECT_EQ(out.at("x/modMain.bas"), "Function LossFactor(ByVal a As Double, _\n"
+                                     "    mcolUsers As String) As Double\n"
+                                     "    LossFactor = Len(mcolUsers) + g_Ptr_var\n"
+                                     "End Function\n"
+                                     "Sub Go()\n"
+                                     "    If modUsers.g_Users_obj Is Nothing Then Set g_Users_obj = Nothing\n"
+                                     "    x = LossFactor(1, mcolUsers:=\"\")\n"
+                                     "End Sub\n");
 }
 
 } // namespace
