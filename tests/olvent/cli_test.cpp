@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support.hpp"
+#include "tests/small_tmpfs.hpp"
 
 namespace {
 
@@ -294,6 +295,57 @@ TEST_F(OlventCommand, ExitsWithTheStatusOfWhatWentWrong)
   Command no_workbook = run({"-q", "-o", dir().string(), device_folder().string()});
   EXPECT_EQ(no_workbook.status, 3);
   EXPECT_NE(no_workbook.err.find("\nolvent: error: "), std::string::npos) << no_workbook.err;
+}
+
+// The workbook library does not see its scratch files cut short when $TMPDIR fills up: the run
+// fails as any write does, and no broken workbook is left. 4 KiB holds none of the check
+// workbook's parts; 8 KiB holds them all, but not the VBT report of a module with 300 issues.
+TEST_F(OlventCommand, AScratchFolderThatFillsUpLeavesNoBrokenWorkbook)
+{
+  const fs::path device = dir() / "two";
+  fs::copy(bundled("e2e_two_jobs"), device, fs::copy_options::recursive);
+  std::string module;
+  for (int i = 0; i < 300; ++i)
+    module += "Public bad" + std::to_string(i) + " As Long\n";
+  write_file(device / "Big.bas", module);
+  const std::string stamp = "_[0-9]{4}-?[0-9]{2}-?[0-9]{2}_+[0-9]+\\.xls[xm]";
+  const struct
+  {
+    std::size_t size;
+    std::string vbt;
+    int status;
+    std::string line; // the line that names the workbook, a pattern
+    std::size_t left; // workbooks left in the output folder
+  } cases[] = {
+    {4096, "", 3, "olvent: error: cannot write workbook '{out}/Olvent" + stamp + "'", 0},
+    {8192, "--vbt-check", 4,
+     "tarnwick::Error: cannot write workbook '{out}/Brimsel_Report" + stamp + "'", 1},
+  };
+  for (const auto& c : cases) {
+    const tarnwick::test::SmallTmpfs small(dir() / "small", c.size);
+    if (!small.mounted())
+      GTEST_SKIP() << small.why_not();
+    const fs::path out = dir() / ("out" + std::to_string(c.size) + c.vbt);
+    fs::create_directory(out);
+    std::vector<std::string> args{"-q", "-o", out.string(), "--patterns",
+                                  (device / "Patterns").string(), device.string()};
+    if (!c.vbt.empty())
+      args.push_back(c.vbt);
+    Command result = run_olvent(args, dir(), "TMPDIR=" + shell_quote(small.path().string()));
+    EXPECT_EQ(result.status, c.status) << c.vbt;
+    std::string line = c.line;
+    line.replace(line.find("{out}"), 5, out.string());
+    const std::regex named("(^|\\n)" + line + ": its temporary files: No space left on device\\n");
+    EXPECT_TRUE(std::regex_search(result.err, named)) << result.err;
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(out))
+      left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left.size(), c.left) << c.vbt;
+    if (!left.empty()) {
+      EXPECT_TRUE(left[0].starts_with("Olvent_")) << left[0];
+    }
+    EXPECT_TRUE(fs::is_empty(small.path())) << c.vbt;
+  }
 }
 
 TEST_F(OlventCommand, DescribesItsOptions)

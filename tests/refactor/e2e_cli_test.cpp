@@ -22,6 +22,7 @@
 
 #include "../parvine/support.hpp"
 #include "refactorer_test_util.hpp"
+#include "tests/small_tmpfs.hpp"
 
 namespace tarnwick::brimsel {
 namespace {
@@ -344,6 +345,47 @@ TEST(BrimselEndToEnd, RefactorReportThatCannotBeWrittenEndsWithStatusThree)
   }
   EXPECT_EQ(names, (std::vector<std::string>{"Brimsel_Report", "Globals.bas", "Globals.bas.backup",
                                              "模块/Flow.bas", "模块/Flow.bas.backup"}));
+}
+
+// The workbook library does not see its scratch files cut short when $TMPDIR fills up: neither
+// report is then left behind broken, and the run ends with status 3 and the reason.
+TEST(BrimselEndToEnd, AScratchFolderThatFillsUpLeavesNoBrokenReport)
+{
+  TempDir dir;
+  const std::string folder = (dir.path() / "vbt").string();
+  const std::string report = prepare(dir.path(), folder);
+  const tarnwick::test::SmallTmpfs small(dir.path() / "small", 4096);
+  if (!small.mounted()) {
+    GTEST_SKIP() << small.why_not();
+  }
+  const std::string environment = "TMPDIR=" + shell_quoted(small.path());
+  const std::string no_space = "': its temporary files: No space left on device\n";
+  const std::regex stamp("_[0-9]{8}_[0-9]{6}");
+
+  const auto before = snapshot(folder);
+  const Outcome dry_run = run_brimsel({folder}, "", {}, environment);
+  EXPECT_EQ(dry_run.status, 3);
+  EXPECT_TRUE(std::regex_replace(dry_run.out, stamp, "_STAMP")
+                  .ends_with("\n生成报告时出错: cannot write workbook '" + folder
+                             + "/Brimsel_Report_STAMP.xlsx" + no_space))
+      << dry_run.out;
+  EXPECT_EQ(snapshot(folder), before);
+
+  const Outcome refactor = run_brimsel({folder, "refactor", report}, "y\n", {}, environment);
+  EXPECT_EQ(refactor.status, 3);
+  EXPECT_TRUE(std::regex_replace(refactor.out, stamp, "_STAMP")
+                  .ends_with("\n生成报告时出错: cannot write workbook '" + folder
+                             + "/VBT_Refactor_Report_STAMP.xlsx" + no_space))
+      << refactor.out;
+  // The sources are rewritten beside their backups; no refactor report.
+  EXPECT_EQ(read_file(folder + "/Globals.bas"), read_file(k_data / "expected" / "Globals.bas"));
+  std::vector<std::string> names;
+  for (const auto& [name, bytes] : snapshot(folder)) {
+    names.push_back(name.substr(0, name.find("_2")));
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"Brimsel_Report", "Globals.bas", "Globals.bas.backup",
+                                             "模块/Flow.bas", "模块/Flow.bas.backup"}));
+  EXPECT_TRUE(fs::is_empty(small.path()));
 }
 
 // Property procedures and API declarations, as real modules have them: the declaration rules
