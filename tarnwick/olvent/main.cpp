@@ -573,8 +573,9 @@ int main(int argc, char** argv)
     if (written.empty()) {
       // A failed job still leaves the check workbook with the sheets written before it.
       if (!engine.partial_check_workbook().empty())
-        return fail(k_no_workbook,
-                    "the run failed; partial check workbook: " + engine.partial_check_workbook());
+        return fail(k_no_workbook, "the run failed"
+                                     + (engine.run_error().empty() ? "" : " (" + engine.run_error() + ")")
+                                     + "; partial check workbook: " + engine.partial_check_workbook());
       return fail(k_no_workbook, "the run ended without a check workbook");
     }
     if (vbt_check && written.size() < 2) {

@@ -410,6 +410,68 @@ TEST_F(OlventCommand, ChecksItsInputsBeforeAnySheetIsRead)
   EXPECT_EQ(run({"-l", "-o", missing, device}).status, 0);
 }
 
+// Inputs that used to read as garbage or be named wrongly: a "Unicode text" (UTF-16) export is
+// refused naming the file and its encoding, a device link that loops or leads nowhere is named
+// as such, and the sheets of an .xlsm device are named as the workbook's sheets.
+TEST_F(OlventCommand, RefusesUnreadableDevicesNamingWhatTheUserGave)
+{
+  for (const auto& [mark, encoding] : {std::pair<std::string, std::string>{"\xFF\xFE", "UTF-16LE"},
+                                       {"\xFE\xFF", "UTF-16BE"}}) {
+    const fs::path device = dir() / ("dev" + encoding);
+    fs::copy(device_folder(), device);
+    std::string utf16 = mark;
+    for (char c : read_file(device / "Job List.txt"))
+      utf16 += encoding == "UTF-16LE" ? std::string{c, '\0'} : std::string{'\0', c};
+    write_file(device / "Job List.txt", utf16);
+    Command listed = run({"-l", device.string()});
+    EXPECT_EQ(listed.status, 2);
+    EXPECT_EQ(listed.out, "");
+    EXPECT_EQ(listed.err, "olvent: error: UTF-16 sheet export: '" + (device / "Job List.txt").string()
+                            + "' is " + encoding
+                            + " text; export the sheet as tab-separated text in UTF-8 or the ANSI"
+                              " code page\n");
+  }
+
+  const fs::path loop = dir() / "loop";
+  fs::create_symlink("loop", loop);
+  const fs::path nowhere = dir() / "nowhere";
+  fs::create_symlink("missing", nowhere);
+  for (const auto& [device, line] :
+       {std::pair<fs::path, std::string>{loop, "device " + loop.string()
+                                                 + ": Too many levels of symbolic links"},
+        {nowhere, "device " + nowhere.string() + ": a link to nothing (No such file or directory)"},
+        {dir() / "missing", "device not found: " + (dir() / "missing").string()}}) {
+    Command result = run({"-l", device.string()});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, "olvent: error: " + line + "\n");
+  }
+
+  // A workbook whose job list names sheets it does not hold.
+  const fs::path workbook = dir() / "book.xlsm";
+  write_file(dir() / "make.py", R"(import sys, openpyxl
+wb = openpyxl.Workbook()
+wb.active.title = 'Job List'
+for r, line in enumerate(open(sys.argv[1], encoding='utf-8').read().split('\n')):
+    for c, value in enumerate(line.split('\t')):
+        if value:
+            wb.active.cell(r + 1, c + 1, value)
+wb.save(sys.argv[2])
+)");
+  const std::string make = "/usr/bin/python3 " + shell_quote((dir() / "make.py").string()) + " "
+                           + shell_quote((device_folder() / "Job List.txt").string()) + " "
+                           + shell_quote(workbook.string());
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  const fs::path out = make_dir("out");
+  Command result = run({"-q", "-j", "FT_25C", "-o", out.string(), workbook.string()});
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.err.find(tmp.string()), std::string::npos) << result.err;
+  EXPECT_TRUE(std::regex_search(
+      result.err, std::regex("\nolvent: error: the run failed \\(No such file or directory: '\\["
+                             + workbook.string() + "\\]Flow Table Main'\\); partial check "
+                             "workbook: " + out.string() + "/Olvent_[0-9_-]+\\.xlsm\n$")))
+      << result.err;
+}
+
 TEST_F(OlventCommand, SaysWhenNoJobListSheetIsFound)
 {
   const std::string wanted = "whose name matches \"job.*list\" (any case)";

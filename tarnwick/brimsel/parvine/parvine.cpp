@@ -47,21 +47,21 @@ std::string or_empty(const std::optional<std::string>& text)
 std::string issue_text(const std::optional<std::string>& issue, const std::string& name,
                        const std::optional<std::string>& suggestion)
 {
-  std::string text = or_empty(issue);
+  // The sentences come first: the issue text may hold the name, and be cut itself.
+  std::string text;
   for (const std::string* which : {&name, suggestion ? &*suggestion : nullptr}) {
     if (which == nullptr || which->size() <= xlsx::k_max_text_length) {
       continue;
     }
     const std::size_t characters = text::length(*which);
     if (characters > xlsx::k_max_text_length) {
-      text += (text.empty() ? "" : "；");
       text += (which == &name ? "名称" : "建议名称");
       text += "过长（" + std::to_string(characters) + " 个字符），超过报告单元格的 "
               + std::to_string(xlsx::k_max_text_length)
-              + " 个字符上限：单元格中只有其开头，重构不能应用此行";
+              + " 个字符上限：单元格中只有其开头，重构不能应用此行；";
     }
   }
-  return text;
+  return text + or_empty(issue);
 }
 
 std::string yes_no(bool flag)
