@@ -14,7 +14,8 @@ namespace tarnwick::xlsx {
 struct PartCheck
 {
   // What is wrong with the first part that is not whole: "part '<name>' is not well-formed
-  // XML (<reason> at offset <n>)" for an XML part that is empty or cut short, "part '<name>':
+  // XML (<reason> at offset <n>)" for an XML part that is empty or cut short (reasons: "no
+  // document element", "cut short inside markup", "cut short, elements left open: <k>", ...), "part '<name>':
   // <reason>" for one that cannot be read back, or why the archive cannot be opened. Nothing
   // when every part is whole.
   std::optional<std::string> problem;
@@ -22,8 +23,9 @@ struct PartCheck
   std::uint64_t xml_bytes = 0;
 };
 
-// Checks the zip archive `archive` (a workbook as written): each XML part is decompressed and
-// parsed once; other parts are not read.
+// Checks the zip archive `archive` (a workbook as written): each XML part is decompressed once
+// and its markup followed as it comes, in constant memory (no document is built: a workbook's
+// sheets can hold millions of cells); other parts are not read.
 TARNWICK_XLSX_EXPORT PartCheck check_parts(std::span<const char> archive);
 
 // The system's reason (strerror) why `bytes` more bytes cannot be written into `folder` now,

@@ -226,10 +226,19 @@ TEST_F(WorkbookTest, PartCheckFindsThePartThatIsNotWhole)
       {"xl/vbaProject.bin", ""}},
      std::nullopt},
     {{{"[Content_Types].xml", ""}},
-     "part '[Content_Types].xml' is not well-formed XML (No document element found at offset 0)"},
+     "part '[Content_Types].xml' is not well-formed XML (no document element at offset 0)"},
     {{{"_rels/.rels", "<Relationships/>"}, {"xl/worksheets/sheet1.xml", sheet.substr(0, 30)}},
-     "part 'xl/worksheets/sheet1.xml' is not well-formed XML (Error parsing element attribute at "
-     "offset 29)"},
+     "part 'xl/worksheets/sheet1.xml' is not well-formed XML (cut short inside markup at offset "
+     "30)"},
+    {{{"a.xml", sheet.substr(0, 34)}},
+     "part 'a.xml' is not well-formed XML (cut short, elements left open: 2 at offset 34)"},
+    {{{"a.xml", "<?xml version=\"1.0\"?>\n<!-- <a> --><a x=\"1>2\" y='/'><![CDATA[</a>]]><b/></a>\n"}},
+     std::nullopt},
+    {{{"a.xml", "<!---->"}}, "part 'a.xml' is not well-formed XML (no document element at offset 7)"},
+    {{{"a.xml", "<a></a></a>"}},
+     "part 'a.xml' is not well-formed XML (a closing tag without its element at offset 10)"},
+    {{{"a.xml", "<a/><b/>"}}, "part 'a.xml' is not well-formed XML (a second document element at offset 5)"},
+    {{{"a.xml", "<!-- x -"}}, "part 'a.xml' is not well-formed XML (cut short inside markup at offset 8)"},
   };
   for (const auto& c : cases) {
     const auto path = m_dir / "parts.zip";
