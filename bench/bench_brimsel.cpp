@@ -205,6 +205,39 @@ void refactor(const SourceTree& source)
 
 // One run of `mode` ("parse_files", "dry_run" or "refactor_all") over the tree under `root`:
 // the child process of run_in_child.
+// Three lines that the declaration pattern worked through in the square of their length, 5 MB
+// each: a run of blanks, "As" over and over, and "As x (" over and over. Parsed in this process;
+// prints the time, which grows with the lines' length only.
+void long_declaration_lines()
+{
+  const fs::path folder =
+      fs::temp_directory_path() / ("bench-long-lines-" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  constexpr std::size_t k_length = 5000000;
+  std::string as;
+  std::string paren;
+  while (as.size() < k_length) {
+    as += " As";
+  }
+  while (paren.size() < k_length) {
+    paren += " As x (";
+  }
+  std::ofstream(folder / "Long.bas") << "Dim a" << std::string(k_length, ' ') << "x\n"
+                                     << "Dim b" << as << " x\n"
+                                     << "Dim c" << paren << ") y\n";
+  const auto start = std::chrono::steady_clock::now();
+  {
+    QuietOutput quiet;
+    VBAParser parser;
+    parser.parse_files(folder.string());
+  }
+  const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
+  fs::remove_all(folder);
+  std::cout << "VBT parse of three 5 MB declaration lines (blanks, \"As\" repeated, \"As x (\" "
+               "repeated): "
+            << spent.count() << " s\n";
+}
+
 int run_once(const std::string& mode, const fs::path& root)
 {
   SourceTree source(root);
@@ -382,6 +415,7 @@ int main(int argc, char** argv)
               << "; peak memory at " << large.lines << " lines (" << large.bytes / 1000000
               << " MB of source): " << static_cast<long long>(ten_n.peak_memory_mb) << " MB\n";
   }
+  long_declaration_lines();
   benchmark::Shutdown();
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "tarnwick/brimsel/declaration_line.hpp"
 #include "tarnwick/brimsel/naming_rules.hpp"
 #include "tarnwick/brimsel/source_file.hpp"
 #include "tarnwick/brimsel/words.hpp"
@@ -33,11 +34,9 @@ struct Patterns
   Regex const_declaration_start{R"(^\s*(Public|Private|Global)\s+Const\s+)", k_caseless};
   Regex type_start{R"(^\s*(Public|Private)\s+Type\s+)", k_caseless};
   Regex enum_start{R"(^\s*(Public|Private)\s+Enum\s+)", k_caseless};
-  Regex declaration{
-      R"(^\s*(Public|Private|Global|Dim|Const)\s+(?:(Const)\s+)?(?P<names>.+?)\s+As\s+(?:New\s+)?(?P<type>\w+)(?:\s*\([^)]*\))?\s*(?:=\s*.+)?$)",
-      k_caseless};
-  // The "As <type>" that one name of a declaration may carry for itself.
-  Regex own_type{R"(\s+As\s+(?:New\s+)?(\w+))", k_caseless};
+  // The "As <type>" that one name of a declaration may carry for itself. A match starts where
+  // its blanks start, so the search tries each run of blanks once, not at each of its blanks.
+  Regex own_type{R"((?<!\s)\s+As\s+(?:New\s+)?(\w+))", k_caseless};
   Regex procedure{
       R"(^\s*(Public|Private|Friend)?\s*(Function|Sub)\s+(?P<name>\w+)\s*(\((?P<params>.*)\))?)",
       k_caseless};
@@ -534,13 +533,13 @@ void VBAParser::parse_variable_declaration(std::string_view line, const std::str
   try {
     std::string buffer;
     const std::string_view declaration = comment_cut_view(line, buffer);
-    const auto match = patterns().declaration.match_at_start(declaration);
+    const auto match = match_declaration(declaration);
     // A Declare statement or a Property or Static procedure header declares a procedure, not a
     // variable.
-    if (!match || names_a_procedure(*match->group("names"))) {
+    if (!match || names_a_procedure(match->names)) {
       return;
     }
-    const std::string keyword = text::lower(match->str(1));
+    const std::string keyword = text::lower(match->keyword);
     const bool local = function_name && !function_name->empty();
     VariableScope scope = VariableScope::MODULE_PRIVATE;
     if (local) {
@@ -548,11 +547,11 @@ void VBAParser::parse_variable_declaration(std::string_view line, const std::str
     } else if (keyword == "public" || keyword == "global") {
       scope = VariableScope::GLOBAL;
     }
-    const VariableType line_type = parse_variable_type(*match->group("type"));
-    const bool is_const = match->matched(2) || keyword == "const";
+    const VariableType line_type = parse_variable_type(match->type);
+    const bool is_const = match->const_word || keyword == "const";
     VariableList* target = nullptr;
 
-    for (const std::string& part : split_outside_parentheses(*match->group("names"), false)) {
+    for (const std::string& part : split_outside_parentheses(match->names, false)) {
       // A name may carry its own "As <type>"; the bounds after a name only mark an array. An
       // "As" inside brackets types a parameter (a Property or Declare line), not the name.
       std::string_view head = part;
@@ -590,7 +589,8 @@ void VBAParser::parse_variable_declaration(std::string_view line, const std::str
       }
     }
   } catch (const std::exception& error) {
-    std::cout << "解析变量声明时出错 (行 " << line_num << "): " << line << " - " << error.what()
+    std::cout << "解析变量声明时出错 (行 " << line_num << "): " << text::excerpt(line) << " - "
+              << text::excerpt(error.what())
               << "\n";
   }
 }

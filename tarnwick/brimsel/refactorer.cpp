@@ -370,8 +370,8 @@ ApplyResult VBTRefactorer::apply_all_changes()
       }
       const RenameChange& change = changes[i];
       const auto origin = m_origins.find({type, i});
-      std::cout << prefix << text::quoted(change.original_name) << " -> "
-                << text::quoted(change.new_name) << " ("
+      std::cout << prefix << text::quoted(text::excerpt(change.original_name)) << " -> "
+                << text::quoted(text::excerpt(change.new_name)) << " ("
                 << (origin == m_origins.end() ? "" : origin->second + ", ") << change.file_path
                 << "): " << result.reason << '\n';
     }
@@ -577,7 +577,8 @@ ApplyResult VBTRefactorer::apply_changes_from_excel(const std::string& excel_pat
           if (add_change(spec.change_type, std::move(change))) {
             m_origins[{spec.change_type, changes_of(spec.change_type).size() - 1}] =
                 std::string(spec.name) + " 第 " + std::to_string(row + 1) + " 行";
-            all_changes.push_back(std::string(spec.kind) + ": " + old_name + " -> " + new_name);
+            all_changes.push_back(std::string(spec.kind) + ": " + text::excerpt(old_name) + " -> "
+                                  + text::excerpt(new_name));
           }
         }
       } catch (const std::exception& error) {

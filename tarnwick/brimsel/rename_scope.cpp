@@ -12,6 +12,8 @@
 
 #include "tarnwick/brimsel/module_model.hpp"
 #include "tarnwick/brimsel/vba_lexer.hpp"
+#include "tarnwick/text/unicode.hpp"
+#include "tarnwick/xlsx/writer.hpp"
 
 namespace tarnwick::brimsel {
 
@@ -128,6 +130,17 @@ private:
   void find_target(std::size_t index)
   {
     const ScopedRename& rename = m_renames[index];
+    // A cell holds at most 32,767 characters: a name that fills one may have been cut when the
+    // report was written, and is not taken for the name it began.
+    for (const std::string* name : {&rename.original_name, &rename.new_name}) {
+      if (name->size() >= xlsx::k_max_text_length && text::length(*name) >= xlsx::k_max_text_length) {
+        refuse(index, std::string(name == &rename.original_name ? "名称" : "新名称") + "有 "
+                        + std::to_string(text::length(*name)) + " 个字符，达到报告单元格的 "
+                        + std::to_string(xlsx::k_max_text_length)
+                        + " 个字符上限，可能已被截断：不能重命名");
+        return;
+      }
+    }
     if (!is_valid_rename(rename.original_name, rename.new_name)) {
       refuse(index, "名称不是标识符");
       return;

@@ -35,7 +35,15 @@ SourceFile read_source_file(const std::string& path)
   if (!S_ISREG(file.status.st_mode)) {
     throw Error("Not a regular file: " + text::quoted(path));
   }
-  file.bytes.reserve(static_cast<std::size_t>(file.status.st_size));
+  const auto too_large = [&path](const std::string& holds) {
+    return Error("File too large: " + text::quoted(path) + " holds " + holds);
+  };
+  const auto size = static_cast<std::uint64_t>(file.status.st_size);
+  if (size > k_max_module_size) {
+    throw too_large(std::to_string(size) + " bytes, more than "
+                    + std::to_string(k_max_module_size));
+  }
+  file.bytes.reserve(static_cast<std::size_t>(size));
   char buffer[65536];
   for (;;) {
     const ssize_t count = ::read(fd, buffer, sizeof buffer);
@@ -47,6 +55,10 @@ SourceFile read_source_file(const std::string& path)
     }
     if (count == 0) {
       break;
+    }
+    // A file that grows while it is read is cut off at the cap all the same.
+    if (file.bytes.size() + static_cast<std::uint64_t>(count) > k_max_module_size) {
+      throw too_large("more than " + std::to_string(k_max_module_size) + " bytes");
     }
     file.bytes.append(buffer, static_cast<std::size_t>(count));
   }

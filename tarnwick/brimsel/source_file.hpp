@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,8 +21,14 @@ struct SourceFile
   struct stat status{};
 };
 
+// The largest VBA module read: 64 MiB, hundreds of times the largest real modules (a few hundred
+// KiB), so that a stray huge file is refused at once instead of read whole.
+inline constexpr std::uint64_t k_max_module_size = std::uint64_t{64} << 20;
+
 // The bytes and status of the regular file at `path` (a symbolic link is followed; opening never
-// blocks on a FIFO). Throws tarnwick::Error with os_error_text, or "Not a regular file: '<path>'".
+// blocks on a FIFO). Throws tarnwick::Error with os_error_text, "Not a regular file: '<path>'",
+// or "File too large: '<path>' holds <n> bytes, more than 67108864" (k_max_module_size), told by
+// the file's size before a byte is read.
 SourceFile read_source_file(const std::string& path);
 
 // "FF FE" or "FE FF" when `bytes` begin with the byte-order mark of UTF-16 (little- or

@@ -187,8 +187,9 @@ void Olvent::run_each_flow(const std::string& job_name)
       // The records read before the failure stay.
       if (read_so_far)
         add_instances(*job_instances, *read_so_far);
-      put_data_log("Error: cannot read " + path + ", please check it!");
-      std::cout << e.what() << std::endl;
+      // The path of the file the reader tried: the blank-escaped form only when that exists.
+      put_data_log("Error: cannot read " + text::existing_or_unescaped(path) + ", please check it!");
+      std::cout << named_for_user(e.what()) << std::endl;
     }
   }
   test_instance_dict = job_instances;

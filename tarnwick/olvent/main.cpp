@@ -519,9 +519,16 @@ int main(int argc, char** argv)
   }
 
   // What can be checked is checked before any sheet is read.
-  std::error_code ec;
-  if (!fs::exists(device, ec))
-    return fail(k_not_loaded, "device not found: " + device);
+  struct stat device_status{};
+  if (stat(device.c_str(), &device_status) != 0) {
+    // A link that loops or leads nowhere is named as what it is.
+    struct stat link_status{};
+    if (errno == ENOENT && lstat(device.c_str(), &link_status) != 0)
+      return fail(k_not_loaded, "device not found: " + device);
+    if (errno == ENOENT)
+      return fail(k_not_loaded, "device " + device + ": a link to nothing (" + std::strerror(errno) + ")");
+    return fail(k_not_loaded, "device " + device + ": " + std::strerror(errno));
+  }
   if (!list) {
     if (auto problem = output_folder_problem(output))
       return fail(k_not_loaded, "output folder " + output + ": " + *problem);
@@ -592,7 +599,8 @@ int main(int argc, char** argv)
       for (const auto& entry : job_table)
         jobs.push_back(entry.first);
       if (jobs.empty())
-        return fail(k_not_loaded, "the job list " + engine.job_list_path() + " names no job");
+        return fail(k_not_loaded, "the job list " + engine.named_for_user(engine.job_list_path())
+                                    + " names no job");
     } else {
       for (const auto& job : jobs) {
         if (!job_table.contains(job)) {
@@ -621,13 +629,16 @@ int main(int argc, char** argv)
     if (written.empty()) {
       // A failed job still leaves the check workbook with the sheets written before it.
       if (!engine.partial_check_workbook().empty())
-        return fail(k_no_workbook,
-                    "the run failed; partial check workbook: " + engine.partial_check_workbook());
+        return fail(k_no_workbook, "the run failed"
+                                     + (engine.run_error().empty() ? "" : " (" + engine.run_error() + ")")
+                                     + "; partial check workbook: " + engine.partial_check_workbook());
       return fail(k_no_workbook, "the run ended without a check workbook");
     }
-    if (vbt_check && written.size() < 2)
-      return fail(k_no_vbt_report,
-                  "the VBT check wrote no report; the check workbook is " + written.front());
+    if (vbt_check && written.size() < 2) {
+      const std::string why = engine.run_error().empty() ? "" : " (" + engine.run_error() + ")";
+      return fail(k_no_vbt_report, "the VBT check wrote no report" + why
+                                     + "; the check workbook is " + written.front());
+    }
     return k_ok;
   } catch (const std::exception& e) {
     screen.finish();

@@ -98,6 +98,11 @@ public:
   // device folder matched, or the chosen entry did not exist) or no device was loaded yet.
   const std::string& job_list_path() const;
 
+  // `message` as the user should read it: when the device is an .xlsm workbook, every path of
+  // one of its exported sheets ("<temporary folder>/<sheet>.txt") becomes "[<workbook>]<sheet>",
+  // since the exports are gone after the run.
+  std::string named_for_user(std::string message) const;
+
   // Writes the check workbook for the jobs `job_name_set` (in that order) into `work_dir` and,
   // with the VBT check enabled, the VBT dry-run report beside it. Returns the paths written:
   // the check workbook first. Errors of the check are logged and end the run early with the
@@ -132,6 +137,9 @@ public:
   // The check workbook that the last `run` wrote after a failure, with the sheets added before
   // it (the run then returns no path); "" when the last run succeeded or wrote nothing.
   const std::string& partial_check_workbook() const { return m_partial_check_workbook; }
+
+  // The text of the error that ended the last `run` early (as it was logged), "" when none did.
+  const std::string& run_error() const { return m_run_error; }
 
   // Adds the sheet of the job `job_name` with the outline settings of job sheets and makes it
   // `work_sheet`. Throws tarnwick::Error for a name the workbook refuses.
@@ -278,8 +286,10 @@ private:
 
   std::string m_temp_directory; // the constructor's temporary folder
   std::string m_partial_check_workbook; // see partial_check_workbook()
+  std::string m_run_error;              // see run_error()
   bool m_loaded = false;        // read_device has been called before
   std::string m_job_list_path;  // the job-list sheet read by the last load, "" for none
+  std::string m_workbook_device; // the .xlsm workbook of the loaded device, "" for another kind
   Clock m_clock;
   // Sheets and values the power-pin and pattern columns computed before (made on first use).
   std::shared_ptr<columns::Cache> m_column_cache;

@@ -55,6 +55,7 @@ std::vector<std::string> Olvent::run(const std::vector<std::string>& job_name_se
     }
   } handle_guard{*this};
   m_partial_check_workbook.clear();
+  m_run_error.clear();
   // The workbook takes the first free name of the sequence when it is written.
   std::unique_ptr<xlsx::Workbook> workbook = create_check_workbook(check_workbook_name(work_dir));
   update_progressbar(0);
@@ -124,6 +125,7 @@ std::vector<std::string> Olvent::run(const std::vector<std::string>& job_name_se
       put_data_log(k_end_line);
     }
   } catch (const std::exception& error) {
+    m_run_error = named_for_user(error.what());
     put_data_log("An exception occurred!Please check!!!");
     put_data_log(error.what());
     std::cerr << "Traceback (olvent run): failed while " << stage << '\n' << type_name(error);
@@ -132,7 +134,7 @@ std::vector<std::string> Olvent::run(const std::vector<std::string>& job_name_se
       std::cerr << " (passed to the caller)" << std::endl;
       throw;
     }
-    std::cerr << ": " << error.what() << std::endl;
+    std::cerr << ": " << named_for_user(error.what()) << std::endl;
     // Writes the sheets added so far; a failure to write reaches the caller.
     if (!workbook->closed())
       m_partial_check_workbook = workbook->close().string();

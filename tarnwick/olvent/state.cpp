@@ -1,5 +1,6 @@
 // Engine state, device loading and the two sinks.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "tarnwick/olvent/olvent.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/regex.hpp"
+#include "tarnwick/text/sheet.hpp"
 #include "tarnwick/text/unicode.hpp"
 
 namespace tarnwick::olvent {
@@ -106,6 +108,7 @@ void Olvent::read_device(const std::string& device_path, const std::string& powe
   bool first_load = !m_loaded;
   m_loaded = true;
   m_job_list_path.clear();
+  m_workbook_device.clear();
 
   reset();
   this->text = std::move(text);
@@ -141,8 +144,10 @@ void Olvent::read_device(const std::string& device_path, const std::string& powe
     std::string lowered = text::lower(device_path);
     if (lowered.ends_with(".igxl") || lowered.ends_with(".zip"))
       common::unzip(device_path, device_directory);
-    else if (lowered.ends_with(".xlsm"))
+    else if (lowered.ends_with(".xlsm")) {
       common::export_sheets_to_txt(device_path, device_directory);
+      m_workbook_device = device_path;
+    }
     else
       put_data_log("Error: file extension is not supported.");
 
@@ -156,14 +161,37 @@ void Olvent::read_device(const std::string& device_path, const std::string& powe
   if (enable_brimsel)
     put_data_log("Brimsel Enabled!");
 
+  // The job-list sheet: the first by name of the regular files (links followed) whose name
+  // matches, so that the choice does not hang on the order of the folder listing. A link to
+  // nothing or a link that loops is passed over; a folder, FIFO or device only when a regular
+  // file matches, else the first of them is read, and refused with what it is.
   static const text::Regex job_list_name("job.*list", {.caseless = true});
-  std::string job_list_path;
+  std::vector<std::string> matching;
+  std::vector<std::string> not_regular;
   for (const auto& entry : fs::directory_iterator(device_directory)) {
     std::string name = entry.path().filename().string();
     // Names that are not valid UTF-8 are matched in their repaired form and used as they are.
-    if (job_list_name.search(text::repair_utf8(name))) {
-      job_list_path = columns::join_path(device_directory, name);
-      break;
+    if (!job_list_name.search(text::repair_utf8(name)))
+      continue;
+    std::error_code ec;
+    const fs::file_status status = entry.status(ec);
+    if (fs::is_regular_file(status))
+      matching.push_back(std::move(name));
+    else if (!ec && fs::exists(status))
+      not_regular.push_back(std::move(name));
+  }
+  if (matching.empty() && !not_regular.empty())
+    matching.push_back(*std::min_element(not_regular.begin(), not_regular.end()));
+  std::sort(matching.begin(), matching.end());
+  std::string job_list_path;
+  if (!matching.empty()) {
+    job_list_path = columns::join_path(device_directory, matching.front());
+    if (matching.size() > 1) {
+      std::string others;
+      for (std::size_t i = 1; i < matching.size(); ++i)
+        others += (i > 1 ? ", " : "") + columns::join_path(device_directory, matching[i]);
+      put_data_log("Warning: several job-list sheets: reading " + job_list_path + "; not read: "
+                   + others);
     }
   }
 
@@ -173,6 +201,8 @@ void Olvent::read_device(const std::string& device_path, const std::string& powe
     m_job_list_path = job_list_path;
   } catch (const FileNotFoundError&) {
     // No job-list sheet: the device has no jobs.
+  } catch (const Error& error) {
+    throw Error(named_for_user(error.what()));
   }
   job_list_dict = reader.get_test_job_list_info();
 }
@@ -190,7 +220,28 @@ const std::string& Olvent::job_list_path() const
 void Olvent::put_data_log(const std::string& data_log)
 {
   if (text)
-    text(data_log);
+    text(named_for_user(data_log));
+}
+
+std::string Olvent::named_for_user(std::string message) const
+{
+  if (m_workbook_device.empty())
+    return message;
+  const std::string folder = columns::join_path(device_directory, "");
+  for (std::size_t at = message.find(folder); at != std::string::npos;
+       at = message.find(folder, at)) {
+    const std::size_t name = at + folder.size();
+    const std::size_t end = message.find(".txt", name);
+    if (end == std::string::npos || message.find('/', name) < end) {
+      at = name;
+      continue;
+    }
+    const std::string sheet =
+      "[" + m_workbook_device + "]" + text::replace_all(message.substr(name, end - name), "%20", " ");
+    message.replace(at, end + 4 - at, sheet);
+    at += sheet.size();
+  }
+  return message;
 }
 
 void Olvent::update_progressbar(double val)

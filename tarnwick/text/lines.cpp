@@ -1,6 +1,7 @@
 #include "tarnwick/text/lines.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/file.hpp"
@@ -40,9 +41,10 @@ std::string normalise_line_ends(std::string_view text)
 
 } // namespace
 
-std::string read_text_file(const std::filesystem::path& path)
+// Text of the file bytes `bytes`: UTF-8 (a byte-order mark dropped) or else Windows-1252, line
+// ends made LF.
+std::string decode_text(const std::string& bytes)
 {
-  const std::string bytes = read_regular_file(path, k_max_sheet_export);
   std::string_view view(bytes);
   if (view.substr(0, k_bom.size()) == k_bom) {
     view.remove_prefix(k_bom.size());
@@ -53,9 +55,24 @@ std::string read_text_file(const std::filesystem::path& path)
   return normalise_line_ends(from_windows_1252(view));
 }
 
+std::string read_text_file(const std::filesystem::path& path)
+{
+  return decode_text(read_regular_file(path, k_max_sheet_export));
+}
+
 std::string read_sheet_export(const std::filesystem::path& path)
 {
-  std::string text = read_text_file(path);
+  const std::string bytes = read_regular_file(path, k_max_sheet_export);
+  // A "Unicode text" export: read as bytes, it gives cells of NUL characters.
+  for (const auto& [mark, encoding] : {std::pair<std::string_view, std::string_view>{"\xFF\xFE", "UTF-16LE"},
+                                       {"\xFE\xFF", "UTF-16BE"}}) {
+    if (std::string_view(bytes).starts_with(mark)) {
+      throw Error("UTF-16 sheet export: " + quoted_path(path) + " is " + std::string(encoding)
+                  + " text; export the sheet as tab-separated text in UTF-8 or the ANSI code"
+                    " page");
+    }
+  }
+  std::string text = decode_text(bytes);
   if (text.empty()) {
     throw Error("Empty sheet export: " + quoted_path(path));
   }

@@ -22,7 +22,9 @@ TARNWICK_TEXT_EXPORT std::string read_text_file(const std::filesystem::path& pat
 // read_text_file for a sheet text export, which holds at least its header rows: an export with
 // nothing but white space (no byte at all, or only blank lines, lines of tabs included: see
 // is_blank) is what a failed or cut-off export leaves, and throws tarnwick::Error
-// "Empty sheet export: '<path>'" (+ " holds only blank lines" when it has any).
+// "Empty sheet export: '<path>'" (+ " holds only blank lines" when it has any). An export that
+// begins with a UTF-16 byte-order mark (a "Unicode text" export) throws tarnwick::Error
+// "UTF-16 sheet export: '<path>' is UTF-16LE text; ..." (UTF-16BE for the mark FE FF).
 TARNWICK_TEXT_EXPORT std::string read_sheet_export(const std::filesystem::path& path);
 
 // Cuts `text` into lines that keep their LF; the last line may have none. "a\nb\n" gives two

@@ -98,4 +98,13 @@ std::string printed_record(const std::vector<std::pair<std::string, std::string>
   return out;
 }
 
+std::string excerpt(std::string_view line)
+{
+  std::string cut = truncate(line, k_excerpt_characters);
+  if (cut.size() < line.size()) {
+    cut += "...";
+  }
+  return cut;
+}
+
 } // namespace tarnwick::text

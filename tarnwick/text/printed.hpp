@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -27,6 +28,14 @@ inline std::string quoted(const char* text)
 {
   return quoted(std::string_view(text));
 }
+
+// The most characters of a source or sheet line that a message quotes.
+inline constexpr std::size_t k_excerpt_characters = 200;
+
+// `line` as a message quotes it: whole when it has at most k_excerpt_characters characters,
+// else its first k_excerpt_characters characters and "...", so that no message grows with
+// the line it names.
+TARNWICK_TEXT_EXPORT std::string excerpt(std::string_view line);
 
 // Printed form of a list of texts: ['a', 'b'].
 TARNWICK_TEXT_EXPORT std::string quoted_list(const std::vector<std::string>& items);

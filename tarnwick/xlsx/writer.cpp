@@ -11,12 +11,16 @@
 #include <optional>
 #include <utility>
 
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tarnwick/text/error.hpp"
+#include "tarnwick/text/file.hpp"
 #include "tarnwick/text/unicode.hpp"
 #include "tarnwick/xlsx/output_file.hpp"
+#include "tarnwick/xlsx/part_check.hpp"
 #include "tarnwick/xlsx/reader.hpp"
 
 namespace tarnwick::xlsx {
@@ -429,6 +433,7 @@ public:
   }
 
   bool valid() const { return m_fd >= 0; }
+  int fd() const { return m_fd; }
   const std::string& proc_path() const { return m_path; }
 
   // Copies the whole content to `out`; throws `failed` + the system's reason.
@@ -501,6 +506,76 @@ std::string library_reason(lxw_error error, int error_number)
     }
   }
   return lxw_strerror(error);
+}
+
+// A read-only view of a whole file, for the check of what the library wrote.
+class MappedFile
+{
+public:
+  // Maps the file open at `fd`; throws `failed` + the system's reason.
+  MappedFile(int fd, const std::string& failed)
+  {
+    struct stat info{};
+    if (::fstat(fd, &info) != 0) {
+      throw Error(failed + std::strerror(errno));
+    }
+    m_size = static_cast<std::size_t>(info.st_size);
+    if (m_size == 0) {
+      return;
+    }
+    void* data = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (data == MAP_FAILED) {
+      throw Error(failed + std::strerror(errno));
+    }
+    m_data = static_cast<const char*>(data);
+  }
+  ~MappedFile()
+  {
+    if (m_data != nullptr) {
+      ::munmap(const_cast<char*>(m_data), m_size);
+    }
+  }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  std::span<const char> bytes() const { return {m_data, m_data == nullptr ? 0 : m_size}; }
+
+private:
+  const char* m_data = nullptr;
+  std::size_t m_size = 0;
+};
+
+// The folder the library puts its scratch files in (see WorkbookOptions::scratch_folder).
+std::filesystem::path library_scratch_folder(const std::filesystem::path& chosen)
+{
+  std::error_code ec;
+  if (!chosen.empty() && std::filesystem::is_directory(chosen, ec)) {
+    return chosen;
+  }
+  const char* tmpdir = std::getenv("TMPDIR");
+  return tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+}
+
+// The library does not see a failed write to its scratch files: a part whose file was cut
+// short (a full scratch folder) is zipped as it is, and the close succeeds. Every XML part of
+// the workbook written at `fd` is therefore read back before the workbook takes its name.
+// Throws `failed` + the reason for the first part that is not whole: the scratch folder's
+// ("its temporary files: No space left on device") where it cannot hold the workbook's parts.
+void check_written_parts(int fd, const std::filesystem::path& scratch_folder,
+                         const std::string& failed)
+{
+  const MappedFile written(fd, failed);
+  const PartCheck check = check_parts(written.bytes());
+  if (!check.problem) {
+    return;
+  }
+  // Room for every part at once, as the library may hold them, and for its buffers.
+  constexpr std::uint64_t k_margin = std::uint64_t{1} << 20;
+  if (const auto reason = scratch_space_problem(library_scratch_folder(scratch_folder),
+                                                check.xml_bytes + k_margin)) {
+    throw Error(failed + "its temporary files: " + *reason);
+  }
+  throw Error(failed + "it was written incomplete: " + *check.problem);
 }
 
 } // namespace
@@ -642,7 +717,14 @@ const std::filesystem::path& Workbook::close()
     throw Error(failed + library_reason(error, error_number));
   }
   if (memory.valid()) {
+    check_written_parts(memory.fd(), m_options.scratch_folder, failed);
     memory.copy_to(temp->fd(), failed);
+  } else {
+    const text::Fd written(::open(temp->path().c_str(), O_RDONLY | O_CLOEXEC));
+    if (!written) {
+      throw Error(failed + std::strerror(errno));
+    }
+    check_written_parts(written.get(), m_options.scratch_folder, failed);
   }
   temp->sync_and_close();
   m_path = claim_output_file(temp->path(), m_base, m_number, "workbook");

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support.hpp"
+#include "tests/small_tmpfs.hpp"
 
 namespace {
 
@@ -297,6 +298,65 @@ TEST_F(OlventCommand, ExitsWithTheStatusOfWhatWentWrong)
   EXPECT_NE(no_workbook.err.find("\nolvent: error: "), std::string::npos) << no_workbook.err;
 }
 
+// The workbook library does not see its scratch files cut short when $TMPDIR fills up: the run
+// fails as any write does, and no broken workbook is left. 4 KiB holds none of the check
+// workbook's parts; 8 KiB holds them all, but not the VBT report of a module with 300 issues.
+TEST_F(OlventCommand, AScratchFolderThatFillsUpLeavesNoBrokenWorkbook)
+{
+  const fs::path device = dir() / "two";
+  fs::copy(bundled("e2e_two_jobs"), device, fs::copy_options::recursive);
+  std::string module;
+  for (int i = 0; i < 300; ++i)
+    module += "Public bad" + std::to_string(i) + " As Long\n";
+  write_file(device / "Big.bas", module);
+  const std::string stamp = "_[0-9]{4}-?[0-9]{2}-?[0-9]{2}_+[0-9]+\\.xls[xm]";
+  const struct
+  {
+    std::size_t size;
+    std::string vbt;
+    int status;
+    std::string line; // the line that names the workbook, a pattern
+    std::size_t left; // workbooks left in the output folder
+  } cases[] = {
+    {4096, "", 3,
+     "olvent: error: cannot write workbook '{out}/Olvent" + stamp
+       + "': its temporary files: No space left on device\\n",
+     0},
+    // The check workbook is written; the status of a VBT report not written is 4.
+    {8192, "--vbt-check", 4,
+     "olvent: error: the VBT check wrote no report \\(cannot write workbook '{out}/Brimsel_Report"
+       + stamp + "': its temporary files: No space left on device\\); the check workbook is "
+       + "{out}/Olvent" + stamp + "\\n",
+     1},
+  };
+  for (const auto& c : cases) {
+    const tarnwick::test::SmallTmpfs small(dir() / "small", c.size);
+    if (!small.mounted())
+      GTEST_SKIP() << small.why_not();
+    const fs::path out = dir() / ("out" + std::to_string(c.size) + c.vbt);
+    fs::create_directory(out);
+    std::vector<std::string> args{"-q", "-o", out.string(), "--patterns",
+                                  (device / "Patterns").string(), device.string()};
+    if (!c.vbt.empty())
+      args.push_back(c.vbt);
+    Command result = run_olvent(args, dir(), "TMPDIR=" + shell_quote(small.path().string()));
+    EXPECT_EQ(result.status, c.status) << c.vbt;
+    std::string line = c.line;
+    for (std::size_t at; (at = line.find("{out}")) != std::string::npos;)
+      line.replace(at, 5, out.string());
+    const std::regex named("(^|\\n)" + line);
+    EXPECT_TRUE(std::regex_search(result.err, named)) << result.err;
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(out))
+      left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left.size(), c.left) << c.vbt;
+    if (!left.empty()) {
+      EXPECT_TRUE(left[0].starts_with("Olvent_")) << left[0];
+    }
+    EXPECT_TRUE(fs::is_empty(small.path())) << c.vbt;
+  }
+}
+
 TEST_F(OlventCommand, DescribesItsOptions)
 {
   Command help = run({"--help"});
@@ -356,6 +416,68 @@ TEST_F(OlventCommand, ChecksItsInputsBeforeAnySheetIsRead)
   EXPECT_TRUE(fs::is_empty(tmp));
   // Listing the jobs writes nothing, so it does not need the output folder.
   EXPECT_EQ(run({"-l", "-o", missing, device}).status, 0);
+}
+
+// Inputs that used to read as garbage or be named wrongly: a "Unicode text" (UTF-16) export is
+// refused naming the file and its encoding, a device link that loops or leads nowhere is named
+// as such, and the sheets of an .xlsm device are named as the workbook's sheets.
+TEST_F(OlventCommand, RefusesUnreadableDevicesNamingWhatTheUserGave)
+{
+  for (const auto& [mark, encoding] : {std::pair<std::string, std::string>{"\xFF\xFE", "UTF-16LE"},
+                                       {"\xFE\xFF", "UTF-16BE"}}) {
+    const fs::path device = dir() / ("dev" + encoding);
+    fs::copy(device_folder(), device);
+    std::string utf16 = mark;
+    for (char c : read_file(device / "Job List.txt"))
+      utf16 += encoding == "UTF-16LE" ? std::string{c, '\0'} : std::string{'\0', c};
+    write_file(device / "Job List.txt", utf16);
+    Command listed = run({"-l", device.string()});
+    EXPECT_EQ(listed.status, 2);
+    EXPECT_EQ(listed.out, "");
+    EXPECT_EQ(listed.err, "olvent: error: UTF-16 sheet export: '" + (device / "Job List.txt").string()
+                            + "' is " + encoding
+                            + " text; export the sheet as tab-separated text in UTF-8 or the ANSI"
+                              " code page\n");
+  }
+
+  const fs::path loop = dir() / "loop";
+  fs::create_symlink("loop", loop);
+  const fs::path nowhere = dir() / "nowhere";
+  fs::create_symlink("missing", nowhere);
+  for (const auto& [device, line] :
+       {std::pair<fs::path, std::string>{loop, "device " + loop.string()
+                                                 + ": Too many levels of symbolic links"},
+        {nowhere, "device " + nowhere.string() + ": a link to nothing (No such file or directory)"},
+        {dir() / "missing", "device not found: " + (dir() / "missing").string()}}) {
+    Command result = run({"-l", device.string()});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, "olvent: error: " + line + "\n");
+  }
+
+  // A workbook whose job list names sheets it does not hold.
+  const fs::path workbook = dir() / "book.xlsm";
+  write_file(dir() / "make.py", R"(import sys, openpyxl
+wb = openpyxl.Workbook()
+wb.active.title = 'Job List'
+for r, line in enumerate(open(sys.argv[1], encoding='utf-8').read().split('\n')):
+    for c, value in enumerate(line.split('\t')):
+        if value:
+            wb.active.cell(r + 1, c + 1, value)
+wb.save(sys.argv[2])
+)");
+  const std::string make = "/usr/bin/python3 " + shell_quote((dir() / "make.py").string()) + " "
+                           + shell_quote((device_folder() / "Job List.txt").string()) + " "
+                           + shell_quote(workbook.string());
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  const fs::path out = make_dir("out");
+  Command result = run({"-q", "-j", "FT_25C", "-o", out.string(), workbook.string()});
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.err.find(tmp.string()), std::string::npos) << result.err;
+  EXPECT_TRUE(std::regex_search(
+      result.err, std::regex("\nolvent: error: the run failed \\(No such file or directory: '\\["
+                             + workbook.string() + "\\]Flow Table Main'\\); partial check "
+                             "workbook: " + out.string() + "/Olvent_[0-9_-]+\\.xlsm\n$")))
+      << result.err;
 }
 
 TEST_F(OlventCommand, SaysWhenNoJobListSheetIsFound)

@@ -256,7 +256,7 @@ TEST_F(FlowWalk, ReportsSheetsThatCannotBeReadAndGoesOn)
   load();
   std::vector<std::string> paths = run({"J"});
   ASSERT_EQ(paths.size(), 1u);
-  const std::string missing = device.string() + "/Missing%20Sheet.txt";
+  const std::string missing = device.string() + "/Missing Sheet.txt";
   EXPECT_THAT(log,
               ElementsAre("Parse Job: J", "Lomerick: Main Flow",
                           "Warning: cannot read PatternSet, please check it!",

@@ -117,8 +117,10 @@ TEST_F(CheckWorkbookFile, TheHostNamesThePartialWorkbookLast)
   EXPECT_EQ(failed.status, 3);
   ASSERT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator{}), 1);
   const fs::path partial = fs::directory_iterator(folder)->path();
-  EXPECT_THAT(failed.err, testing::EndsWith("\nolvent: error: the run failed; partial check "
-                                            "workbook: " + partial.string() + "\n"));
+  EXPECT_THAT(failed.err, testing::EndsWith("\nolvent: error: the run failed (No such file or "
+                                            "directory: '" + (device / "No Flow.txt").string()
+                                            + "'); partial check workbook: " + partial.string()
+                                            + "\n"));
 }
 
 } // namespace

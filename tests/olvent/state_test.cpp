@@ -128,7 +128,7 @@ TEST_F(OlventLoad, LaterLoadsUnpackIntoAFreshFolder)
   EXPECT_TRUE(engine.get_job_list()->empty());
 }
 
-TEST_F(OlventLoad, TakesTheFirstMatchingEntryOfTheListing)
+TEST_F(OlventLoad, TakesTheFirstMatchingRegularFileByName)
 {
   fs::path device = make_dir("device");
   for (const std::string name : {"jobs.txt", "list_of_jobs.txt"})
@@ -138,16 +138,19 @@ TEST_F(OlventLoad, TakesTheFirstMatchingEntryOfTheListing)
   ASSERT_NE(engine.get_job_list(), nullptr); // loaded, no jobs
   EXPECT_TRUE(engine.get_job_list()->empty());
 
-  write_file(device / "JobList_old.txt", job_list("OLD"));
+  // Links that lead nowhere or loop, and a folder, are passed over whatever the listing order;
+  // of the regular files the first by name is read, and the others are named.
+  fs::create_symlink("missing.txt", device / "A Job List.txt");
+  fs::create_symlink("Loop Job List.txt", device / "Loop Job List.txt");
+  fs::create_directory(device / "B Job List");
   write_file(device / "joblist.txt", job_list("NEW"));
-  std::string first;
-  for (const auto& entry : fs::directory_iterator(device)) {
-    first = entry.path().filename().string();
-    if (first == "JobList_old.txt" || first == "joblist.txt")
-      break;
-  }
+  write_file(device / "JobList_old.txt", job_list("OLD"));
+  log.clear();
   load(engine, device);
-  EXPECT_EQ(job_names(engine), Names{first == "joblist.txt" ? "NEW" : "OLD"});
+  EXPECT_EQ(job_names(engine), Names{"OLD"});
+  EXPECT_EQ(engine.job_list_path(), (device / "JobList_old.txt").string());
+  EXPECT_EQ(log, Names{"Warning: several job-list sheets: reading " + (device / "JobList_old.txt").string()
+                       + "; not read: " + (device / "joblist.txt").string()});
 
   for (const std::string name : {"Job Sheet List.txt", "MyJOB_LIST.txt"}) {
     fs::path other = make_dir(name + ".d");

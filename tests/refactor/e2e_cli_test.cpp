@@ -22,6 +22,7 @@
 
 #include "../parvine/support.hpp"
 #include "refactorer_test_util.hpp"
+#include "tests/small_tmpfs.hpp"
 
 namespace tarnwick::brimsel {
 namespace {
@@ -344,6 +345,127 @@ TEST(BrimselEndToEnd, RefactorReportThatCannotBeWrittenEndsWithStatusThree)
   }
   EXPECT_EQ(names, (std::vector<std::string>{"Brimsel_Report", "Globals.bas", "Globals.bas.backup",
                                              "模块/Flow.bas", "模块/Flow.bas.backup"}));
+}
+
+// The workbook library does not see its scratch files cut short when $TMPDIR fills up: neither
+// report is then left behind broken, and the run ends with status 3 and the reason.
+TEST(BrimselEndToEnd, AScratchFolderThatFillsUpLeavesNoBrokenReport)
+{
+  TempDir dir;
+  const std::string folder = (dir.path() / "vbt").string();
+  const std::string report = prepare(dir.path(), folder);
+  const tarnwick::test::SmallTmpfs small(dir.path() / "small", 4096);
+  if (!small.mounted()) {
+    GTEST_SKIP() << small.why_not();
+  }
+  const std::string environment = "TMPDIR=" + shell_quoted(small.path());
+  const std::string no_space = "': its temporary files: No space left on device\n";
+  // A report of the same second as the one before is numbered "_2".
+  const std::regex stamp("_[0-9]{8}_[0-9]{6}(_[0-9]+)?");
+
+  const auto before = snapshot(folder);
+  const Outcome dry_run = run_brimsel({folder}, "", {}, environment);
+  EXPECT_EQ(dry_run.status, 3);
+  EXPECT_TRUE(std::regex_replace(dry_run.out, stamp, "_STAMP")
+                  .ends_with("\n生成报告时出错: cannot write workbook '" + folder
+                             + "/Brimsel_Report_STAMP.xlsx" + no_space))
+      << dry_run.out;
+  EXPECT_EQ(snapshot(folder), before);
+
+  const Outcome refactor = run_brimsel({folder, "refactor", report}, "y\n", {}, environment);
+  EXPECT_EQ(refactor.status, 3);
+  EXPECT_TRUE(std::regex_replace(refactor.out, stamp, "_STAMP")
+                  .ends_with("\n生成报告时出错: cannot write workbook '" + folder
+                             + "/VBT_Refactor_Report_STAMP.xlsx" + no_space))
+      << refactor.out;
+  // The sources are rewritten beside their backups; no refactor report.
+  EXPECT_EQ(read_file(folder + "/Globals.bas"), read_file(k_data / "expected" / "Globals.bas"));
+  std::vector<std::string> names;
+  for (const auto& [name, bytes] : snapshot(folder)) {
+    names.push_back(name.substr(0, name.find("_2")));
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"Brimsel_Report", "Globals.bas", "Globals.bas.backup",
+                                             "模块/Flow.bas", "模块/Flow.bas.backup"}));
+  EXPECT_TRUE(fs::is_empty(small.path()));
+}
+
+// A module over the size cap is refused by its size, unread (the file here is sparse), and the
+// others are checked; lines that kept the declaration pattern busy without end are read at
+// once, and no line printed grows with the line it is about.
+TEST(BrimselEndToEnd, AModuleOverTheCapIsRefusedAndTheOthersAreChecked)
+{
+  TempDir dir;
+  const fs::path folder = dir.path() / "vbt";
+  fs::create_directories(folder);
+  write_file(folder / "Ok.bas", "Dim counter As Long\n");
+  std::string as_as = "Dim b";
+  while (as_as.size() < 3000000) {
+    as_as += " As";
+  }
+  write_file(folder / "Long.bas",
+             "Dim a" + std::string(3000000, ' ') + "x\n" + as_as + " x\n" + "Dim ' "
+                 + std::string(3000000, 'y') + "\n");
+  const fs::path huge = folder / "Huge.bas";
+  write_file(huge, "");
+  fs::resize_file(huge, (std::uintmax_t{64} << 20) + 1);
+
+  const Outcome run = run_brimsel({folder.string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\n解析文件 " + huge.string() + " 时出错: File too large: '"
+                         + huge.string() + "' holds 67108865 bytes, more than 67108864\n"),
+            std::string::npos)
+      << run.out.substr(0, 2000);
+  std::istringstream lines(run.out);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_LE(line.size(), 300U) << line.substr(0, 100);
+  }
+  EXPECT_EQ(fs::file_size(huge), (std::uintmax_t{64} << 20) + 1);
+  const auto report = read_with_openpyxl(folder / only_file(folder, "Brimsel_Report_"));
+  EXPECT_EQ(report.cell("Module Variables", "A2"), "s:counter");
+  EXPECT_EQ(report.cell("Module Variables", "A3"), "s:b"); // "As x" ends that line
+  EXPECT_EQ(report.cell("Module Variables", "A4"), "(none)");
+}
+
+// A name longer than a cell holds: the dry-run row says so, and confirming the row (whose cell
+// kept only the name's beginning) is refused with that reason instead of "no declaration".
+TEST(BrimselEndToEnd, ANameLongerThanACellIsSaidSoAndNotRenamed)
+{
+  TempDir dir;
+  const fs::path folder = dir.path() / "vbt";
+  fs::create_directories(folder);
+  const std::string name(40000, 'x');
+  const std::string source = "Dim " + name + " As Long\n";
+  write_file(folder / "Long.bas", source);
+  const Outcome dry_run = run_brimsel({folder.string()});
+  ASSERT_EQ(dry_run.status, 0) << dry_run.out << dry_run.err;
+  const fs::path report = folder / only_file(folder, "Brimsel_Report_");
+  const auto cells = read_with_openpyxl(report);
+  EXPECT_EQ(cells.cell("Module Variables", "A2"), "s:" + name.substr(0, 32767));
+  EXPECT_TRUE(cells.cell("Module Variables", "C2")
+                  .starts_with("s:名称过长（40000 个字符），超过报告单元格的 32767 个字符上限：单元格中"
+                               "只有其开头，重构不能应用此行；建议名称过长（40006 个字符），超过报告单元格的 "
+                               "32767 个字符上限：单元格中只有其开头，重构不能应用此行；变量命名不符合规范"))
+      << cells.cell("Module Variables", "C2").substr(0, 300);
+
+  const std::string edit = "/usr/bin/python3 " + shell_quoted(k_data / "confirm_rows.py") + " "
+                           + shell_quoted(report) + " all";
+  ASSERT_EQ(std::system(edit.c_str()), 0);
+  const Outcome refactor = run_brimsel({folder.string(), "refactor", report.string()}, "y\n");
+  EXPECT_EQ(refactor.status, 2) << refactor.out;
+  EXPECT_NE(refactor.out.find("\n跳过无法安全应用的重命名: '" + std::string(200, 'x') + "...' -> 'm_X"
+                              + std::string(197, 'x') + "...' (Module Variables 第 2 行, "
+                              + (folder / "Long.bas").string()
+                              + "): 名称有 32767 个字符，达到报告单元格的 32767 个字符上限，可能已被截断："
+                                "不能重命名\n"),
+            std::string::npos)
+      << refactor.out.substr(0, 3000);
+  std::istringstream lines(refactor.out);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_LE(line.size(), 800U) << line.substr(0, 100);
+  }
+  EXPECT_EQ(refactor.out.find("的声明"), std::string::npos);
+  EXPECT_EQ(read_file(folder / "Long.bas"), source);
+  EXPECT_EQ(snapshot(folder).size(), 2U); // the module and the dry-run report: no backup
 }
 
 // Property procedures and API declarations, as real modules have them.

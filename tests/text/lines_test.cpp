@@ -208,6 +208,15 @@ TEST_F(TextFile, SheetExportOfNothingButBlanksIsAnErrorNamingTheFile)
             "Empty sheet export: '" + blank.string() + "' holds only blank lines");
   // A header row without data rows is a sheet.
   EXPECT_EQ(read_sheet_export(write("header.txt", "\n\tSymbol\r\n")), "\n\tSymbol\n");
+  // A "Unicode text" export is refused by its byte-order mark, not read as cells of NULs.
+  for (const auto& [bytes, encoding] :
+       {std::pair<std::string, std::string>{std::string("\xFF\xFEJ\0o\0b\0", 8), "UTF-16LE"},
+        {std::string("\xFE\xFF\0J\0o\0b", 8), "UTF-16BE"}}) {
+    const fs::path utf16 = write("unicode.txt", bytes);
+    EXPECT_EQ(error_of([&] { read_sheet_export(utf16); }),
+              "UTF-16 sheet export: '" + utf16.string() + "' is " + encoding
+                  + " text; export the sheet as tab-separated text in UTF-8 or the ANSI code page");
+  }
 }
 
 TEST(OrderedMap, StoringUnderAnExistingKeyKeepsItsPlace)

@@ -26,3 +26,22 @@ TEST(Quoted, ListsAndRecords)
   EXPECT_EQ(printed_record({{"Opcode", quoted("Test")}, {"write_row_start", "0"}}),
             "{'Opcode': 'Test', 'write_row_start': 0}");
 }
+
+namespace tarnwick::text {
+namespace {
+
+TEST(Excerpt, CutsALongLineToItsFirstCharactersAndMarksTheCut)
+{
+  const std::string fits(200, 'a');
+  EXPECT_EQ(excerpt(fits), fits);
+  EXPECT_EQ(excerpt(fits + "b"), fits + "...");
+  // Characters, not bytes: a cut never splits one.
+  std::string wide;
+  for (int i = 0; i < 300; ++i)
+    wide += "变";
+  EXPECT_EQ(excerpt(wide), wide.substr(0, 600) + "...");
+  EXPECT_EQ(excerpt(std::string(50000000, ' ')).size(), 203U);
+}
+
+} // namespace
+} // namespace tarnwick::text

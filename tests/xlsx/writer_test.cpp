@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "tarnwick/text/error.hpp"
+#include "tarnwick/xlsx/part_check.hpp"
 #include "tarnwick/xlsx/reader.hpp"
 #include "tarnwick/xlsx/writer.hpp"
 #include "test_util.hpp"
+#include "tests/small_tmpfs.hpp"
 
 namespace tarnwick::xlsx {
 namespace {
@@ -181,6 +183,72 @@ TEST_F(WorkbookTest, ScratchFilesGoIntoTheScratchFolderGiven)
   EXPECT_EQ(Reader(book.close()).read_sheet("S").cell(0, 0).text, "row");
   EXPECT_TRUE(open_scratch_files().empty());
   EXPECT_TRUE(std::filesystem::is_empty(scratch));
+}
+
+// The library cuts its scratch files short without a word when their folder fills up; the close
+// fails with the reason then, and nothing stands under the workbook's name or beside it.
+TEST_F(WorkbookTest, AScratchFolderThatFillsUpFailsTheCloseAndLeavesNothing)
+{
+  const tarnwick::test::SmallTmpfs scratch(m_dir / "scratch", 4096);
+  if (!scratch.mounted()) {
+    GTEST_SKIP() << scratch.why_not();
+  }
+  const auto out = m_dir / "out";
+  std::filesystem::create_directory(out);
+  for (const bool constant_memory : {false, true}) {
+    const auto path = out / "book.xlsx";
+    Workbook book(path, {.constant_memory = constant_memory, .scratch_folder = scratch.path()});
+    Worksheet& sheet = book.add_worksheet("S");
+    for (Row row = 0; row < 2000; ++row) {
+      sheet.write_string(row, 0, "row " + std::to_string(row));
+    }
+    try {
+      book.close();
+      ADD_FAILURE() << "closed with constant_memory " << constant_memory;
+    } catch (const Error& error) {
+      EXPECT_EQ(std::string(error.what()), "cannot write workbook '" + path.string()
+                                             + "': its temporary files: No space left on device");
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(out)) << constant_memory;
+    EXPECT_TRUE(std::filesystem::is_empty(scratch.path())) << constant_memory;
+  }
+}
+
+TEST_F(WorkbookTest, PartCheckFindsThePartThatIsNotWhole)
+{
+  const std::string sheet = "<worksheet><sheetData><row r=\"1\"/></sheetData></worksheet>";
+  const struct
+  {
+    std::vector<std::pair<std::string, std::string>> parts;
+    std::optional<std::string> problem;
+  } cases[] = {
+    {{{"[Content_Types].xml", "<Types/>"}, {"xl/worksheets/sheet1.xml", sheet},
+      {"xl/vbaProject.bin", ""}},
+     std::nullopt},
+    {{{"[Content_Types].xml", ""}},
+     "part '[Content_Types].xml' is not well-formed XML (no document element at offset 0)"},
+    {{{"_rels/.rels", "<Relationships/>"}, {"xl/worksheets/sheet1.xml", sheet.substr(0, 30)}},
+     "part 'xl/worksheets/sheet1.xml' is not well-formed XML (cut short inside markup at offset "
+     "30)"},
+    {{{"a.xml", sheet.substr(0, 34)}},
+     "part 'a.xml' is not well-formed XML (cut short, elements left open: 2 at offset 34)"},
+    {{{"a.xml", "<?xml version=\"1.0\"?>\n<!-- <a> --><a x=\"1>2\" y='/'><![CDATA[</a>]]><b/></a>\n"}},
+     std::nullopt},
+    {{{"a.xml", "<!---->"}}, "part 'a.xml' is not well-formed XML (no document element at offset 7)"},
+    {{{"a.xml", "<a></a></a>"}},
+     "part 'a.xml' is not well-formed XML (a closing tag without its element at offset 10)"},
+    {{{"a.xml", "<a/><b/>"}}, "part 'a.xml' is not well-formed XML (a second document element at offset 5)"},
+    {{{"a.xml", "<!-- x -"}}, "part 'a.xml' is not well-formed XML (cut short inside markup at offset 8)"},
+  };
+  for (const auto& c : cases) {
+    const auto path = m_dir / "parts.zip";
+    test::write_zip(path, c.parts);
+    const std::string bytes = test::read_file(path);
+    const PartCheck check = check_parts(bytes);
+    EXPECT_EQ(check.problem, c.problem);
+  }
+  EXPECT_EQ(check_parts(std::string("not a zip")).problem,
+            "not a zip archive: Not a zip archive");
 }
 
 TEST_F(WorkbookTest, IndependentReaderSeesFormatsAndSheetSettings)

@@ -41,6 +41,29 @@ std::string or_empty(const std::optional<std::string>& text)
   return text.value_or(std::string());
 }
 
+// The issue text of a row named `name` with the suggestion `suggestion`: `issue`, and when
+// either name is longer than a cell holds (the cell then keeps only its beginning), a sentence
+// that says so, since the refactor cannot apply such a row.
+std::string issue_text(const std::optional<std::string>& issue, const std::string& name,
+                       const std::optional<std::string>& suggestion)
+{
+  // The sentences come first: the issue text may hold the name, and be cut itself.
+  std::string text;
+  for (const std::string* which : {&name, suggestion ? &*suggestion : nullptr}) {
+    if (which == nullptr || which->size() <= xlsx::k_max_text_length) {
+      continue;
+    }
+    const std::size_t characters = text::length(*which);
+    if (characters > xlsx::k_max_text_length) {
+      text += (which == &name ? "名称" : "建议名称");
+      text += "过长（" + std::to_string(characters) + " 个字符），超过报告单元格的 "
+              + std::to_string(xlsx::k_max_text_length)
+              + " 个字符上限：单元格中只有其开头，重构不能应用此行；";
+    }
+  }
+  return text + or_empty(issue);
+}
+
 std::string yes_no(bool flag)
 {
   return flag ? "是" : "否";
@@ -113,7 +136,7 @@ void variable_issue_row(const VariableInfo& variable, ReferenceCounts& counts,
   row.assign({
     variable.name,
     or_empty(variable.correct_name),
-    or_empty(variable.issue_description),
+    issue_text(variable.issue_description, variable.name, variable.correct_name),
     std::string(brimsel::to_string(variable.scope)),
     std::string(brimsel::to_string(variable.var_type)),
     yes_no(variable.is_array),
@@ -338,7 +361,7 @@ Table type_issue_rows(const std::vector<const TypeInfo*>& types)
     table.rows.push_back({
       type->name,
       or_empty(type->correct_name),
-      or_empty(type->issue_description),
+      issue_text(type->issue_description, type->name, type->correct_name),
       type->info_type,
       capitalized(type->scope),
       std::int64_t{type->reference_count},
