@@ -597,7 +597,7 @@ TEST_F(OlventCommand, QuietShowsEveryLineOfEachReportOnce)
             "No such file or directory: '" + folder + "/Levels Hot.txt'\n"
             "0 - {'Opcode': 'Test', 'Parameter': 'CONT_HOT', 'TestNumber': '100', 'HardBin': '2', "
             "'SortBin': '2', 'Result': 'Fail', 'write_row_start': 0}\n"
-            "Error: cannot read " + folder + "/Missing%20Instances.txt, please check it!\n"
+            "Error: cannot read " + folder + "/Missing Instances.txt, please check it!\n"
             "No such file or directory: '" + folder + "/Missing Instances.txt'\n"
             "Warning: the job NO_INST names no DC spec sheet (its \"DC Specs\" cell is empty); it is "
             "checked with an empty DC spec table\n"
