@@ -75,6 +75,25 @@ protected:
     return archive;
   }
 
+  // Writes `workbook` holding the cells of the device folder's job list, by an independent
+  // program (openpyxl); tells whether it was written.
+  bool write_job_list_workbook(const fs::path& workbook)
+  {
+    write_file(dir() / "make.py", R"(import sys, openpyxl
+wb = openpyxl.Workbook()
+wb.active.title = 'Job List'
+for r, line in enumerate(open(sys.argv[1], encoding='utf-8').read().split('\n')):
+    for c, value in enumerate(line.split('\t')):
+        if value:
+            wb.active.cell(r + 1, c + 1, value)
+wb.save(sys.argv[2])
+)");
+    const std::string make = "/usr/bin/python3 " + shell_quote((dir() / "make.py").string()) + " "
+                             + shell_quote((device_folder() / "Job List.txt").string()) + " "
+                             + shell_quote(workbook.string());
+    return std::system(make.c_str()) == 0;
+  }
+
   // An executable shell script `name` in the folder `folder` of the test folder.
   fs::path script(const std::string& folder, const std::string& name, const std::string& body)
   {
@@ -220,20 +239,8 @@ TEST_F(OlventCommand, ListsTheSameJobsFromAFolderAnArchiveAndAWorkbook)
   fs::path archive = dir() / "demo.zip";
   write_zip(archive, device_entries("demo/"));
   // The workbook holds the cells of the folder's job list, written by an independent program.
-  fs::path workbook = dir() / "demo.xlsm";
-  write_file(dir() / "make.py", R"(import sys, openpyxl
-wb = openpyxl.Workbook()
-wb.active.title = 'Job List'
-for r, line in enumerate(open(sys.argv[1], encoding='utf-8').read().split('\n')):
-    for c, value in enumerate(line.split('\t')):
-        if value:
-            wb.active.cell(r + 1, c + 1, value)
-wb.save(sys.argv[2])
-)");
-  std::string make = "/usr/bin/python3 " + shell_quote((dir() / "make.py").string()) + " " +
-                     shell_quote((device_folder() / "Job List.txt").string()) + " " +
-                     shell_quote(workbook.string());
-  ASSERT_EQ(std::system(make.c_str()), 0);
+  const fs::path workbook = dir() / "demo.xlsm";
+  ASSERT_TRUE(write_job_list_workbook(workbook));
 
   for (const fs::path& device : {device_folder(), archive, workbook}) {
     Command result = run({"--list-jobs", device.string()});
@@ -456,19 +463,7 @@ TEST_F(OlventCommand, RefusesUnreadableDevicesNamingWhatTheUserGave)
 
   // A workbook whose job list names sheets it does not hold.
   const fs::path workbook = dir() / "book.xlsm";
-  write_file(dir() / "make.py", R"(import sys, openpyxl
-wb = openpyxl.Workbook()
-wb.active.title = 'Job List'
-for r, line in enumerate(open(sys.argv[1], encoding='utf-8').read().split('\n')):
-    for c, value in enumerate(line.split('\t')):
-        if value:
-            wb.active.cell(r + 1, c + 1, value)
-wb.save(sys.argv[2])
-)");
-  const std::string make = "/usr/bin/python3 " + shell_quote((dir() / "make.py").string()) + " "
-                           + shell_quote((device_folder() / "Job List.txt").string()) + " "
-                           + shell_quote(workbook.string());
-  ASSERT_EQ(std::system(make.c_str()), 0);
+  ASSERT_TRUE(write_job_list_workbook(workbook));
   const fs::path out = make_dir("out");
   Command result = run({"-q", "-j", "FT_25C", "-o", out.string(), workbook.string()});
   EXPECT_EQ(result.status, 3);
