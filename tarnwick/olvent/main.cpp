@@ -147,6 +147,21 @@ std::optional<int> parse_options(int argc, char** argv, Options& options)
 
 // Checks before the run ------------------------------------------------------------------------
 
+// Why the device `device` cannot be loaded as it is named, or nothing.
+std::optional<std::string> device_problem(const std::string& device)
+{
+  struct stat device_status{};
+  if (stat(device.c_str(), &device_status) == 0)
+    return std::nullopt;
+  // A link that loops or leads nowhere is named as what it is.
+  struct stat link_status{};
+  if (errno == ENOENT && lstat(device.c_str(), &link_status) != 0)
+    return "device not found: " + device;
+  if (errno == ENOENT)
+    return "device " + device + ": a link to nothing (" + std::strerror(errno) + ")";
+  return "device " + device + ": " + std::strerror(errno);
+}
+
 // Why `path` cannot serve as the pattern folder, or nothing.
 std::optional<std::string> input_folder_problem(const std::string& path)
 {
@@ -188,7 +203,6 @@ std::optional<std::string> workbook_problem(const std::string& path)
   }
   return std::nullopt;
 }
-
 
 // The pattern tool -----------------------------------------------------------------------------
 
@@ -232,21 +246,6 @@ std::optional<std::string> find_pattern_tool()
   if (!on_search_path(path_list, k_pattern_tool))
     return std::nullopt;
   return folder;
-}
-
-// Why the device `device` cannot be loaded as it is named, or nothing.
-std::optional<std::string> device_problem(const std::string& device)
-{
-  struct stat device_status{};
-  if (stat(device.c_str(), &device_status) == 0)
-    return std::nullopt;
-  // A link that loops or leads nowhere is named as what it is.
-  struct stat link_status{};
-  if (errno == ENOENT && lstat(device.c_str(), &link_status) != 0)
-    return "device not found: " + device;
-  if (errno == ENOENT)
-    return "device " + device + ": a link to nothing (" + std::strerror(errno) + ")";
-  return "device " + device + ": " + std::strerror(errno);
 }
 
 // Checks what can be checked before any sheet is read, and warns when the pattern tool is
@@ -394,16 +393,15 @@ int report_run(const Olvent& engine, const std::vector<std::string>& written,
     for (const auto& path : written)
       screen.out(path + '\n');
   }
+  const std::string why = engine.run_error().empty() ? "" : " (" + engine.run_error() + ")";
   if (written.empty()) {
     // A failed job still leaves the check workbook with the sheets written before it.
     if (!engine.partial_check_workbook().empty())
-      return fail(k_no_workbook, "the run failed"
-                                   + (engine.run_error().empty() ? "" : " (" + engine.run_error() + ")")
-                                   + "; partial check workbook: " + engine.partial_check_workbook());
+      return fail(k_no_workbook, "the run failed" + why + "; partial check workbook: "
+                                     + engine.partial_check_workbook());
     return fail(k_no_workbook, "the run ended without a check workbook");
   }
   if (options.vbt_check && written.size() < 2) {
-    const std::string why = engine.run_error().empty() ? "" : " (" + engine.run_error() + ")";
     return fail(k_no_vbt_report, "the VBT check wrote no report" + why
                                    + "; the check workbook is " + written.front());
   }

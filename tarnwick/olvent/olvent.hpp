@@ -60,6 +60,8 @@ struct LogMark
   ReportLine report_line = ReportLine::first; // for the lines of a report
   RunStage begins = RunStage::none;
 
+  // The marks of the engine's log calls: a plain line; the first and a later line of an error
+  // or a warning report; the first line of a job and of the VBT check.
   static constexpr LogMark plain() { return {}; }
   static constexpr LogMark error() { return {.severity = Severity::error}; }
   static constexpr LogMark error_detail()
@@ -144,7 +146,7 @@ public:
   // "job.*list" in any case) and reads it. `power_order_path`, `pattern_path` and
   // `context_env` are "" for none; `enable_vbt_check` equal to 1 enables the VBT code check;
   // `text` and `progressbarOne` may be empty. Resets the state first. Logs the settings given
-  // and "Error: file extension is not supported." for any other file.
+  // and "Error: file extension is not supported." for any other file (see device_kind()).
   // Throws what unpacking, exporting, listing the device folder or reading the job list throws
   // (a missing job-list file only gives an empty job table), tarnwick::Error when the folder
   // for a later load cannot be made.
