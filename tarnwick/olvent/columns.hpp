@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tarnwick/kenmoor/kenmoor.hpp"
+#include "tarnwick/olvent/olvent.hpp"
 #include "tarnwick/quenby/quenby.hpp"
 #include "tarnwick/sarnet/sarnet.hpp"
 #include "tarnwick/text/unicode.hpp"
@@ -289,6 +290,13 @@ struct InstanceSheet
 // (pin name, alias) rows of a power-order workbook.
 using PowerOrder = std::vector<std::pair<std::string, std::string>>;
 
+// A log line's text with its mark, kept until it is logged.
+struct MarkedLine
+{
+  std::string text;
+  LogMark mark;
+};
+
 // What the power-pin columns of one instance record come to, in the order it happens: the log
 // lines of the pins that the power order lists but the level sheet lacks, then each pin shown,
 // with its column header, its level text (none when the level failed) and its clamp value (none
@@ -303,7 +311,7 @@ struct PowerPlan
     bool zero = false;
     std::optional<double> clamp;
   };
-  std::vector<std::string> log_lines;
+  std::vector<MarkedLine> log_lines;
   std::vector<Pin> pins;
 };
 

@@ -94,10 +94,10 @@ void Olvent::run_each_flow(const std::string& job_name)
   // Sheet paths ---------------------------------------------------------------------------------
   JobPaths paths = job_paths(device_directory, job.flow_table);
   update_progressbar(1);
-  put_data_log("Parse Job: " + job_name);
+  put_data_log("Parse Job: " + job_name, LogMark::job_begins());
   put_data_log("Lomerick: " + paths.pre_flow_name);
   if (job.flow_table.empty()) {
-    put_data_log("Flow Table Path Cannot be Empty, Please Check!");
+    put_data_log("Flow Table Path Cannot be Empty, Please Check!", LogMark::error());
     return;
   }
 
@@ -135,7 +135,7 @@ void Olvent::run_each_flow(const std::string& job_name)
       last_flow_info.pattern_set_name = path;
       read_one = true;
     } catch (const std::exception&) {
-      put_data_log("Warning: cannot read PatternSet, please check it!");
+      put_data_log("Warning: cannot read PatternSet, please check it!", LogMark::warning());
     }
   }
   // The table stays as the previous job left it when every sheet of the job was skipped.
@@ -188,7 +188,7 @@ void Olvent::run_each_flow(const std::string& job_name)
       if (read_so_far)
         add_instances(*job_instances, *read_so_far);
       // The path of the file the reader tried: the blank-escaped form only when that exists.
-      put_data_log("Error: cannot read " + text::existing_or_unescaped(path) + ", please check it!");
+      put_data_log("Error: cannot read " + text::existing_or_unescaped(path) + ", please check it!", LogMark::error());
       std::cout << named_for_user(e.what()) << std::endl;
     }
   }
@@ -203,7 +203,7 @@ void Olvent::run_each_flow(const std::string& job_name)
     if (!text::strip(sheet).empty())
       return false;
     put_data_log("Warning: the job " + job_name + " names no " + kind + " sheet (its \"" + column
-                 + "\" cell is empty); it is checked with an empty " + kind + " table");
+                 + "\" cell is empty); it is checked with an empty " + kind + " table", LogMark::warning());
     return true;
   };
 
@@ -232,7 +232,7 @@ void Olvent::run_each_flow(const std::string& job_name)
       glob_spec_dict = reader.get_info();
       last_flow_info.glob_spec_name = glob_spec_path;
     } catch (const std::exception&) {
-      put_data_log("Warning: cannot read Global Specs, please check it!");
+      put_data_log("Warning: cannot read Global Specs, please check it!", LogMark::warning());
     }
   }
   update_progressbar(6);
@@ -274,9 +274,9 @@ void Olvent::run_each_flow(const std::string& job_name)
   auto report_row_error = [this](const std::string& heading, const std::exception& error,
                                  std::size_t i, const lomerick::FlowContent& row) {
     const std::string printed = lomerick::printed(row);
-    put_data_log(heading);
-    put_data_log(error.what());
-    put_data_log(text::format_int(static_cast<std::int64_t>(i)) + " - " + printed);
+    put_data_log(heading, LogMark::error());
+    put_data_log(error.what(), LogMark::error_detail());
+    put_data_log(text::format_int(static_cast<std::int64_t>(i)) + " - " + printed, LogMark::error_detail());
     std::cout << i << ' ' << printed << std::endl;
   };
 
@@ -313,7 +313,7 @@ void Olvent::run_each_flow(const std::string& job_name)
   if (!rows.empty() && write_row_index == 0) {
     put_data_log("Warning: no test instance found for any of the "
                  + text::format_int(static_cast<std::int64_t>(rows.size())) + " test rows of the job "
-                 + job_name + "; its sheet is empty");
+                 + job_name + "; its sheet is empty", LogMark::warning());
   }
 }
 

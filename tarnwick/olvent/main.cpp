@@ -1,24 +1,18 @@
-// olvent: the command line that drives the device check engine.
+// olvent: the command line that drives the device check engine. A run goes through its steps
+// in order: parse the options, check the inputs, load the device, then list its jobs or check
+// them and report what was written.
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <climits>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <functional>
 #include <iostream>
 #include <optional>
-#include <streambuf>
 #include <string>
-#include <string_view>
 #include <system_error>
 #include <vector>
 
-#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +20,7 @@
 #include <CLI/CLI.hpp>
 
 #include "tarnwick/olvent/olvent.hpp"
+#include "tarnwick/olvent/screen.hpp"
 #include "tarnwick/text/file.hpp"
 #include "tarnwick/xlsx/ending_signals.hpp"
 #include "tarnwick/xlsx/output_file.hpp"
@@ -34,7 +29,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using tarnwick::olvent::DeviceKind;
 using tarnwick::olvent::Olvent;
+using tarnwick::olvent::Screen;
 
 // Exit statuses.
 constexpr int k_ok = 0;
@@ -61,253 +58,109 @@ int fail(int status, const std::string& message)
   return status;
 }
 
-// Ending by a signal ---------------------------------------------------------------------------
+// The options ---------------------------------------------------------------------------------
 
-// The progress bar's line is open on standard error and wants its line end.
-volatile std::sig_atomic_t g_bar_open = 0;
-
-// What olvent adds to a signal ending, after the temporary files are removed.
-void end_bar_line() noexcept
+// What the command line asks for.
+struct Options
 {
-  if (g_bar_open) {
-    g_bar_open = 0;
-    [[maybe_unused]] ssize_t written = write(STDERR_FILENO, "\n", 1);
-  }
-}
-
-using tarnwick::xlsx::end_by_signal;
-
-// Removes the temporary folder and the workbook being written when one of the ending signals
-// comes. A signal that the caller set to be ignored (SIGINT of a background job) stays ignored.
-void catch_ending_signals()
-{
-  tarnwick::xlsx::catch_ending_signals(end_bar_line);
-}
-
-// Terminal output ------------------------------------------------------------------------------
-
-// Writes all of `text` to `fd`. A closed pipe ends the process as SIGPIPE does, also when the
-// caller ignores SIGPIPE.
-void write_all(int fd, std::string_view text)
-{
-  if (!tarnwick::text::write_all(fd, text) && errno == EPIPE)
-    end_by_signal(SIGPIPE);
-}
-
-// Everything olvent shows: log lines and the lines the engine and its readers print themselves
-// on standard output, errors on standard error, and on a terminal the progress bar, which gets
-// a line of its own: it is cleared before any other output and drawn again after it.
-class Screen
-{
-public:
-  Screen(bool quiet, bool progress_bar) : m_quiet(quiet), m_bar(progress_bar) {}
-
-  // The number of jobs of the run, for the bar's "job i of n".
-  void set_jobs(std::size_t count)
-  {
-    m_jobs = count;
-    m_stage = "job 1 of " + std::to_string(count);
-  }
-
-  // A log line of the engine; "Parse Job: " starts the next job of the run. Quiet, only the
-  // reports of errors and warnings are shown, on standard error, each with all its lines.
-  void log(const std::string& line)
-  {
-    if (line.starts_with("Parse Job: ")) {
-      ++m_job;
-      m_stage = "job " + std::to_string(std::max<std::size_t>(m_job, 1)) + " of "
-                + std::to_string(std::max(m_jobs, m_job));
-    } else if (line.starts_with("开始处理目录中的BAS文件: ")) {
-      m_stage = "VBT check";
-    }
-    m_last_log = line;
-    if (!m_quiet)
-      show(STDOUT_FILENO, line + '\n');
-    else if (in_report(line))
-      show(STDERR_FILENO, line + '\n');
-  }
-
-  // A line that the engine or a reader printed on standard output itself. The engine prints
-  // some of its log lines again right after logging them (a failed flow row as "i printed"
-  // after the log's "i - printed"); such a line, printed right after the log line it repeats,
-  // is shown once. Every other line is shown as printed, empty ones too.
-  void printed(const std::string& line)
-  {
-    bool repeat = m_last_log && repeats(line, *m_last_log);
-    m_last_log.reset();
-    if (repeat)
-      return;
-    if (!m_quiet)
-      show(STDOUT_FILENO, line + '\n');
-    else if (m_in_report) // the reason of a report, such as a failed sheet read's error
-      show(STDERR_FILENO, line + '\n');
-  }
-
-  // A line for standard error: errors, warnings and the trace of a failed run.
-  void error(const std::string& line) { show(STDERR_FILENO, line + '\n'); }
-
-  // Output that was asked for (the job table, the paths written with --quiet).
-  void out(const std::string& text) { show(STDOUT_FILENO, text); }
-
-  void progress(double value)
-  {
-    if (!m_bar)
-      return;
-    int percent = static_cast<int>(std::clamp(value, 0.0, 100.0));
-    if (m_open && percent == m_percent && m_stage == m_drawn_stage)
-      return;
-    m_percent = percent;
-    draw();
-  }
-
-  // Ends the bar's line.
-  void finish()
-  {
-    if (m_open)
-      write_all(STDERR_FILENO, "\n");
-    m_open = false;
-    g_bar_open = 0;
-  }
-
-private:
-  // Whether the log line `line` belongs to a report of an error or a warning: a line that
-  // begins with "Error" or "Warning", or another heading of the engine's reports, and the lines
-  // that the engine logs after the heading as part of it (the error's text, the flow row).
-  bool in_report(const std::string& line)
-  {
-    struct Heading
-    {
-      std::string_view text;
-      int lines_after;
-    };
-    static constexpr Heading k_headings[] = {
-      {"Error found in power process:", 2},
-      {"Error found in pattern/timing process:", 2},
-      {"An exception occurred!Please check!!!", 1},
-      {"Cannot find power pin name in pin level file!", 1},
-      {"Flow Table Path Cannot be Empty, Please Check!", 0},
-    };
-    if (m_report_lines > 0) {
-      --m_report_lines;
-      return m_in_report = true;
-    }
-    for (const auto& heading : k_headings) {
-      if (line == heading.text) {
-        m_report_lines = heading.lines_after;
-        return m_in_report = true;
-      }
-    }
-    return m_in_report = line.starts_with("Error") || line.starts_with("Warning");
-  }
-
-  // Whether the printed `line` is the log line `logged` again, as it is or as "i printed" for
-  // "i - printed".
-  static bool repeats(const std::string& line, const std::string& logged)
-  {
-    if (line == logged)
-      return true;
-    auto dash = logged.find(" - ");
-    return dash != std::string::npos && dash > 0 && logged.find_first_not_of("0123456789") == dash
-           && line == logged.substr(0, dash) + ' ' + logged.substr(dash + 3);
-  }
-
-  void show(int fd, std::string_view text)
-  {
-    if (m_open)
-      write_all(STDERR_FILENO, "\r\033[K");
-    write_all(fd, text);
-    if (m_open)
-      draw();
-  }
-
-  void draw()
-  {
-    constexpr int width = 40;
-    int filled = m_percent * width / 100;
-    std::string bar = "\r[" + std::string(filled, '#') + std::string(width - filled, ' ') + "] "
-                      + std::to_string(m_percent) + "%";
-    if (!m_stage.empty())
-      bar += "  " + m_stage;
-    write_all(STDERR_FILENO, bar + "\033[K");
-    m_drawn_stage = m_stage;
-    m_open = true;
-    g_bar_open = 1;
-  }
-
-  bool m_quiet;
-  bool m_bar;
-  bool m_open = false; // the bar is drawn on the current line of standard error
-  int m_percent = 0;
-  std::size_t m_jobs = 0;
-  std::size_t m_job = 0;
-  std::string m_stage;
-  std::string m_drawn_stage;
-  std::optional<std::string> m_last_log; // the engine's last log line, until a line is printed
-  bool m_in_report = false; // the last log line belongs to a report (quiet)
-  int m_report_lines = 0;   // log lines of the current report still to come (quiet)
+  std::string device;
+  std::vector<std::string> jobs;
+  bool list = false;
+  std::string output = "./";
+  std::string platform = "UltraFLEX";
+  std::string cycle_mode = "Period";
+  std::string power_order;
+  std::string patterns;
+  std::string context_env;
+  bool vbt_check = false;
+  bool quiet = false;
+  bool keep_temp = false;
 };
 
-// A stream buffer that hands each complete line written to it to `sink`, without its line end.
-// What the engine and the readers write on std::cout and std::cerr passes through one, so that
-// the screen can place it.
-class LineBuffer : public std::streambuf
+// Declares the options of `app`, read into `options`.
+void add_options(CLI::App& app, Options& options)
 {
-public:
-  explicit LineBuffer(std::function<void(const std::string&)> sink) : m_sink(std::move(sink)) {}
-  ~LineBuffer() override
-  {
-    if (!m_line.empty())
-      m_sink(m_line);
-  }
+  app.add_option("DEVICE", options.device,
+                 "folder of sheet text exports, .igxl/.zip archive, or .xlsm workbook")
+    ->type_name("")
+    ->required();
+  app.add_option("-j,--job", options.jobs,
+                 "job to check; repeat -j for several jobs (-j A -j B), kept in the order\n"
+                 "given; default: every job of the job list, in its order")
+    ->type_name("NAME")
+    ->allow_extra_args(false);
+  app.add_flag("-l,--list-jobs", options.list, "print the job table and exit");
+  app.add_option("-o,--output", options.output,
+                 "folder for the workbooks (default: the current folder)")
+    ->type_name("DIR");
+  app.add_option("--platform", options.platform, "UltraFLEX (default), UltraFLEXplus or J750")
+    ->type_name("TEXT")
+    ->check(CLI::IsMember({"UltraFLEX", "UltraFLEXplus", "J750"}));
+  app.add_option("--cycle-mode", options.cycle_mode, "Period (default) or Frequency")
+    ->type_name("MODE")
+    ->check(CLI::IsMember({"Period", "Frequency"}));
+  app.add_option("--power-order", options.power_order,
+                 "power-order workbook (.xlsx/.xlsm; pin names and aliases in the\n"
+                 "first two columns of its first sheet)")
+    ->type_name("FILE");
+  app.add_option("--patterns", options.patterns,
+                 "pattern folder (enables the time-set query through the pattern\n"
+                 "tool patinfo: the first on PATH, else the one beside olvent)")
+    ->type_name("DIR");
+  app.add_option("--context-env", options.context_env,
+                 "context environment, put in front of every AC and DC category\n"
+                 "that begins with \"::\" (CTX makes ::Slow CTX::Slow)")
+    ->type_name("TEXT");
+  app.add_flag("--vbt-check", options.vbt_check,
+               "also run the VBT code check and write its report beside the\n"
+               "check workbook");
+  app.add_flag("-q,--quiet", options.quiet,
+               "no progress bar, and of the engine's log only the reports of errors\n"
+               "and warnings, every line of each (its reason, the flow row), on\n"
+               "standard error; the paths of the files written on standard output");
+  app.add_flag("--keep-temp", options.keep_temp,
+               "keep the temporary folder (default: removed at exit, also on\n"
+               "Ctrl-C, SIGTERM, SIGHUP or a closed output pipe)");
+  app.set_version_flag("--version", "olvent " TARNWICK_VERSION);
+  app.footer(k_statuses);
+}
 
-protected:
-  int_type overflow(int_type c) override
-  {
-    if (!traits_type::eq_int_type(c, traits_type::eof()))
-      put(traits_type::to_char_type(c));
-    return traits_type::not_eof(c);
-  }
-  std::streamsize xsputn(const char* text, std::streamsize size) override
-  {
-    for (std::streamsize i = 0; i < size; ++i)
-      put(text[i]);
-    return size;
-  }
-
-private:
-  void put(char c)
-  {
-    if (c != '\n') {
-      m_line += c;
-      return;
-    }
-    std::string line;
-    line.swap(m_line);
-    m_sink(line);
-  }
-
-  std::function<void(const std::string&)> m_sink;
-  std::string m_line;
-};
-
-// Sends `stream` to `buffer` while it lives.
-class Redirect
+// Reads the command line `argv` into `options`. The exit status when olvent ends here (help,
+// version, a usage error), else nothing.
+std::optional<int> parse_options(int argc, char** argv, Options& options)
 {
-public:
-  Redirect(std::ostream& stream, std::streambuf& buffer)
-    : m_stream(stream), m_old(stream.rdbuf(&buffer))
-  {
+  CLI::App app{"Checks the test program of a device and writes the check workbook (.xlsm).",
+               "olvent"};
+  add_options(app, options);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "olvent: error: " << e.what() << "\nRun with --help for more information.\n";
+    return k_usage;
   }
-  Redirect(const Redirect&) = delete;
-  Redirect& operator=(const Redirect&) = delete;
-  ~Redirect() { m_stream.rdbuf(m_old); }
-
-private:
-  std::ostream& m_stream;
-  std::streambuf* m_old;
-};
+  return std::nullopt;
+}
 
 // Checks before the run ------------------------------------------------------------------------
+
+// Why the device `device` cannot be loaded as it is named, or nothing.
+std::optional<std::string> device_problem(const std::string& device)
+{
+  struct stat device_status{};
+  if (stat(device.c_str(), &device_status) == 0)
+    return std::nullopt;
+  // A link that loops or leads nowhere is named as what it is.
+  struct stat link_status{};
+  if (errno == ENOENT && lstat(device.c_str(), &link_status) != 0)
+    return "device not found: " + device;
+  if (errno == ENOENT)
+    return "device " + device + ": a link to nothing (" + std::strerror(errno) + ")";
+  return "device " + device + ": " + std::strerror(errno);
+}
 
 // Why `path` cannot serve as the pattern folder, or nothing.
 std::optional<std::string> input_folder_problem(const std::string& path)
@@ -350,7 +203,6 @@ std::optional<std::string> workbook_problem(const std::string& path)
   }
   return std::nullopt;
 }
-
 
 // The pattern tool -----------------------------------------------------------------------------
 
@@ -396,6 +248,35 @@ std::optional<std::string> find_pattern_tool()
   return folder;
 }
 
+// Checks what can be checked before any sheet is read, and warns when the pattern tool is
+// missing. The exit status when olvent ends here, else nothing.
+std::optional<int> check_inputs(const Options& options)
+{
+  if (auto problem = device_problem(options.device))
+    return fail(k_not_loaded, *problem);
+  if (!options.list) {
+    if (auto problem = output_folder_problem(options.output))
+      return fail(k_not_loaded, "output folder " + options.output + ": " + *problem);
+  }
+  if (!options.power_order.empty()) {
+    if (auto problem = input_file_problem(options.power_order))
+      return fail(k_not_loaded, "power-order file " + options.power_order + ": " + *problem);
+    if (auto problem = workbook_problem(options.power_order))
+      return fail(k_not_loaded, "power-order file " + options.power_order
+                                    + ": not a readable workbook: " + *problem);
+  }
+  if (!options.patterns.empty()) {
+    if (auto problem = input_folder_problem(options.patterns))
+      return fail(k_not_loaded, "pattern folder " + options.patterns + ": " + *problem);
+  }
+  std::optional<std::string> pattern_tool = find_pattern_tool();
+  if (!pattern_tool && !options.patterns.empty() && !options.list)
+    std::cerr << "olvent: warning: no pattern tool " << k_pattern_tool
+              << " on PATH nor beside olvent: the time sets, periods and clocks of the"
+                 " patterns stay empty\n";
+  return std::nullopt;
+}
+
 // The job table -------------------------------------------------------------------------------
 
 // A job-table value as one cell of the listing: line ends removed.
@@ -430,14 +311,16 @@ std::string job_list_not_found(const std::string& device, const Olvent& engine,
                                const std::string& temp_folder)
 {
   const std::string wanted = "whose name matches \"job.*list\" (any case)";
-  std::error_code ec;
-  if (fs::is_directory(device, ec))
+  switch (engine.device_kind()) {
+  case DeviceKind::folder:
     return "no job-list sheet in " + device + ": no file or folder in it " + wanted;
-  std::string lowered = device;
-  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (lowered.ends_with(".xlsm"))
+  case DeviceKind::workbook:
     return "no job-list sheet in " + device + ": no sheet " + wanted;
+  case DeviceKind::archive:
+  case DeviceKind::none:
+  case DeviceKind::unsupported:
+    break;
+  }
   std::string top = fs::path(device).stem().string();
   if (engine.device_directory != temp_folder)
     return "no job-list sheet in " + device + ": no entry of its folder \"" + top + "\" " + wanted;
@@ -445,201 +328,158 @@ std::string job_list_not_found(const std::string& device, const Olvent& engine,
          + ", and no folder \"" + top + "\" there";
 }
 
+// The run ---------------------------------------------------------------------------------------
+
+// Loads the device of `options` into `engine`, its log and progress shown on `screen`. The exit
+// status when the device cannot be checked (it could not be loaded, is of no kind the engine
+// reads, or has no job-list sheet), else nothing.
+std::optional<int> load_device(Olvent& engine, const Options& options, Screen& screen,
+                               const std::string& temp_folder)
+{
+  engine.set_marked_log_sink(
+      [&screen](const std::string& line, const tarnwick::olvent::LogMark& mark) {
+        screen.log(line, mark);
+      });
+  try {
+    engine.read_device(options.device, options.power_order, options.patterns, options.platform,
+                       nullptr, options.cycle_mode, options.context_env,
+                       options.vbt_check ? 1 : 0,
+                       [&screen](double value) { screen.progress(value); });
+  } catch (const std::exception& e) {
+    screen.finish();
+    return fail(k_not_loaded, e.what());
+  }
+  // The engine loads an unsupported file as a device without sheets, after logging so.
+  if (engine.device_kind() == DeviceKind::unsupported)
+    return fail(k_not_loaded,
+                "not a device folder, .igxl/.zip archive or .xlsm workbook: " + options.device);
+  if (engine.job_list_path().empty())
+    return fail(k_not_loaded, job_list_not_found(options.device, engine, temp_folder));
+  return std::nullopt;
+}
+
+// Completes `jobs` (the jobs of -j, in their order) against the job table `table`: every job
+// of the table when none was named. The exit status when there is nothing to check or a job
+// is unknown, else nothing.
+std::optional<int> select_jobs(const Olvent& engine, const tarnwick::habron::JobListDict& table,
+                               std::vector<std::string>& jobs)
+{
+  if (jobs.empty()) {
+    for (const auto& entry : table)
+      jobs.push_back(entry.first);
+    if (jobs.empty())
+      return fail(k_not_loaded, "the job list " + engine.named_for_user(engine.job_list_path())
+                                    + " names no job");
+    return std::nullopt;
+  }
+  for (const auto& job : jobs) {
+    if (!table.contains(job)) {
+      std::string known;
+      for (const auto& entry : table)
+        known += (known.empty() ? "" : ", ") + cell(entry.first);
+      return fail(k_usage,
+                  "unknown job: " + job + "; known jobs: " + (known.empty() ? "(none)" : known));
+    }
+  }
+  return std::nullopt;
+}
+
+// Reports how the run that wrote `written` ended (quiet, the paths written come first): the
+// exit status.
+int report_run(const Olvent& engine, const std::vector<std::string>& written,
+               const Options& options, Screen& screen)
+{
+  if (options.quiet) {
+    for (const auto& path : written)
+      screen.out(path + '\n');
+  }
+  const std::string why = engine.run_error().empty() ? "" : " (" + engine.run_error() + ")";
+  if (written.empty()) {
+    // A failed job still leaves the check workbook with the sheets written before it.
+    if (!engine.partial_check_workbook().empty())
+      return fail(k_no_workbook, "the run failed" + why + "; partial check workbook: "
+                                     + engine.partial_check_workbook());
+    return fail(k_no_workbook, "the run ended without a check workbook");
+  }
+  if (options.vbt_check && written.size() < 2) {
+    return fail(k_no_vbt_report, "the VBT check wrote no report" + why
+                                   + "; the check workbook is " + written.front());
+  }
+  return k_ok;
+}
+
+// Checks `jobs` of the loaded device and reports what was written: the exit status.
+int check_jobs(Olvent& engine, const std::vector<std::string>& jobs, const Options& options,
+               Screen& screen)
+{
+  screen.set_jobs(jobs.size());
+  std::vector<std::string> written;
+  try {
+    written = engine.run(jobs, options.output);
+  } catch (const std::exception& e) {
+    screen.finish();
+    return fail(k_no_workbook, e.what());
+  }
+  screen.finish();
+  return report_run(engine, written, options, screen);
+}
+
+// Loads the device in a temporary folder of its own, then lists its jobs or checks them: the
+// exit status.
+int load_and_run(const Options& options, Screen& screen)
+{
+  tarnwick::xlsx::TemporaryFolder temp("olvent");
+  if (options.keep_temp) {
+    temp.keep();
+    std::cerr << "olvent: temporary folder: " << temp.path().string() << '\n';
+  }
+  Olvent engine(temp.path().string());
+  if (auto failed = load_device(engine, options, screen, temp.path().string()))
+    return *failed;
+  const auto& table = engine.get_job_list();
+  const tarnwick::habron::JobListDict no_jobs;
+  const auto& job_table = table ? *table : no_jobs;
+
+  if (options.list) {
+    screen.out(job_listing(job_table));
+    return k_ok;
+  }
+  std::vector<std::string> jobs = options.jobs;
+  if (auto failed = select_jobs(engine, job_table, jobs))
+    return *failed;
+  return check_jobs(engine, jobs, options, screen);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-  CLI::App app{"Checks the test program of a device and writes the check workbook (.xlsm).",
-               "olvent"};
-  std::string device;
-  std::vector<std::string> jobs;
-  bool list = false;
-  std::string output = "./";
-  std::string platform = "UltraFLEX";
-  std::string cycle_mode = "Period";
-  std::string power_order;
-  std::string patterns;
-  std::string context_env;
-  bool vbt_check = false;
-  bool quiet = false;
-  bool keep_temp = false;
+  Options options;
+  if (auto ended = parse_options(argc, argv, options))
+    return *ended;
+  if (auto failed = check_inputs(options))
+    return *failed;
 
-  app.add_option("DEVICE", device,
-                 "folder of sheet text exports, .igxl/.zip archive, or .xlsm workbook")
-    ->type_name("")
-    ->required();
-  app.add_option("-j,--job", jobs,
-                 "job to check; repeat -j for several jobs (-j A -j B), kept in the order\n"
-                 "given; default: every job of the job list, in its order")
-    ->type_name("NAME")
-    ->allow_extra_args(false);
-  app.add_flag("-l,--list-jobs", list, "print the job table and exit");
-  app.add_option("-o,--output", output, "folder for the workbooks (default: the current folder)")
-    ->type_name("DIR");
-  app.add_option("--platform", platform, "UltraFLEX (default), UltraFLEXplus or J750")
-    ->type_name("TEXT")
-    ->check(CLI::IsMember({"UltraFLEX", "UltraFLEXplus", "J750"}));
-  app.add_option("--cycle-mode", cycle_mode, "Period (default) or Frequency")
-    ->type_name("MODE")
-    ->check(CLI::IsMember({"Period", "Frequency"}));
-  app.add_option("--power-order", power_order,
-                 "power-order workbook (.xlsx/.xlsm; pin names and aliases in the\n"
-                 "first two columns of its first sheet)")
-    ->type_name("FILE");
-  app.add_option("--patterns", patterns,
-                 "pattern folder (enables the time-set query through the pattern\n"
-                 "tool patinfo: the first on PATH, else the one beside olvent)")
-    ->type_name("DIR");
-  app.add_option("--context-env", context_env,
-                 "context environment, put in front of every AC and DC category\n"
-                 "that begins with \"::\" (CTX makes ::Slow CTX::Slow)")
-    ->type_name("TEXT");
-  app.add_flag("--vbt-check", vbt_check,
-               "also run the VBT code check and write its report beside the\n"
-               "check workbook");
-  app.add_flag("-q,--quiet", quiet,
-               "no progress bar, and of the engine's log only the reports of errors\n"
-               "and warnings, every line of each (its reason, the flow row), on\n"
-               "standard error; the paths of the files written on standard output");
-  app.add_flag("--keep-temp", keep_temp,
-               "keep the temporary folder (default: removed at exit, also on\n"
-               "Ctrl-C, SIGTERM, SIGHUP or a closed output pipe)");
-  app.set_version_flag("--version", "olvent " TARNWICK_VERSION);
-  app.footer(k_statuses);
-
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForVersion& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    std::cerr << "olvent: error: " << e.what() << "\nRun with --help for more information.\n";
-    return k_usage;
-  }
-
-  // What can be checked is checked before any sheet is read.
-  struct stat device_status{};
-  if (stat(device.c_str(), &device_status) != 0) {
-    // A link that loops or leads nowhere is named as what it is.
-    struct stat link_status{};
-    if (errno == ENOENT && lstat(device.c_str(), &link_status) != 0)
-      return fail(k_not_loaded, "device not found: " + device);
-    if (errno == ENOENT)
-      return fail(k_not_loaded, "device " + device + ": a link to nothing (" + std::strerror(errno) + ")");
-    return fail(k_not_loaded, "device " + device + ": " + std::strerror(errno));
-  }
-  if (!list) {
-    if (auto problem = output_folder_problem(output))
-      return fail(k_not_loaded, "output folder " + output + ": " + *problem);
-  }
-  if (!power_order.empty()) {
-    if (auto problem = input_file_problem(power_order))
-      return fail(k_not_loaded, "power-order file " + power_order + ": " + *problem);
-    if (auto problem = workbook_problem(power_order))
-      return fail(k_not_loaded,
-                  "power-order file " + power_order + ": not a readable workbook: " + *problem);
-  }
-  if (!patterns.empty()) {
-    if (auto problem = input_folder_problem(patterns))
-      return fail(k_not_loaded, "pattern folder " + patterns + ": " + *problem);
-  }
-  std::optional<std::string> pattern_tool = find_pattern_tool();
-  if (!pattern_tool && !patterns.empty() && !list)
-    std::cerr << "olvent: warning: no pattern tool " << k_pattern_tool
-              << " on PATH nor beside olvent: the time sets, periods and clocks of the"
-                 " patterns stay empty\n";
-
-  Screen screen(quiet, !quiet && isatty(STDERR_FILENO) == 1);
+  // From here on, all output goes through the screen: what the engine and its readers write on
+  // std::cout and std::cerr too.
+  using tarnwick::olvent::LineBuffer;
+  using tarnwick::olvent::ProgressBar;
+  using tarnwick::olvent::Redirect;
+  using tarnwick::olvent::Verbosity;
+  Screen screen(options.quiet ? Verbosity::quiet : Verbosity::every_line,
+                !options.quiet && isatty(STDERR_FILENO) == 1 ? ProgressBar::shown
+                                                             : ProgressBar::hidden);
   LineBuffer printed([&screen](const std::string& line) { screen.printed(line); });
   LineBuffer errors([&screen](const std::string& line) { screen.error(line); });
   Redirect printed_redirect(std::cout, printed);
   Redirect errors_redirect(std::cerr, errors);
 
-  // The engine loads an unsupported file as a device without sheets, and says so in this line.
-  bool unsupported = false;
-  tarnwick::olvent::LogSink log = [&](const std::string& line) {
-    if (line == "Error: file extension is not supported.")
-      unsupported = true;
-    screen.log(line);
-  };
-  tarnwick::olvent::ProgressSink progress = [&screen](double value) { screen.progress(value); };
-
-  catch_ending_signals();
+  // A signal that ends the run removes the temporary folder and the workbook being written, and
+  // ends the bar's line. A signal that the caller set to be ignored (SIGINT of a background
+  // job) stays ignored.
+  tarnwick::xlsx::catch_ending_signals(tarnwick::olvent::end_bar_line);
   try {
-    tarnwick::xlsx::TemporaryFolder temp("olvent");
-    if (keep_temp) {
-      temp.keep();
-      std::cerr << "olvent: temporary folder: " << temp.path().string() << '\n';
-    }
-    Olvent engine(temp.path().string());
-
-    try {
-      engine.read_device(device, power_order, patterns, platform, log, cycle_mode, context_env,
-                         vbt_check ? 1 : 0, progress);
-    } catch (const std::exception& e) {
-      screen.finish();
-      return fail(k_not_loaded, e.what());
-    }
-    if (unsupported)
-      return fail(k_not_loaded,
-                  "not a device folder, .igxl/.zip archive or .xlsm workbook: " + device);
-    if (engine.job_list_path().empty())
-      return fail(k_not_loaded, job_list_not_found(device, engine, temp.path().string()));
-    const auto& table = engine.get_job_list();
-    const tarnwick::habron::JobListDict no_jobs;
-    const auto& job_table = table ? *table : no_jobs;
-
-    if (list) {
-      screen.out(job_listing(job_table));
-      return k_ok;
-    }
-
-    if (jobs.empty()) {
-      for (const auto& entry : job_table)
-        jobs.push_back(entry.first);
-      if (jobs.empty())
-        return fail(k_not_loaded, "the job list " + engine.named_for_user(engine.job_list_path())
-                                    + " names no job");
-    } else {
-      for (const auto& job : jobs) {
-        if (!job_table.contains(job)) {
-          std::string known;
-          for (const auto& entry : job_table)
-            known += (known.empty() ? "" : ", ") + cell(entry.first);
-          return fail(k_usage, "unknown job: " + job +
-                                 "; known jobs: " + (known.empty() ? "(none)" : known));
-        }
-      }
-    }
-
-    screen.set_jobs(jobs.size());
-    std::vector<std::string> written;
-    try {
-      written = engine.run(jobs, output);
-    } catch (const std::exception& e) {
-      screen.finish();
-      return fail(k_no_workbook, e.what());
-    }
-    screen.finish();
-    if (quiet) {
-      for (const auto& path : written)
-        screen.out(path + '\n');
-    }
-    if (written.empty()) {
-      // A failed job still leaves the check workbook with the sheets written before it.
-      if (!engine.partial_check_workbook().empty())
-        return fail(k_no_workbook, "the run failed"
-                                     + (engine.run_error().empty() ? "" : " (" + engine.run_error() + ")")
-                                     + "; partial check workbook: " + engine.partial_check_workbook());
-      return fail(k_no_workbook, "the run ended without a check workbook");
-    }
-    if (vbt_check && written.size() < 2) {
-      const std::string why = engine.run_error().empty() ? "" : " (" + engine.run_error() + ")";
-      return fail(k_no_vbt_report, "the VBT check wrote no report" + why
-                                     + "; the check workbook is " + written.front());
-    }
-    return k_ok;
+    return load_and_run(options, screen);
   } catch (const std::exception& e) {
     screen.finish();
     return fail(k_not_loaded, e.what());

@@ -28,6 +28,71 @@ using LogSink = std::function<void(const std::string&)>;
 // Empty when unset.
 using ProgressSink = std::function<void(double)>;
 
+// The severity of a log line: a plain line of the run's course, or a line of a report of an
+// error or a warning.
+enum class Severity
+{
+  plain,
+  error,
+  warning,
+};
+
+// Where a line of a report stands in it: its first line (such as "Error found in power
+// process:"), or one of the lines after it that belong to it (the error's text, the flow row).
+enum class ReportLine
+{
+  first,
+  following,
+};
+
+// The stage of a run that a log line begins, for a host that shows the stage.
+enum class RunStage
+{
+  none,
+  job,       // the check of the next job of the run
+  vbt_check, // the VBT code check after the check workbook
+};
+
+// What the engine knows of a log line besides its text, given where the line is logged.
+struct LogMark
+{
+  Severity severity = Severity::plain;
+  ReportLine report_line = ReportLine::first; // for the lines of a report
+  RunStage begins = RunStage::none;
+
+  // The marks of the engine's log calls: a plain line; the first and a later line of an error
+  // or a warning report; the first line of a job and of the VBT check.
+  static constexpr LogMark plain() { return {}; }
+  static constexpr LogMark error() { return {.severity = Severity::error}; }
+  static constexpr LogMark error_detail()
+  {
+    return {.severity = Severity::error, .report_line = ReportLine::following};
+  }
+  static constexpr LogMark warning() { return {.severity = Severity::warning}; }
+  static constexpr LogMark warning_detail()
+  {
+    return {.severity = Severity::warning, .report_line = ReportLine::following};
+  }
+  static constexpr LogMark job_begins() { return {.begins = RunStage::job}; }
+  static constexpr LogMark vbt_check_begins() { return {.begins = RunStage::vbt_check}; }
+
+  bool operator==(const LogMark&) const = default;
+};
+
+// A log line with its mark, for a host inside this project: the text is the one the log sink
+// gets.
+using MarkedLogSink = std::function<void(const std::string& line, const LogMark& mark)>;
+
+// What the last `read_device` was given as the device.
+enum class DeviceKind
+{
+  none,        // no device loaded yet
+  folder,      // a folder of sheet text exports
+  archive,     // an ".igxl" or ".zip" archive
+  workbook,    // an ".xlsm" workbook
+  unsupported, // any other file: loaded as a device without sheets
+};
+
 // Local broken-down time; the engine reads it to name the check workbook.
 using Clock = std::function<std::tm()>;
 
@@ -81,7 +146,7 @@ public:
   // "job.*list" in any case) and reads it. `power_order_path`, `pattern_path` and
   // `context_env` are "" for none; `enable_vbt_check` equal to 1 enables the VBT code check;
   // `text` and `progressbarOne` may be empty. Resets the state first. Logs the settings given
-  // and "Error: file extension is not supported." for any other file.
+  // and "Error: file extension is not supported." for any other file (see device_kind()).
   // Throws what unpacking, exporting, listing the device folder or reading the job list throws
   // (a missing job-list file only gives an empty job table), tarnwick::Error when the folder
   // for a later load cannot be made.
@@ -93,6 +158,14 @@ public:
   // The job table of the loaded device (the table itself, not a copy): null before the first
   // successful load, an empty table when the device has no job-list sheet.
   const std::shared_ptr<habron::JobListDict>& get_job_list() const;
+
+  // What the last `read_device` was given as the device (also when that load failed):
+  // DeviceKind::none before the first load.
+  DeviceKind device_kind() const { return m_device_kind; }
+
+  // Sends every log line, with its mark, also to `sink` (empty for none), beside the log sink
+  // of `read_device`. Kept across loads and resets.
+  void set_marked_log_sink(MarkedLogSink sink);
 
   // The job-list sheet that the last `read_device` read; "" when it found none (no entry of the
   // device folder matched, or the chosen entry did not exist) or no device was loaded yet.
@@ -233,8 +306,9 @@ public:
 private:
   friend class OlventAccess; // white-box tests
 
-  // Sends `data_log` to the log sink when one is set.
-  void put_data_log(const std::string& data_log);
+  // Sends `data_log` to the log sink when one is set, and with `mark` to the marked log sink
+  // when one is set.
+  void put_data_log(const std::string& data_log, const LogMark& mark = LogMark::plain());
 
   // One job: reads its sheets and fills `work_sheet`.
   void run_each_flow(const std::string& job_name);
@@ -290,6 +364,8 @@ private:
   bool m_loaded = false;        // read_device has been called before
   std::string m_job_list_path;  // the job-list sheet read by the last load, "" for none
   std::string m_workbook_device; // the .xlsm workbook of the loaded device, "" for another kind
+  DeviceKind m_device_kind = DeviceKind::none; // see device_kind()
+  MarkedLogSink m_marked_log;   // see set_marked_log_sink()
   Clock m_clock;
   // Sheets and values the power-pin and pattern columns computed before (made on first use).
   std::shared_ptr<columns::Cache> m_column_cache;

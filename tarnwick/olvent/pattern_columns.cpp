@@ -59,7 +59,7 @@ void Olvent::pattern_period_clk_process(int dps_count, int write_row_start,
       return values;
     } catch (const std::exception&) {
       std::string line = "Warning: cannot read pattern file: " + pattern;
-      put_data_log(line);
+      put_data_log(line, LogMark::warning());
       columns::print_line(line);
       return std::pair<std::vector<std::string>, std::vector<std::string>>{{""}, {""}};
     }
@@ -219,7 +219,7 @@ Olvent::extract_per_clk(const std::string& pattern_name, const std::string& timi
     } else {
       std::string line = "Warning: Tset(" + name + ") in pattern(" + pattern_name
                          + ") is not list in TSB: " + timing_name;
-      put_data_log(line);
+      put_data_log(line, LogMark::warning());
       columns::print_line(line);
     }
     period_val_list.push_back(std::move(period_value));

@@ -93,7 +93,7 @@ int Olvent::power_process_and_get_count(const std::string& flow_table_directory,
     // Shows what a record came to in its sheet row `row`.
     auto apply = [&](const columns::PowerPlan& plan, xlsx::Row row) {
       for (const auto& line : plan.log_lines)
-        put_data_log(line);
+        put_data_log(line.text, line.mark);
       for (const auto& shown : plan.pins) {
         xlsx::Column dps_index = column_of(shown.header);
         if (shown.text)
@@ -146,8 +146,8 @@ int Olvent::power_process_and_get_count(const std::string& flow_table_directory,
             power_pin_alias_dict.insert_or_assign(pin, alias.empty() ? pin : alias);
             auto level = pin_level_origin_dict.find(pin);
             if (level == pin_level_origin_dict.end()) {
-              plan.log_lines.push_back("Cannot find power pin name in pin level file!");
-              plan.log_lines.push_back("Power pin name is: " + pin);
+              plan.log_lines.push_back({"Cannot find power pin name in pin level file!", LogMark::warning()});
+              plan.log_lines.push_back({"Power pin name is: " + pin, LogMark::warning_detail()});
               continue;
             }
             pin_level_dict.insert_or_assign(pin, level->second);

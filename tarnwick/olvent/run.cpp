@@ -106,7 +106,7 @@ std::vector<std::string> Olvent::run(const std::vector<std::string>& job_name_se
     if (enable_brimsel) {
       stage = "checking the VBT sources of " + device_directory;
       update_progressbar(0);
-      put_data_log("开始处理目录中的BAS文件: " + device_directory);
+      put_data_log("开始处理目录中的BAS文件: " + device_directory, LogMark::vbt_check_begins());
       brimsel::VBAParser parser;
       parser.parse_files(device_directory);
       put_data_log("解析完成！");
@@ -126,8 +126,8 @@ std::vector<std::string> Olvent::run(const std::vector<std::string>& job_name_se
     }
   } catch (const std::exception& error) {
     m_run_error = named_for_user(error.what());
-    put_data_log("An exception occurred!Please check!!!");
-    put_data_log(error.what());
+    put_data_log("An exception occurred!Please check!!!", LogMark::error());
+    put_data_log(error.what(), LogMark::error_detail());
     std::cerr << "Traceback (olvent run): failed while " << stage << '\n' << type_name(error);
     // An error passed on is reported by the caller: its text is not repeated here.
     if (close_failed) {

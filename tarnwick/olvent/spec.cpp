@@ -71,7 +71,7 @@ public:
   Substitution(const tiskel::GlobSpecDict* glob_spec_dict, const sarnet::SpecDict& spec_dict,
                const sarnet::SelectorRows* selector_rows, const std::string& spec_version,
                const std::string& category_name, const std::string& selector_name,
-               std::function<void(const std::string&)> log)
+               MarkedLogSink log)
       : m_glob_spec_dict(glob_spec_dict), m_spec_dict(spec_dict), m_selector_rows(selector_rows),
         m_spec_version(spec_version), m_category_name(category_name),
         m_selector_name(selector_name), m_log(std::move(log))
@@ -167,7 +167,7 @@ private:
           spec_type = &cell->second;
       }
       if (spec_type == nullptr) {
-        m_log("Error: Can not sarnet variable: " + name);
+        m_log("Error: Can not sarnet variable: " + name, LogMark::error());
         if (row == m_spec_dict.end())
           throw Error("Spec symbol not found: " + name);
         throw Error("Spec symbol " + name + " has no column " + column);
@@ -184,7 +184,7 @@ private:
             info = &selected->second;
         }
         if (info == nullptr) {
-          m_log("Error: Can not sarnet variable: " + name);
+          m_log("Error: Can not sarnet variable: " + name, LogMark::error());
           throw Error("Spec symbol " + name + " has no row for the selector " + selector);
         }
       }
@@ -206,7 +206,7 @@ private:
   const std::string& m_spec_version;
   const std::string& m_category_name;
   const std::string& m_selector_name;
-  std::function<void(const std::string&)> m_log;
+  MarkedLogSink m_log;
   std::unordered_map<std::string, std::string> m_resolved; // symbol to its resolved value
   std::vector<std::string> m_chain;                        // symbols being resolved
   std::size_t m_work = 0;                                  // characters spliced through
@@ -222,7 +222,7 @@ std::string Olvent::spec_calculation(const std::string& target, const sarnet::Sp
 {
   Substitution substitution(glob_spec_dict.get(), spec_dict, selector_rows, spec_version,
                             category_name, selector_name,
-                            [this](const std::string& line) { put_data_log(line); });
+                            [this](const std::string& line, const LogMark& mark) { put_data_log(line, mark); });
   return substitution.resolve(target);
 }
 

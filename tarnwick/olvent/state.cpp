@@ -48,6 +48,20 @@ bool is_directory(const std::string& path)
   return !path.empty() && fs::is_directory(path, ec);
 }
 
+// What `device_path` names as a device: a folder, else a file known by its extension in any
+// case.
+DeviceKind kind_of_device(const std::string& device_path)
+{
+  if (is_directory(device_path))
+    return DeviceKind::folder;
+  std::string lowered = text::lower(device_path);
+  if (lowered.ends_with(".igxl") || lowered.ends_with(".zip"))
+    return DeviceKind::archive;
+  if (lowered.ends_with(".xlsm"))
+    return DeviceKind::workbook;
+  return DeviceKind::unsupported;
+}
+
 std::tm local_now()
 {
   std::time_t now = std::time(nullptr);
@@ -109,6 +123,7 @@ void Olvent::read_device(const std::string& device_path, const std::string& powe
   m_loaded = true;
   m_job_list_path.clear();
   m_workbook_device.clear();
+  m_device_kind = kind_of_device(device_path);
 
   reset();
   this->text = std::move(text);
@@ -126,7 +141,7 @@ void Olvent::read_device(const std::string& device_path, const std::string& powe
     put_data_log("Import Pattern Path: " + pattern_path);
   this->pattern_path = pattern_path;
 
-  if (is_directory(device_path)) {
+  if (m_device_kind == DeviceKind::folder) {
     device_directory = device_path;
   } else {
     // The first load unpacks into the temporary folder itself; later loads into a fresh empty
@@ -141,15 +156,21 @@ void Olvent::read_device(const std::string& device_path, const std::string& powe
                     + std::strerror(errno));
       device_directory = buffer.data();
     }
-    std::string lowered = text::lower(device_path);
-    if (lowered.ends_with(".igxl") || lowered.ends_with(".zip"))
+    switch (m_device_kind) {
+    case DeviceKind::archive:
       common::unzip(device_path, device_directory);
-    else if (lowered.ends_with(".xlsm")) {
+      break;
+    case DeviceKind::workbook:
       common::export_sheets_to_txt(device_path, device_directory);
       m_workbook_device = device_path;
+      break;
+    case DeviceKind::unsupported:
+      put_data_log("Error: file extension is not supported.", LogMark::error());
+      break;
+    case DeviceKind::none:
+    case DeviceKind::folder:
+      break;
     }
-    else
-      put_data_log("Error: file extension is not supported.");
 
     std::string candidate =
         columns::join_path(device_directory, without_extension(last_component(device_path)));
@@ -191,7 +212,7 @@ void Olvent::read_device(const std::string& device_path, const std::string& powe
       for (std::size_t i = 1; i < matching.size(); ++i)
         others += (i > 1 ? ", " : "") + columns::join_path(device_directory, matching[i]);
       put_data_log("Warning: several job-list sheets: reading " + job_list_path + "; not read: "
-                   + others);
+                   + others, LogMark::warning());
     }
   }
 
@@ -217,10 +238,20 @@ const std::string& Olvent::job_list_path() const
   return m_job_list_path;
 }
 
-void Olvent::put_data_log(const std::string& data_log)
+void Olvent::put_data_log(const std::string& data_log, const LogMark& mark)
 {
+  if (!text && !m_marked_log)
+    return;
+  const std::string line = named_for_user(data_log);
+  if (m_marked_log)
+    m_marked_log(line, mark);
   if (text)
-    text(named_for_user(data_log));
+    text(line);
+}
+
+void Olvent::set_marked_log_sink(MarkedLogSink sink)
+{
+  m_marked_log = std::move(sink);
 }
 
 std::string Olvent::named_for_user(std::string message) const

@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tarnwick/text/error.hpp"
@@ -172,6 +173,55 @@ TEST_F(VbtStage, AFailureInTheStageKeepsTheCheckWorkbookPath)
   EXPECT_EQ(log_from("发现 0 个Enum定义", 2)[1], "An exception occurred!Please check!!!");
   // The check workbook on disk is complete.
   EXPECT_EQ(tarnwick::xlsx::Reader(paths[0]).sheet_names().size(), 5u);
+}
+
+// Each log line reaches the marked sink too, with the very text the log sink gets, marked where
+// it is logged: each line of a report with the report's severity, and the first line of a job
+// or of the VBT check as such; every other line is plain.
+TEST_F(VbtStage, MarksEachLogLineWhereItIsLogged)
+{
+  using tarnwick::olvent::LogMark;
+  using Marked = std::vector<std::pair<std::string, LogMark>>;
+  Marked marked;
+  engine->set_marked_log_sink(
+      [&marked](const std::string& line, const LogMark& mark) { marked.emplace_back(line, mark); });
+  // The lines marked since the last call that are not plain.
+  auto not_plain = [&] {
+    std::vector<std::string> texts;
+    Marked found;
+    for (const auto& [line, mark] : marked) {
+      texts.push_back(line);
+      if (mark != LogMark::plain())
+        found.emplace_back(line, mark);
+    }
+    EXPECT_EQ(texts, log);
+    marked.clear();
+    log.clear();
+    return found;
+  };
+
+  run({"A"});
+  EXPECT_EQ(not_plain(),
+            (Marked{{"Parse Job: A", LogMark::job_begins()},
+                    {"开始处理目录中的BAS文件: " + device.string(), LogMark::vbt_check_begins()}}));
+  run({"BROKEN"});
+  const std::vector<std::string> handler = handler_lines();
+  ASSERT_EQ(handler.size(), 2u);
+  EXPECT_EQ(not_plain(), (Marked{{"Parse Job: BROKEN", LogMark::job_begins()},
+                                 {handler[0], LogMark::error()},
+                                 {handler[1], LogMark::error_detail()}}));
+
+  // A failed flow row: its heading, the error and the row.
+  load((fs::path(TARNWICK_TEST_DATA_DIR) / "olvent" / "e2e_power_error").string());
+  marked.clear();
+  run({"PWR"});
+  const std::vector<std::string> report = log_from("Error found in power process:", 3);
+  ASSERT_EQ(report.size(), 3u);
+  EXPECT_EQ(report[1], "Power pin VDDQ has no clamp row in Levels Bad");
+  EXPECT_EQ(not_plain(), (Marked{{"Parse Job: PWR", LogMark::job_begins()},
+                                 {report[0], LogMark::error()},
+                                 {report[1], LogMark::error_detail()},
+                                 {report[2], LogMark::error_detail()}}));
 }
 
 } // namespace

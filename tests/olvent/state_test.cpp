@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support.hpp"
@@ -96,6 +97,23 @@ TEST_F(OlventLoad, LogsAnUnsupportedFileAndSearchesTheTemporaryFolder)
   EXPECT_EQ(log, Names{"Error: file extension is not supported."});
   EXPECT_EQ(engine.device_directory, (temp / "dev").string());
   EXPECT_EQ(job_names(engine), Names{"FROM_DEV"});
+}
+
+TEST_F(OlventLoad, SaysWhatKindOfDeviceItWasGiven)
+{
+  using tarnwick::olvent::DeviceKind;
+  fs::path archive = dir() / "dev.ZIP";
+  write_zip(archive, device_entries("dev/"));
+  write_file(dir() / "dev.txt", "not a device");
+  Olvent engine(temp.string());
+  EXPECT_EQ(engine.device_kind(), DeviceKind::none);
+  for (const auto& [device, kind] : std::vector<std::pair<fs::path, DeviceKind>>{
+           {device_folder(), DeviceKind::folder},
+           {dir() / "dev.txt", DeviceKind::unsupported},
+           {archive, DeviceKind::archive}}) {
+    load(engine, device);
+    EXPECT_EQ(engine.device_kind(), kind) << device;
+  }
 }
 
 TEST_F(OlventLoad, LaterLoadsUnpackIntoAFreshFolder)
