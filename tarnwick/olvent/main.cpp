@@ -25,10 +25,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include "tarnwick/files/ending_signals.hpp"
+#include "tarnwick/files/regular_file.hpp"
+#include "tarnwick/files/temporary.hpp"
 #include "tarnwick/olvent/olvent.hpp"
-#include "tarnwick/text/file.hpp"
-#include "tarnwick/xlsx/ending_signals.hpp"
-#include "tarnwick/xlsx/output_file.hpp"
 #include "tarnwick/xlsx/reader.hpp"
 
 namespace {
@@ -75,13 +75,13 @@ void end_bar_line() noexcept
   }
 }
 
-using tarnwick::xlsx::end_by_signal;
+using tarnwick::files::end_by_signal;
 
 // Removes the temporary folder and the workbook being written when one of the ending signals
 // comes. A signal that the caller set to be ignored (SIGINT of a background job) stays ignored.
 void catch_ending_signals()
 {
-  tarnwick::xlsx::catch_ending_signals(end_bar_line);
+  tarnwick::files::catch_ending_signals(end_bar_line);
 }
 
 // Terminal output ------------------------------------------------------------------------------
@@ -90,7 +90,7 @@ void catch_ending_signals()
 // caller ignores SIGPIPE.
 void write_all(int fd, std::string_view text)
 {
-  if (!tarnwick::text::write_all(fd, text) && errno == EPIPE)
+  if (!tarnwick::files::write_all(fd, text) && errno == EPIPE)
     end_by_signal(SIGPIPE);
 }
 
@@ -333,8 +333,8 @@ std::optional<std::string> output_folder_problem(const std::string& path)
 // Why the file `path` cannot be read, or nothing. A FIFO or a device is refused unopened.
 std::optional<std::string> input_file_problem(const std::string& path)
 {
-  tarnwick::text::FileProblem problem;
-  if (!tarnwick::text::open_regular_file(path, tarnwick::text::OpenFor::reading, problem))
+  tarnwick::files::FileProblem problem;
+  if (!tarnwick::files::open_regular_file(path, tarnwick::files::OpenFor::reading, problem))
     return problem.reason;
   return std::nullopt;
 }
@@ -567,7 +567,7 @@ int main(int argc, char** argv)
 
   catch_ending_signals();
   try {
-    tarnwick::xlsx::TemporaryFolder temp("olvent");
+    tarnwick::files::TemporaryFolder temp("olvent");
     if (keep_temp) {
       temp.keep();
       std::cerr << "olvent: temporary folder: " << temp.path().string() << '\n';
