@@ -11,9 +11,9 @@
 #include "tarnwick/brimsel/parser.hpp"
 #include "tarnwick/brimsel/refactorer.hpp"
 #include "tarnwick/brimsel/report_loader.hpp"
+#include "tarnwick/files/temporary.hpp"
 #include "tarnwick/text/number.hpp"
 #include "tarnwick/text/unicode.hpp"
-#include "tarnwick/xlsx/output_file.hpp"
 
 namespace tarnwick::brimsel {
 
@@ -200,7 +200,7 @@ int run_command_line(const std::vector<std::string>& args)
   try {
     const ReportLibrary& writer = ReportLibrary::load();
     // The workbook library's scratch files go here, so that an interrupted run leaves none.
-    const xlsx::TemporaryFolder scratch("brimsel");
+    const files::TemporaryFolder scratch("brimsel");
     if (mode == "dry-run") {
       run_dry_run(writer, parser, directory_path, scratch.path());
       return k_exit_success;

@@ -312,56 +312,65 @@ VBTRefactorer::Grouping VBTRefactorer::group_by_file() const
   return grouping;
 }
 
-ApplyResult VBTRefactorer::apply_all_changes()
+// The renames of one apply step and what became of them.
+struct VBTRefactorer::Plan
 {
-  m_applied_changes.clear();
-  const Grouping grouping = group_by_file();
-
-  // The records of parsed files, each made in the scope of what it names.
-  std::vector<ScopedRename> renames;
+  std::vector<ScopedRename> renames; // the records of parsed files, in order
+  // Per record of changes_made, in its order: its place in `renames`, if it has one.
   std::vector<std::optional<std::size_t>> rename_of_record;
+  // Class and form modules are not parsed; they are read here, for the renames only. The
+  // rewrite points into them, so the plan is filled in place and never moved.
+  ClassAndFormModules class_and_form;
+  std::map<std::string, Unwritable, std::less<>> unwritable; // path -> why not rewritable
+  ScopedRewrite rewrite;
+  std::vector<bool> rewritten; // per file of `rewrite`: backed up and rewritten
+};
+
+void VBTRefactorer::plan_renames(const Grouping& grouping, Plan& plan) const
+{
+  // The records of parsed files, each made in the scope of what it names.
   std::size_t record = 0;
   for (const auto& [type, changes] : m_changes_made) {
-    for (std::size_t i = 0; i < changes.size(); ++i, ++record) {
-      const RenameChange& change = changes[i];
-      const std::optional<std::string>& key = grouping.parsed_key[record];
-      rename_of_record.push_back(key ? std::optional(renames.size()) : std::nullopt);
-      if (!key) {
-        continue;
+    for (const RenameChange& change : changes) {
+      const std::optional<std::string>& key = grouping.parsed_key[record++];
+      plan.rename_of_record.push_back(key ? std::optional(plan.renames.size()) : std::nullopt);
+      if (key) {
+        plan.renames.push_back(
+            {type, *key, change.line_number, change.original_name, change.new_name});
       }
-      renames.push_back(
-          {type, *key, change.line_number, change.original_name, change.new_name});
     }
   }
   // A rename that changes several files needs every one of them rewritable (valid UTF-8, as
   // parsed, readable): otherwise rename_in_scope refuses it as a whole before any file is
   // touched, so that no global is left renamed in some modules only. Such a file still counts
   // as failed.
-  // Class and form modules are not parsed; they are read here, for the renames only.
-  const ClassAndFormModules class_and_form = read_class_and_form_modules(m_parser.directories);
-  std::map<std::string, Unwritable, std::less<>> unwritable;
+  plan.class_and_form = read_class_and_form_modules(m_parser.directories);
   const auto cannot_rewrite = [&](const std::string& path) -> std::optional<std::string> {
     const auto parsed = m_parser.files.find(path);
-    auto now = read_current(path, parsed != m_parser.files.end() ? parsed->second
-                                                                  : class_and_form.files.at(path));
+    auto now = read_current(path, parsed != m_parser.files.end()
+                                      ? parsed->second
+                                      : plan.class_and_form.files.at(path));
     auto* problem = std::get_if<Unwritable>(&now);
     if (problem == nullptr) {
       return std::nullopt;
     }
     const std::string reason = problem->reason;
-    unwritable.emplace(path, std::move(*problem));
+    plan.unwritable.emplace(path, std::move(*problem));
     return reason;
   };
-  const ScopedRewrite rewrite = rename_in_scope(m_parser, renames, cannot_rewrite, class_and_form);
+  plan.rewrite = rename_in_scope(m_parser, plan.renames, cannot_rewrite, plan.class_and_form);
+  plan.rewritten.assign(plan.rewrite.files.size(), false);
+}
 
-  // The records that are not made, each in a line, before any file is touched.
-  record = 0;
+void VBTRefactorer::report_unmade_records(const Plan& plan) const
+{
+  std::size_t record = 0;
   for (const auto& [type, changes] : m_changes_made) {
     for (std::size_t i = 0; i < changes.size(); ++i, ++record) {
-      if (!rename_of_record[record]) {
+      if (!plan.rename_of_record[record]) {
         continue;
       }
-      const RenameResult& result = rewrite.results[*rename_of_record[record]];
+      const RenameResult& result = plan.rewrite.results[*plan.rename_of_record[record]];
       const char* prefix = result.outcome == RenameOutcome::refused ? "跳过无法安全应用的重命名: "
                            : result.outcome == RenameOutcome::merged ? "合并同一变量的重命名: "
                                                                       : nullptr;
@@ -376,40 +385,42 @@ ApplyResult VBTRefactorer::apply_all_changes()
                 << "): " << result.reason << '\n';
     }
   }
+}
 
-  // The files in order: those of the records (a file outside the parse named in a line), then
-  // the other files that a rename changed.
-  std::map<std::string, std::size_t, std::less<>> entry_of;
-  for (std::size_t e = 0; e < rewrite.files.size(); ++e) {
-    entry_of.emplace(rewrite.files[e].path, e);
+void VBTRefactorer::rewrite_entry(Plan& plan, std::size_t entry, ApplyResult& result)
+{
+  const ScopedFile& file = plan.rewrite.files[entry];
+  const auto problem = plan.unwritable.find(file.path);
+  if (problem != plan.unwritable.end()) {
+    std::cout << problem->second.line << '\n';
+    ++result.failed;
+    return;
   }
-  std::vector<bool> rewritten(rewrite.files.size(), false);
+  std::set<std::string_view> names;
+  for (const std::size_t index : file.renames) {
+    names.insert(plan.renames[index].original_name);
+  }
+  switch (apply_changes_to_file(file.path, *file.parsed, file.lines(), names.size())) {
+  case FileOutcome::rewritten:
+    plan.rewritten[entry] = true;
+    ++result.rewritten;
+    break;
+  case FileOutcome::failed:
+    ++result.failed;
+    break;
+  case FileOutcome::unchanged:
+    break;
+  }
+}
+
+ApplyResult VBTRefactorer::rewrite_files(const Grouping& grouping, Plan& plan)
+{
+  std::map<std::string, std::size_t, std::less<>> entry_of;
+  for (std::size_t e = 0; e < plan.rewrite.files.size(); ++e) {
+    entry_of.emplace(plan.rewrite.files[e].path, e);
+  }
   ApplyResult result;
-  const auto apply = [&](std::size_t e) {
-    const ScopedFile& file = rewrite.files[e];
-    const auto problem = unwritable.find(file.path);
-    if (problem != unwritable.end()) {
-      std::cout << problem->second.line << '\n';
-      ++result.failed;
-      return;
-    }
-    std::set<std::string_view> names;
-    for (const std::size_t index : file.renames) {
-      names.insert(renames[index].original_name);
-    }
-    switch (apply_changes_to_file(file.path, *file.parsed, file.lines(), names.size())) {
-    case FileOutcome::rewritten:
-      rewritten[e] = true;
-      ++result.rewritten;
-      break;
-    case FileOutcome::failed:
-      ++result.failed;
-      break;
-    case FileOutcome::unchanged:
-      break;
-    }
-  };
-  std::vector<bool> done(rewrite.files.size(), false);
+  std::vector<bool> done(plan.rewrite.files.size(), false);
   for (const auto& [path, parsed] : grouping.files) {
     if (!parsed) {
       std::cout << "跳过未解析的文件: " << path << '\n';
@@ -417,26 +428,28 @@ ApplyResult VBTRefactorer::apply_all_changes()
       continue;
     }
     const std::size_t e = entry_of.at(path);
-    apply(e);
+    rewrite_entry(plan, e, result);
     done[e] = true;
   }
-  for (std::size_t e = 0; e < rewrite.files.size(); ++e) {
+  for (std::size_t e = 0; e < plan.rewrite.files.size(); ++e) {
     if (!done[e]) {
-      apply(e);
+      rewrite_entry(plan, e, result);
     }
   }
+  return result;
+}
 
-  // A record is applied when it changed a file that was rewritten. Each class or form module
-  // it changed gets a record of its own, at the first line changed there: the dry-run report
-  // never names those modules, so the refactor report is where they are seen.
-  record = 0;
+void VBTRefactorer::record_applied_changes(const Plan& plan)
+{
+  const std::vector<bool>& rewritten = plan.rewritten;
+  std::size_t record = 0;
   for (const auto& [type, changes] : m_changes_made) {
     for (const RenameChange& change : changes) {
-      const std::optional<std::size_t> index = rename_of_record[record++];
-      if (!index || rewrite.results[*index].outcome != RenameOutcome::renamed) {
+      const std::optional<std::size_t> index = plan.rename_of_record[record++];
+      if (!index || plan.rewrite.results[*index].outcome != RenameOutcome::renamed) {
         continue;
       }
-      const RenameResult& renamed = rewrite.results[*index];
+      const RenameResult& renamed = plan.rewrite.results[*index];
       const std::vector<std::size_t>& files = renamed.files;
       if (!std::any_of(files.begin(), files.end(), [&](std::size_t e) { return rewritten[e]; })) {
         continue;
@@ -444,7 +457,7 @@ ApplyResult VBTRefactorer::apply_all_changes()
       std::vector<RenameChange>& applied = m_applied_changes[type];
       applied.push_back(change);
       for (std::size_t f = 0; f < files.size(); ++f) {
-        const std::string& path = rewrite.files[files[f]].path;
+        const std::string& path = plan.rewrite.files[files[f]].path;
         if (!rewritten[files[f]] || m_parser.files.contains(path)) {
           continue;
         }
@@ -456,6 +469,23 @@ ApplyResult VBTRefactorer::apply_all_changes()
       }
     }
   }
+}
+
+ApplyResult VBTRefactorer::apply_all_changes()
+{
+  m_applied_changes.clear();
+  const Grouping grouping = group_by_file();
+  Plan plan;
+  plan_renames(grouping, plan);
+  // The records that are not made, each in a line, before any file is touched.
+  report_unmade_records(plan);
+  // The files in order: those of the records (a file outside the parse named in a line), then
+  // the other files that a rename changed.
+  const ApplyResult result = rewrite_files(grouping, plan);
+  // A record is applied when it changed a file that was rewritten. Each class or form module
+  // it changed gets a record of its own, at the first line changed there: the dry-run report
+  // never names those modules, so the refactor report is where they are seen.
+  record_applied_changes(plan);
   return result;
 }
 

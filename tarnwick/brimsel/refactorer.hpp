@@ -99,6 +99,20 @@ private:
   FileOutcome apply_changes_to_file(const std::string& file_path, const SourceLines& parsed,
                                     const SourceLines& lines, std::size_t names);
   Grouping group_by_file() const;
+
+  // The steps of apply_all_changes, in order, over one Plan.
+  struct Plan;
+  // Makes the renames of the records of parsed files in their scope, refusing those whose
+  // files cannot all be rewritten.
+  void plan_renames(const Grouping& grouping, Plan& plan) const;
+  // Names each record that is refused or merged in a line.
+  void report_unmade_records(const Plan& plan) const;
+  // Rewrites the files of the records, then the others a rename changed; returns the counts.
+  ApplyResult rewrite_files(const Grouping& grouping, Plan& plan);
+  // Rewrites the file `entry` of the plan's rewrite and counts it in `result`.
+  void rewrite_entry(Plan& plan, std::size_t entry, ApplyResult& result);
+  // Fills applied_changes from the records whose renames changed a rewritten file.
+  void record_applied_changes(const Plan& plan);
   std::string local_time(const char* format) const;
   // Stamps `change`, when there is one, and records it under `change_type`.
   void add_suggested_rename(const char* change_type, std::optional<RenameChange> change);

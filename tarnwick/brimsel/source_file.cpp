@@ -1,10 +1,8 @@
 #include "tarnwick/brimsel/source_file.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
+#include <optional>
+#include <utility>
 
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/printed.hpp"
@@ -19,50 +17,27 @@ std::string os_error_text(int error_number, const std::string& path)
 
 SourceFile read_source_file(const std::string& path)
 {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    throw Error(os_error_text(errno, path));
+  files::ReadProblem problem;
+  std::optional<SourceFile> file = files::read_regular_file(path, k_max_module_size, problem);
+  if (file) {
+    return std::move(*file);
   }
-  struct Closer
-  {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  SourceFile file;
-  if (::fstat(fd, &file.status) != 0) {
-    throw Error(os_error_text(errno, path));
-  }
-  if (!S_ISREG(file.status.st_mode)) {
-    throw Error("Not a regular file: " + text::quoted(path));
-  }
-  const auto too_large = [&path](const std::string& holds) {
-    return Error("File too large: " + text::quoted(path) + " holds " + holds);
-  };
-  const auto size = static_cast<std::uint64_t>(file.status.st_size);
-  if (size > k_max_module_size) {
-    throw too_large(std::to_string(size) + " bytes, more than "
-                    + std::to_string(k_max_module_size));
-  }
-  file.bytes.reserve(static_cast<std::size_t>(size));
-  char buffer[65536];
-  for (;;) {
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
-    if (count < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      throw Error(os_error_text(errno, path));
+  switch (problem.failure) {
+  case files::ReadFailure::cannot_open:
+    if (problem.file.error == 0) {
+      throw Error("Not a regular file: " + text::quoted(path));
     }
-    if (count == 0) {
-      break;
-    }
-    // A file that grows while it is read is cut off at the cap all the same.
-    if (file.bytes.size() + static_cast<std::uint64_t>(count) > k_max_module_size) {
-      throw too_large("more than " + std::to_string(k_max_module_size) + " bytes");
-    }
-    file.bytes.append(buffer, static_cast<std::size_t>(count));
+    [[fallthrough]];
+  case files::ReadFailure::cannot_read:
+    throw Error(os_error_text(problem.file.error, path));
+  case files::ReadFailure::too_large:
+    break;
   }
-  return file;
+  const std::string holds =
+      problem.size ? std::to_string(*problem.size) + " bytes, more than "
+                         + std::to_string(k_max_module_size)
+                   : "more than " + std::to_string(k_max_module_size) + " bytes";
+  throw Error("File too large: " + text::quoted(path) + " holds " + holds);
 }
 
 const char* utf16_byte_order_mark(std::string_view bytes)

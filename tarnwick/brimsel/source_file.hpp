@@ -1,35 +1,31 @@
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "tarnwick/brimsel/export.hpp"
 #include "tarnwick/brimsel/parser.hpp"
+#include "tarnwick/files/regular_file.hpp"
 
 namespace tarnwick::brimsel {
 
 // "[Errno N] <system text>: '<path>'", the form in which file errors are printed.
 std::string os_error_text(int error_number, const std::string& path);
 
-// A source file as read from disk.
-struct SourceFile
-{
-  std::string bytes;
-  struct stat status{};
-};
+// A source file as read from disk: its bytes and status.
+using SourceFile = files::FileContent;
 
 // The largest VBA module read: 64 MiB, hundreds of times the largest real modules (a few hundred
 // KiB), so that a stray huge file is refused at once instead of read whole.
 inline constexpr std::uint64_t k_max_module_size = std::uint64_t{64} << 20;
 
-// The bytes and status of the regular file at `path` (a symbolic link is followed; opening never
-// blocks on a FIFO). Throws tarnwick::Error with os_error_text, "Not a regular file: '<path>'",
-// or "File too large: '<path>' holds <n> bytes, more than 67108864" (k_max_module_size), told by
-// the file's size before a byte is read.
-SourceFile read_source_file(const std::string& path);
+// The bytes and status of the regular file at `path`, as files::read_regular_file reads it (a
+// symbolic link is followed; a FIFO or a device is never opened). Throws tarnwick::Error with
+// os_error_text, "Not a regular file: '<path>'", or "File too large: '<path>' holds <n> bytes,
+// more than 67108864" (k_max_module_size), told by the file's size before a byte is read.
+TARNWICK_BRIMSEL_EXPORT SourceFile read_source_file(const std::string& path);
 
 // "FF FE" or "FE FF" when `bytes` begin with the byte-order mark of UTF-16 (little- or
 // big-endian), else null.

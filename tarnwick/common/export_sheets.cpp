@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "safe_files.hpp"
 #include "tarnwick/common/common.hpp"
+#include "tarnwick/files/no_follow.hpp"
+#include "tarnwick/files/text_file.hpp"
 #include "tarnwick/text/error.hpp"
-#include "tarnwick/text/file.hpp"
 #include "tarnwick/text/number.hpp"
 #include "tarnwick/xlsx/reader.hpp"
 
@@ -23,7 +23,7 @@ namespace {
 // read a sheet export up to), and all sheets of a workbook together. Far above any test
 // program; a sheet with one value in its last cell (XFD1048576) would otherwise export 17 GB
 // of tabs.
-using text::k_max_sheet_export;
+using files::k_max_sheet_export;
 constexpr std::uint64_t k_max_total_export = std::uint64_t{1} << 30;
 
 // Below this magnitude every integral double prints exactly as an integer.
@@ -93,7 +93,7 @@ std::string used_range(const xlsx::Sheet& sheet)
 class ExportStream
 {
 public:
-  ExportStream(const detail::Fd& fd, const std::string& shown, std::uint64_t limit)
+  ExportStream(const files::Fd& fd, const std::string& shown, std::uint64_t limit)
       : m_fd(fd), m_shown(shown), m_limit(limit)
   {
   }
@@ -111,7 +111,7 @@ public:
     if (m_written > m_limit) {
       return false;
     }
-    detail::write_all(m_fd, m_buffer, m_shown);
+    files::write_all(m_fd, m_buffer, m_shown);
     m_buffer.clear();
     return true;
   }
@@ -121,7 +121,7 @@ public:
 private:
   static constexpr std::size_t k_piece = std::size_t{1} << 20;
 
-  const detail::Fd& m_fd;
+  const files::Fd& m_fd;
   const std::string& m_shown;
   std::uint64_t m_limit;
   std::uint64_t m_written = 0;
@@ -182,7 +182,7 @@ void export_sheets_to_txt(const std::string& workbook_path, const std::string& t
     check_file_name(name, workbook_path);
   }
 
-  const detail::Fd root = detail::open_target_directory(target_directory);
+  const files::Fd root = files::open_target_directory(target_directory);
   std::uint64_t total = 0;
   for (std::size_t i = 0; i < names.size(); ++i) {
     const xlsx::Sheet sheet = reader.read_sheet(i);
@@ -209,7 +209,7 @@ void export_sheets_to_txt(const std::string& workbook_path, const std::string& t
 
     const std::string file_name = names[i] + ".txt";
     const std::string shown = (std::filesystem::path(target_directory) / file_name).string();
-    detail::Fd out = detail::create_file(root, file_name, shown);
+    files::Fd out = files::create_file(root, file_name, shown);
     ExportStream stream(out, shown, limit);
     if (!write_sheet_text(sheet, stream)) {
       // The cells' texts took it past the limit: no part of the export is left behind.
@@ -217,7 +217,7 @@ void export_sheets_to_txt(const std::string& workbook_path, const std::string& t
       ::unlinkat(root.get(), file_name.c_str(), 0);
       throw too_large();
     }
-    detail::close_file(out, shown);
+    files::close_file(out, shown);
     total += stream.written();
   }
 }

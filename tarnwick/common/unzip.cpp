@@ -10,8 +10,9 @@
 #include <unistd.h>
 #include <zip.h>
 
-#include "safe_files.hpp"
 #include "tarnwick/common/common.hpp"
+#include "tarnwick/files/no_follow.hpp"
+#include "tarnwick/files/regular_file.hpp"
 #include "tarnwick/text/error.hpp"
 
 namespace tarnwick::common {
@@ -19,12 +20,12 @@ namespace tarnwick::common {
 namespace {
 
 namespace fs = std::filesystem;
-using detail::close_file;
-using detail::create_file;
-using detail::Fd;
-using detail::open_subdirectory;
-using detail::open_target_directory;
-using detail::write_all;
+using files::close_file;
+using files::create_file;
+using files::Fd;
+using files::open_subdirectory;
+using files::open_target_directory;
+using files::write_all;
 
 // Limits that keep a damaged or hostile archive from filling the disk.
 constexpr std::uint64_t k_max_total_size = std::uint64_t{1} << 30; // all entries together
@@ -179,8 +180,8 @@ std::uint64_t copy_entry(zip_t* archive, const Entry& entry, const Fd& out,
 
 void unzip(const std::string& archive_path, const std::string& target_directory)
 {
-  text::FileProblem problem;
-  Fd file = text::open_regular_file(archive_path, text::OpenFor::reading, problem);
+  files::FileProblem problem;
+  Fd file = files::open_regular_file(archive_path, files::OpenFor::reading, problem);
   if (!file) {
     if (problem.missing()) {
       throw FileNotFoundError("No such file or directory: '" + archive_path + "'");

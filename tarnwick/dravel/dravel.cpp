@@ -10,9 +10,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "tarnwick/files/regular_file.hpp"
+#include "tarnwick/files/text_file.hpp"
 #include "tarnwick/text/sheet.hpp"
 #include "tarnwick/text/error.hpp"
-#include "tarnwick/text/file.hpp"
 #include "tarnwick/text/lines.hpp"
 #include "tarnwick/text/number.hpp"
 #include "tarnwick/text/regex.hpp"
@@ -283,7 +284,7 @@ void Dravel::read_pattern_set(const std::string& pattern_set_path,
   const auto path = fs::is_regular_file(pattern_set_path, ec)
                       ? pattern_set_path
                       : text::replace_all(pattern_set_path, "%20", " ");
-  parse(text::read_sheet_export(path), platform, path);
+  parse(files::read_sheet_export(path), platform, path);
 }
 
 void Dravel::parse(std::string_view text, std::string_view platform, std::string_view source)
@@ -346,7 +347,7 @@ void Dravel::parse(std::string_view text, std::string_view platform, std::string
 void Dravel::read_pattern_file(const std::string& pattern_file_path,
                                const std::string& pattern_set_name)
 {
-  parse_pattern_file(text::read_text_file(pattern_file_path), pattern_set_name, pattern_file_path);
+  parse_pattern_file(files::read_text_file(pattern_file_path), pattern_set_name, pattern_file_path);
 }
 
 void Dravel::parse_pattern_file(std::string_view text, std::string_view pattern_set_name,
@@ -434,15 +435,16 @@ void Dravel::read_tset_from_pattern(const std::string& pattern_folder_path,
 
   const std::string listing = pattern_folder_path + std::string(k_listing_name);
   // A FIFO or a device in the listing's place is refused, not waited on or read without end.
-  text::FileProblem problem;
-  text::Fd fd = text::open_regular_file(listing, text::OpenFor::writing, problem);
+  files::FileProblem problem;
+  files::Fd fd = files::open_regular_file(listing, files::OpenFor::writing, problem);
   if (!fd) {
     throw Error("Error: cannot open the time-set listing " + listing + ": " + problem.reason);
   }
   run_pattern_tool(full_path, fd.get());
   fd.reset();
 
-  m_tset_name = std::make_shared<TsetNameList>(listing_line.find_all(text::read_text_file(listing)));
+  m_tset_name =
+      std::make_shared<TsetNameList>(listing_line.find_all(files::read_text_file(listing)));
 }
 
 std::shared_ptr<PatternCycleDict> Dravel::get_pattern_cycle_info() const

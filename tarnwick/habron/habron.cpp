@@ -3,6 +3,7 @@
 #include <iostream>
 #include <utility>
 
+#include "tarnwick/files/text_file.hpp"
 #include "tarnwick/text/printed.hpp"
 
 namespace tarnwick::habron {
@@ -60,7 +61,7 @@ Habron::Habron() : m_job_list_dict(std::make_shared<JobListDict>()) {}
 
 void Habron::read_job_list(const std::filesystem::path& job_list_path)
 {
-  parse(text::read_sheet_export(job_list_path));
+  parse(files::read_sheet_export(job_list_path));
 }
 
 void Habron::parse(std::string_view text)

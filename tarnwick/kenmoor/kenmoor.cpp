@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "tarnwick/files/text_file.hpp"
 #include "tarnwick/text/sheet.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/number.hpp"
@@ -139,7 +140,7 @@ void Kenmoor::read_test_instance(const std::string& test_instance_path,
                                  const PatternSetDict& pattern_set_dict, std::string_view platform)
 {
   const auto path = text::existing_or_unescaped(test_instance_path);
-  parse(text::read_sheet_export(path), pattern_set_dict, platform, path);
+  parse(files::read_sheet_export(path), pattern_set_dict, platform, path);
 }
 
 void Kenmoor::parse(std::string_view text, const PatternSetDict& pattern_set_dict,

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "tarnwick/files/text_file.hpp"
 #include "tarnwick/text/sheet.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/number.hpp"
@@ -182,7 +183,7 @@ private:
       throw Error("Error: Sub-flow cycle: " + chain + flow.identity);
     }
     if (!flow.read) {
-      flow.lines = text::split_lines(text::read_sheet_export(flow.path));
+      flow.lines = text::split_lines(files::read_sheet_export(flow.path));
       flow.read = true;
     }
     m_open.insert(flow.identity);

@@ -19,11 +19,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include "tarnwick/files/ending_signals.hpp"
+#include "tarnwick/files/regular_file.hpp"
+#include "tarnwick/files/temporary.hpp"
 #include "tarnwick/olvent/olvent.hpp"
 #include "tarnwick/olvent/screen.hpp"
-#include "tarnwick/text/file.hpp"
-#include "tarnwick/xlsx/ending_signals.hpp"
-#include "tarnwick/xlsx/output_file.hpp"
 #include "tarnwick/xlsx/reader.hpp"
 
 namespace {
@@ -186,8 +186,8 @@ std::optional<std::string> output_folder_problem(const std::string& path)
 // Why the file `path` cannot be read, or nothing. A FIFO or a device is refused unopened.
 std::optional<std::string> input_file_problem(const std::string& path)
 {
-  tarnwick::text::FileProblem problem;
-  if (!tarnwick::text::open_regular_file(path, tarnwick::text::OpenFor::reading, problem))
+  tarnwick::files::FileProblem problem;
+  if (!tarnwick::files::open_regular_file(path, tarnwick::files::OpenFor::reading, problem))
     return problem.reason;
   return std::nullopt;
 }
@@ -428,7 +428,7 @@ int check_jobs(Olvent& engine, const std::vector<std::string>& jobs, const Optio
 // exit status.
 int load_and_run(const Options& options, Screen& screen)
 {
-  tarnwick::xlsx::TemporaryFolder temp("olvent");
+  tarnwick::files::TemporaryFolder temp("olvent");
   if (options.keep_temp) {
     temp.keep();
     std::cerr << "olvent: temporary folder: " << temp.path().string() << '\n';
@@ -477,7 +477,7 @@ int main(int argc, char** argv)
   // A signal that ends the run removes the temporary folder and the workbook being written, and
   // ends the bar's line. A signal that the caller set to be ignored (SIGINT of a background
   // job) stays ignored.
-  tarnwick::xlsx::catch_ending_signals(tarnwick::olvent::end_bar_line);
+  tarnwick::files::catch_ending_signals(tarnwick::olvent::end_bar_line);
   try {
     return load_and_run(options, screen);
   } catch (const std::exception& e) {

@@ -10,8 +10,8 @@
 
 #include <unistd.h>
 
-#include "tarnwick/text/file.hpp"
-#include "tarnwick/xlsx/ending_signals.hpp"
+#include "tarnwick/files/ending_signals.hpp"
+#include "tarnwick/files/regular_file.hpp"
 
 namespace tarnwick::olvent {
 
@@ -25,8 +25,8 @@ volatile std::sig_atomic_t g_open_bar = -1;
 // caller ignores SIGPIPE.
 void write_all(int fd, std::string_view text)
 {
-  if (!text::write_all(fd, text) && errno == EPIPE)
-    xlsx::end_by_signal(SIGPIPE);
+  if (!files::write_all(fd, text) && errno == EPIPE)
+    files::end_by_signal(SIGPIPE);
 }
 
 // Whether the printed `line` is the log line `logged` again, as it is or as "i printed" for

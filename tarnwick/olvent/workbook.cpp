@@ -8,9 +8,9 @@
 
 #include <dlfcn.h>
 
+#include "tarnwick/files/claim.hpp"
 #include "tarnwick/olvent/olvent.hpp"
 #include "tarnwick/text/error.hpp"
-#include "tarnwick/xlsx/output_file.hpp"
 
 namespace tarnwick::olvent {
 
@@ -49,7 +49,7 @@ std::string Olvent::check_workbook_path(const std::string& work_dir) const
   // Two runs in one second, or 1:23:45 against 12:34:5 of one day, give the same name: the
   // later file is numbered instead of overwriting the earlier workbook.
   const std::string name = check_workbook_name(work_dir);
-  return xlsx::numbered_path(name, xlsx::first_free_number(name)).string();
+  return files::numbered_path(name, files::first_free_number(name)).string();
 }
 
 std::unique_ptr<xlsx::Workbook> Olvent::create_check_workbook(const std::string& path)

@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "tarnwick/files/text_file.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/lines.hpp"
 #include "tarnwick/text/regex.hpp"
@@ -26,7 +27,7 @@ ParsePinLevel::ParsePinLevel()
 
 void ParsePinLevel::read_pin_level(const std::string& pin_level_path)
 {
-  parse(text::read_sheet_export(pin_level_path), pin_level_path);
+  parse(files::read_sheet_export(pin_level_path), pin_level_path);
 }
 
 void ParsePinLevel::parse(std::string_view text, std::string_view source)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "tarnwick/files/text_file.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/regex.hpp"
 #include "tarnwick/text/sheet.hpp"
@@ -40,7 +41,7 @@ Sarnet::Sarnet() : m_spec_dict(std::make_shared<SpecDict>())
 void Sarnet::read_spec(const std::string& spec_path, const std::string& platform)
 {
   const std::string path = text::existing_or_unescaped(spec_path);
-  parse(text::read_sheet_export(path), platform, path);
+  parse(files::read_sheet_export(path), platform, path);
 }
 
 void Sarnet::parse(std::string_view text, std::string_view platform, std::string_view source)

@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "tarnwick/text/error.hpp"
-#include "tarnwick/text/file.hpp"
 #include "tarnwick/text/unicode.hpp"
 
 namespace tarnwick::text {
@@ -41,9 +40,7 @@ std::string normalise_line_ends(std::string_view text)
 
 } // namespace
 
-// Text of the file bytes `bytes`: UTF-8 (a byte-order mark dropped) or else Windows-1252, line
-// ends made LF.
-std::string decode_text(const std::string& bytes)
+std::string decode_text(std::string_view bytes)
 {
   std::string_view view(bytes);
   if (view.substr(0, k_bom.size()) == k_bom) {
@@ -55,18 +52,12 @@ std::string decode_text(const std::string& bytes)
   return normalise_line_ends(from_windows_1252(view));
 }
 
-std::string read_text_file(const std::filesystem::path& path)
+std::string sheet_export_text(std::string_view bytes, const std::filesystem::path& path)
 {
-  return decode_text(read_regular_file(path, k_max_sheet_export));
-}
-
-std::string read_sheet_export(const std::filesystem::path& path)
-{
-  const std::string bytes = read_regular_file(path, k_max_sheet_export);
   // A "Unicode text" export: read as bytes, it gives cells of NUL characters.
   for (const auto& [mark, encoding] : {std::pair<std::string_view, std::string_view>{"\xFF\xFE", "UTF-16LE"},
                                        {"\xFE\xFF", "UTF-16BE"}}) {
-    if (std::string_view(bytes).starts_with(mark)) {
+    if (bytes.starts_with(mark)) {
       throw Error("UTF-16 sheet export: " + quoted_path(path) + " is " + std::string(encoding)
                   + " text; export the sheet as tab-separated text in UTF-8 or the ANSI code"
                     " page");
@@ -111,11 +102,6 @@ Row split_cells(std::string_view line)
   }
 }
 
-std::vector<std::string> read_lines(const std::filesystem::path& path)
-{
-  return split_lines(read_text_file(path));
-}
-
 std::vector<Row> parse_rows(std::string_view text)
 {
   std::vector<Row> rows;
@@ -127,11 +113,6 @@ std::vector<Row> parse_rows(std::string_view text)
     begin = end;
   }
   return rows;
-}
-
-std::vector<Row> read_rows(const std::filesystem::path& path)
-{
-  return parse_rows(read_text_file(path));
 }
 
 } // namespace tarnwick::text

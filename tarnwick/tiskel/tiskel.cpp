@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "tarnwick/files/text_file.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/lines.hpp"
 #include "tarnwick/text/regex.hpp"
@@ -29,7 +30,7 @@ bool is_data_row_3(const text::Row& cells)
 void ParseGlobalSpec::read_spec(const std::string& spec_path, const std::string& platform)
 {
   const std::string path = text::existing_or_unescaped(spec_path);
-  parse(text::read_sheet_export(path), platform, path);
+  parse(files::read_sheet_export(path), platform, path);
 }
 
 void ParseGlobalSpec::parse(std::string_view text, std::string_view platform,

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tarnwick/files/text_file.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/lines.hpp"
 #include "tarnwick/text/sheet.hpp"
@@ -58,7 +59,7 @@ ParseTIM::ParseTIM()
 
 void ParseTIM::read_timing(const std::string& timing_path, const std::string& platform)
 {
-  parse(text::read_sheet_export(timing_path), platform, timing_path);
+  parse(files::read_sheet_export(timing_path), platform, timing_path);
 }
 
 void ParseTIM::parse(std::string_view text, std::string_view platform, std::string_view source)

@@ -11,8 +11,8 @@
 #include <system_error>
 #include <tuple>
 
+#include "tarnwick/files/regular_file.hpp"
 #include "tarnwick/text/error.hpp"
-#include "tarnwick/text/file.hpp"
 #include "tarnwick/text/unicode.hpp"
 
 namespace tarnwick::xlsx {
@@ -502,8 +502,8 @@ struct Reader::Impl
 
   void open()
   {
-    text::FileProblem problem;
-    text::Fd file = text::open_regular_file(path, text::OpenFor::reading, problem);
+    files::FileProblem problem;
+    files::Fd file = files::open_regular_file(path, files::OpenFor::reading, problem);
     if (!file) {
       if (problem.missing()) {
         throw FileNotFoundError("No such file or directory: '" + path.string() + "'");

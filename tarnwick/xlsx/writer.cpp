@@ -16,10 +16,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tarnwick/files/claim.hpp"
+#include "tarnwick/files/regular_file.hpp"
+#include "tarnwick/files/temporary.hpp"
 #include "tarnwick/text/error.hpp"
-#include "tarnwick/text/file.hpp"
 #include "tarnwick/text/unicode.hpp"
-#include "tarnwick/xlsx/output_file.hpp"
 #include "tarnwick/xlsx/part_check.hpp"
 #include "tarnwick/xlsx/reader.hpp"
 
@@ -581,8 +582,8 @@ void check_written_parts(int fd, const std::filesystem::path& scratch_folder,
 } // namespace
 
 Workbook::Workbook(const std::filesystem::path& path, WorkbookOptions options)
-  : m_base(path), m_number(first_free_number(path)), m_path(numbered_path(path, m_number)),
-    m_options(options)
+  : m_base(path), m_number(files::first_free_number(path)),
+    m_path(files::numbered_path(path, m_number)), m_options(options)
 {
   // The library is told the real file name only at `close`. It keeps its own copy of the
   // scratch folder's name.
@@ -700,7 +701,7 @@ const std::filesystem::path& Workbook::close()
   lxw_workbook* book = checked_book();
   m_book = nullptr;
   const std::string failed = "cannot write workbook " + quoted_path(m_path) + ": ";
-  std::optional<TemporaryFile> temp;
+  std::optional<files::TemporaryFile> temp;
   MemoryFile memory;
   try {
     temp.emplace(m_path, "workbook");
@@ -720,14 +721,14 @@ const std::filesystem::path& Workbook::close()
     check_written_parts(memory.fd(), m_options.scratch_folder, failed);
     memory.copy_to(temp->fd(), failed);
   } else {
-    const text::Fd written(::open(temp->path().c_str(), O_RDONLY | O_CLOEXEC));
+    const files::Fd written(::open(temp->path().c_str(), O_RDONLY | O_CLOEXEC));
     if (!written) {
       throw Error(failed + std::strerror(errno));
     }
     check_written_parts(written.get(), m_options.scratch_folder, failed);
   }
   temp->sync_and_close();
-  m_path = claim_output_file(temp->path(), m_base, m_number, "workbook");
+  m_path = files::claim_output_file(temp->path(), m_base, m_number, "workbook");
   temp->release();
   return m_path;
 }

@@ -183,7 +183,7 @@ private:
 
 // A workbook being written (.xlsx, or .xlsm when a VBA project is added; the caller names the
 // file). Nothing reaches the disk until `close`, which writes the file under a temporary name
-// beside the final one and then claims the final name (see output_file.hpp): a workbook never
+// beside the final one and then claims the final name (see files/claim.hpp): a workbook never
 // replaces or removes anything, and a failed close leaves nothing behind. When something stands
 // at the name given, the workbook is written under the first free name of "_2", "_3", ... put
 // before the extension. The destructor closes a workbook that was neither closed nor discarded

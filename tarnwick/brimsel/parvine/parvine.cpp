@@ -6,11 +6,11 @@
 #include <type_traits>
 #include <unordered_set>
 
+#include "tarnwick/files/claim.hpp"
 #include "tarnwick/text/error.hpp"
 #include "tarnwick/text/number.hpp"
 #include "tarnwick/text/regex.hpp"
 #include "tarnwick/text/unicode.hpp"
-#include "tarnwick/xlsx/output_file.hpp"
 #include "tarnwick/xlsx/writer.hpp"
 
 namespace tarnwick::parvine {
@@ -96,7 +96,7 @@ void write_sheet(xlsx::Workbook& writer, std::string_view name, const Table& tab
 // numbered name beside it. The name is claimed when the workbook is written.
 std::string first_free_path(const std::string& stamped)
 {
-  return xlsx::numbered_path(stamped, xlsx::first_free_number(stamped)).string();
+  return files::numbered_path(stamped, files::first_free_number(stamped)).string();
 }
 
 // Starts a workbook for `stamped`, lets `write` fill it and writes it; returns the name it was

@@ -1,26 +1,19 @@
-#include "tarnwick/text/file.hpp"
+#include "tarnwick/files/regular_file.hpp"
 
-#include <optional>
 #include <string_view>
 #include <system_error>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include "tarnwick/text/error.hpp"
 
-namespace tarnwick::text {
+namespace tarnwick::files {
 
 namespace {
 
 std::string quoted_path(const std::filesystem::path& path)
 {
   return "'" + path.string() + "'";
-}
-
-std::string errno_text(int error)
-{
-  return std::generic_category().message(error);
 }
 
 // What stands at a path instead of a regular file; nothing for a regular file.
@@ -53,7 +46,32 @@ Fd refuse(FileProblem& problem, int error, std::string reason)
   return Fd();
 }
 
+// Throws the error of open_regular_file(path) for `problem`.
+[[noreturn]] void throw_open_problem(const FileProblem& problem, const std::filesystem::path& path)
+{
+  if (problem.missing()) {
+    throw FileNotFoundError("No such file or directory: " + quoted_path(path));
+  }
+  throw Error(problem.reason + ": " + quoted_path(path));
+}
+
+std::nullopt_t refuse(ReadProblem& problem, ReadFailure failure, int error = 0,
+                      std::optional<std::uint64_t> size = std::nullopt)
+{
+  problem.failure = failure;
+  if (failure == ReadFailure::cannot_read) {
+    problem.file = {error, errno_text(error)};
+  }
+  problem.size = size;
+  return std::nullopt;
+}
+
 } // namespace
+
+std::string errno_text(int error)
+{
+  return std::generic_category().message(error);
+}
 
 bool write_all(int fd, std::string_view bytes)
 {
@@ -109,31 +127,28 @@ Fd open_regular_file(const std::filesystem::path& path)
   FileProblem problem;
   Fd fd = open_regular_file(path, OpenFor::reading, problem);
   if (!fd) {
-    if (problem.missing()) {
-      throw FileNotFoundError("No such file or directory: " + quoted_path(path));
-    }
-    throw Error(problem.reason + ": " + quoted_path(path));
+    throw_open_problem(problem, path);
   }
   return fd;
 }
 
-std::string read_regular_file(const std::filesystem::path& path, std::uint64_t max_size)
+std::optional<FileContent> read_regular_file(const std::filesystem::path& path,
+                                             std::uint64_t max_size, ReadProblem& problem)
 {
-  const Fd fd = open_regular_file(path);
-  const auto too_large = [&](const std::string& holds) {
-    return Error("File too large: " + quoted_path(path) + " holds " + holds);
-  };
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0) {
-    throw Error("Cannot read file: " + quoted_path(path) + ": " + errno_text(errno));
+  const Fd fd = open_regular_file(path, OpenFor::reading, problem.file);
+  if (!fd) {
+    return refuse(problem, ReadFailure::cannot_open);
   }
-  const auto size = static_cast<std::uint64_t>(st.st_size);
+  FileContent content;
+  if (::fstat(fd.get(), &content.status) != 0) {
+    return refuse(problem, ReadFailure::cannot_read, errno);
+  }
+  const auto size = static_cast<std::uint64_t>(content.status.st_size);
   if (size > max_size) {
-    throw too_large(std::to_string(size) + " bytes, more than " + std::to_string(max_size));
+    return refuse(problem, ReadFailure::too_large, 0, size);
   }
   // The size is a hint: a file that grows while it is read is cut off at the cap all the same.
-  std::string bytes;
-  bytes.reserve(static_cast<std::size_t>(size));
+  content.bytes.reserve(static_cast<std::size_t>(size));
   char buffer[1 << 16];
   for (;;) {
     const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
@@ -141,16 +156,36 @@ std::string read_regular_file(const std::filesystem::path& path, std::uint64_t m
       if (errno == EINTR) {
         continue;
       }
-      throw Error("Cannot read file: " + quoted_path(path) + ": " + errno_text(errno));
+      return refuse(problem, ReadFailure::cannot_read, errno);
     }
     if (got == 0) {
-      return bytes;
+      return content;
     }
-    if (bytes.size() + static_cast<std::uint64_t>(got) > max_size) {
-      throw too_large("more than " + std::to_string(max_size) + " bytes");
+    if (content.bytes.size() + static_cast<std::uint64_t>(got) > max_size) {
+      return refuse(problem, ReadFailure::too_large);
     }
-    bytes.append(buffer, static_cast<std::size_t>(got));
+    content.bytes.append(buffer, static_cast<std::size_t>(got));
   }
 }
 
-} // namespace tarnwick::text
+std::string read_regular_file(const std::filesystem::path& path, std::uint64_t max_size)
+{
+  ReadProblem problem;
+  if (std::optional<FileContent> content = read_regular_file(path, max_size, problem)) {
+    return std::move(content->bytes);
+  }
+  switch (problem.failure) {
+  case ReadFailure::cannot_open:
+    throw_open_problem(problem.file, path);
+  case ReadFailure::cannot_read:
+    throw Error("Cannot read file: " + quoted_path(path) + ": " + problem.file.reason);
+  case ReadFailure::too_large:
+    break;
+  }
+  const std::string holds =
+      problem.size ? std::to_string(*problem.size) + " bytes, more than " + std::to_string(max_size)
+                   : "more than " + std::to_string(max_size) + " bytes";
+  throw Error("File too large: " + quoted_path(path) + " holds " + holds);
+}
+
+} // namespace tarnwick::files

@@ -1,21 +1,18 @@
-#include "tarnwick/xlsx/output_file.hpp"
+#include "tarnwick/files/claim.hpp"
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <cstdio> // renameat2
 #include <optional>
-#include <random>
-#include <system_error>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tarnwick/files/regular_file.hpp"
+#include "tarnwick/files/temporary.hpp"
 #include "tarnwick/text/error.hpp"
 
-namespace tarnwick::xlsx {
+namespace tarnwick::files {
 
 namespace {
 
@@ -24,31 +21,10 @@ namespace fs = std::filesystem;
 // Numbers tried by one claim before it gives up: far more than writers in one second.
 constexpr unsigned k_max_claims = 100000;
 
-std::string failed_text(const std::string& what, const fs::path& path)
-{
-  return "cannot write " + what + " '" + path.string() + "': ";
-}
-
-std::string system_reason(int error)
-{
-  return std::strerror(error);
-}
-
 bool exists_at(const fs::path& path)
 {
   struct stat info{};
   return ::lstat(path.c_str(), &info) == 0;
-}
-
-// 16 hexadecimal digits, different in every thread and process.
-std::string random_tag()
-{
-  thread_local std::mt19937_64 engine{(static_cast<std::uint64_t>(std::random_device{}()) << 32)
-                                      ^ std::random_device{}()
-                                      ^ static_cast<std::uint64_t>(::getpid())};
-  char tag[17];
-  std::snprintf(tag, sizeof tag, "%016llx", static_cast<unsigned long long>(engine()));
-  return tag;
 }
 
 bool refused_by_file_system(int error)
@@ -157,80 +133,6 @@ std::string to_string(ClaimMethod method)
   return "";
 }
 
-TemporaryFile::TemporaryFile(const fs::path& final_path, const std::string& what)
-  : m_failed(failed_text(what, final_path))
-{
-  const std::string prefix = "." + final_path.filename().string() + ".";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    fs::path candidate = final_path;
-    candidate.replace_filename(prefix + random_tag() + ".tmp");
-    // No signal ends the process between making the file and arming its removal.
-    HoldEndingSignals held;
-    m_fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (m_fd >= 0) {
-      m_path = std::move(candidate);
-      m_cleanup.emplace(m_path, CleanupKind::file);
-      return;
-    }
-    if (errno != EEXIST) {
-      throw Error(m_failed + system_reason(errno));
-    }
-  }
-  throw Error(m_failed + system_reason(EEXIST));
-}
-
-TemporaryFile::~TemporaryFile()
-{
-  if (m_fd >= 0) {
-    ::close(m_fd);
-  }
-  if (m_cleanup) { // not released
-    ::unlink(m_path.c_str());
-  }
-}
-
-TemporaryFolder::TemporaryFolder(const std::string& prefix)
-{
-  const char* base = std::getenv("TMPDIR");
-  const std::string pattern = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  // No signal ends the process between making the folder and arming its removal.
-  HoldEndingSignals held;
-  if (::mkdtemp(buffer.data()) == nullptr) {
-    throw Error("cannot create a temporary folder from " + pattern + ": " + system_reason(errno));
-  }
-  m_path = buffer.data();
-  m_cleanup.emplace(m_path, CleanupKind::tree);
-}
-
-TemporaryFolder::~TemporaryFolder()
-{
-  if (m_cleanup) { // not kept
-    std::error_code ignored;
-    fs::remove_all(m_path, ignored);
-  }
-}
-
-void TemporaryFolder::keep()
-{
-  m_cleanup.reset();
-}
-
-void TemporaryFile::sync_and_close()
-{
-  const int fd = m_fd;
-  m_fd = -1;
-  if (::fsync(fd) != 0) {
-    const int error = errno;
-    ::close(fd);
-    throw Error(m_failed + system_reason(error));
-  }
-  if (::close(fd) != 0 && errno != EINTR) {
-    throw Error(m_failed + system_reason(errno));
-  }
-}
-
 fs::path claim_output_file(const fs::path& temp, const fs::path& base, unsigned first,
                            const std::string& what, ClaimMethod method)
 {
@@ -289,11 +191,11 @@ fs::path claim_output_file(const fs::path& temp, const NameSequence& names, unsi
       }
       [[fallthrough]];
     case Attempt::failed:
-      throw Error(failed_text(what, name) + system_reason(error));
+      throw Error(cannot_write_text(what, name) + errno_text(error));
     }
   }
-  throw Error(failed_text(what, names(first)) + "no free name up to "
+  throw Error(cannot_write_text(what, names(first)) + "no free name up to "
               + names(number).filename().string());
 }
 
-} // namespace tarnwick::xlsx
+} // namespace tarnwick::files

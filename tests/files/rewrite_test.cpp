@@ -3,15 +3,43 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "refactorer_test_util.hpp"
-#include "tarnwick/brimsel/source_writer.hpp"
-#include "tarnwick/text/error.hpp"
-#include "tarnwick/xlsx/ending_signals.hpp"
+#include <string>
+#include <vector>
 
-namespace tarnwick::brimsel::testing {
+#include "tarnwick/files/ending_signals.hpp"
+#include "tarnwick/files/regular_file.hpp"
+#include "tarnwick/files/rewrite.hpp"
+#include "tarnwick/text/error.hpp"
+#include "test_util.hpp"
+
+namespace tarnwick::files {
 namespace {
 
-using SourceWriterTest = RefactorTest;
+namespace fs = std::filesystem;
+
+// A rewrite of a file and its backup, in a test folder.
+class Rewrite : public test::TempDirTest
+{
+protected:
+  std::string path(const std::string& relative) const { return (m_dir / relative).string(); }
+  std::string write(const std::string& relative, const std::string& bytes) const
+  {
+    return TempDirTest::write(relative, bytes).string();
+  }
+  static std::string read(const std::string& file) { return test::read_file(file); }
+  // Names of the entries of `folder`, sorted.
+  static std::vector<std::string> entries(const fs::path& folder)
+  {
+    const std::set<std::string> names = test::entries(folder);
+    return {names.begin(), names.end()};
+  }
+};
+
+// The callers word a failed system call themselves.
+std::string error_text(int error, const std::string& path)
+{
+  return errno_text(error) + ": " + path;
+}
 
 // A source of 11 KB, so that a backup takes more than one write of a page.
 std::string long_source()
@@ -30,13 +58,15 @@ mode_t mode_of(const std::string& path)
   return status.st_mode & 07777;
 }
 
-TEST_F(SourceWriterTest, BackupsAreNumberedNeverReplacedAndKeepTheMode)
+TEST_F(Rewrite, BackupsAreNumberedNeverReplacedAndKeepTheMode)
 {
   const std::string source = write("a.bas", "old");
   fs::permissions(source, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   const std::string text = long_source();
-  const std::string first = write_backup(source, "20270115_080000", text, mode_of(source));
-  const std::string second = write_backup(source, "20270115_080000", "newer", mode_of(source));
+  const std::string first =
+      write_backup(source, "20270115_080000", text, mode_of(source), error_text);
+  const std::string second =
+      write_backup(source, "20270115_080000", "newer", mode_of(source), error_text);
   EXPECT_EQ(first, source + ".backup_20270115_080000");
   EXPECT_EQ(second, first + "_1");
   EXPECT_EQ(read(first), text);
@@ -49,7 +79,7 @@ TEST_F(SourceWriterTest, BackupsAreNumberedNeverReplacedAndKeepTheMode)
 // A backup or a rewrite stopped once its temporary file is complete, before that file gets its
 // name: by an error, by a signal the program catches, and by a kill. No name ever holds a
 // partial file; only the kill leaves the hidden temporary file, and that one is complete.
-TEST_F(SourceWriterTest, WriteStoppedBeforeNamingLeavesNoPartialFile)
+TEST_F(Rewrite, WriteStoppedBeforeNamingLeavesNoPartialFile)
 {
   const std::string original = long_source();
   const std::string renamed = original + "' renamed\r\n";
@@ -68,7 +98,7 @@ TEST_F(SourceWriterTest, WriteStoppedBeforeNamingLeavesNoPartialFile)
       const std::string source = write(where + "/a.bas", original);
       const pid_t child = ::fork();
       if (child == 0) {
-        xlsx::catch_ending_signals({SIGINT, SIGTERM, SIGHUP});
+        catch_ending_signals({SIGINT, SIGTERM, SIGHUP});
         const BeforeNaming stop_here = [stop](const fs::path&) {
           if (stop == k_error) {
             throw Error("stopped");
@@ -79,9 +109,10 @@ TEST_F(SourceWriterTest, WriteStoppedBeforeNamingLeavesNoPartialFile)
           struct stat status{};
           ::stat(source.c_str(), &status);
           if (writer.backup) {
-            write_backup(source, "20270115_080000", original, status.st_mode, stop_here);
+            write_backup(source, "20270115_080000", original, status.st_mode, error_text,
+                         stop_here);
           } else {
-            replace_file(source, renamed, status, stop_here);
+            replace_file(source, renamed, status, error_text, stop_here);
           }
         } catch (const Error&) {
           ::_exit(7);
@@ -110,4 +141,4 @@ TEST_F(SourceWriterTest, WriteStoppedBeforeNamingLeavesNoPartialFile)
 }
 
 } // namespace
-} // namespace tarnwick::brimsel::testing
+} // namespace tarnwick::files

@@ -5,14 +5,14 @@
 
 #include <signal.h>
 
-#include "tarnwick/xlsx/export.hpp"
+#include "tarnwick/files/export.hpp"
 
 // Ending the process by a signal without leaving temporary files behind. Code that creates a
 // temporary file or folder arms a cleanup for it; a signal caught by catch_ending_signals
 // removes everything armed, then ends the process by that same signal, so that the caller sees
 // the usual status. Only a signal that cannot be caught (SIGKILL) can leave such a file.
 
-namespace tarnwick::xlsx {
+namespace tarnwick::files {
 
 // What an armed cleanup removes.
 enum class CleanupKind
@@ -25,7 +25,7 @@ enum class CleanupKind
 // until `disarm`. Never removes anything by itself. At most 64 cleanups are armed at once in a
 // process and a path is at most PATH_MAX bytes; past that the path is simply not armed.
 // Arming and disarming are safe from any thread.
-class TARNWICK_XLSX_EXPORT CleanupOnSignal
+class TARNWICK_FILES_EXPORT CleanupOnSignal
 {
 public:
   CleanupOnSignal(const std::filesystem::path& path, CleanupKind kind);
@@ -45,7 +45,7 @@ private:
 // catch_ending_signals caught: one that comes meanwhile is handled when the object goes. Made
 // around the creation of a temporary file or folder and the arming of its cleanup, so that a
 // signal cannot end the process between the two and leave the path behind.
-class TARNWICK_XLSX_EXPORT HoldEndingSignals
+class TARNWICK_FILES_EXPORT HoldEndingSignals
 {
 public:
   HoldEndingSignals() noexcept;
@@ -65,19 +65,19 @@ using SignalHook = void (*)() noexcept;
 // background job stays ignored). The handler removes every armed path, calls `hook` when
 // given, and ends the process by the signal. Later calls replace the hook. Call it before the
 // process starts threads.
-TARNWICK_XLSX_EXPORT void catch_ending_signals(std::initializer_list<int> signals,
+TARNWICK_FILES_EXPORT void catch_ending_signals(std::initializer_list<int> signals,
                                                SignalHook hook = nullptr);
 
 // The same for the signals that end a command-line run: SIGINT, SIGTERM, SIGHUP and SIGPIPE
 // (a closed output pipe).
-TARNWICK_XLSX_EXPORT void catch_ending_signals(SignalHook hook = nullptr);
+TARNWICK_FILES_EXPORT void catch_ending_signals(SignalHook hook = nullptr);
 
 // Does what the handler does: removes the armed paths, runs the hook and ends the process by
 // `signal` with its default action (with status 128 + `signal` when that does not end it).
 // Safe inside a signal handler.
-[[noreturn]] TARNWICK_XLSX_EXPORT void end_by_signal(int signal) noexcept;
+[[noreturn]] TARNWICK_FILES_EXPORT void end_by_signal(int signal) noexcept;
 
 // Removes every armed path now and disarms it, as a signal would. Safe inside a signal handler.
-TARNWICK_XLSX_EXPORT void remove_armed_paths() noexcept;
+TARNWICK_FILES_EXPORT void remove_armed_paths() noexcept;
 
-} // namespace tarnwick::xlsx
+} // namespace tarnwick::files

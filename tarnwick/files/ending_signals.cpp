@@ -1,4 +1,4 @@
-#include "tarnwick/xlsx/ending_signals.hpp"
+#include "tarnwick/files/ending_signals.hpp"
 
 #include <atomic>
 #include <cerrno>
@@ -12,7 +12,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace tarnwick::xlsx {
+namespace tarnwick::files {
 
 namespace {
 
@@ -197,4 +197,4 @@ void catch_ending_signals(std::initializer_list<int> signals, SignalHook hook)
   }
 }
 
-} // namespace tarnwick::xlsx
+} // namespace tarnwick::files

@@ -10,11 +10,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "tarnwick/xlsx/ending_signals.hpp"
-#include "tarnwick/xlsx/output_file.hpp"
+#include "tarnwick/files/claim.hpp"
+#include "tarnwick/files/ending_signals.hpp"
+#include "tarnwick/files/temporary.hpp"
 #include "test_util.hpp"
 
-namespace tarnwick::xlsx {
+namespace tarnwick::files {
 namespace {
 
 namespace fs = std::filesystem;
@@ -119,4 +120,4 @@ TEST(CleanupOnSignal, SlotsAreCappedAndReused)
 }
 
 } // namespace
-} // namespace tarnwick::xlsx
+} // namespace tarnwick::files

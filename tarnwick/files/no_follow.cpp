@@ -1,4 +1,4 @@
-#include "safe_files.hpp"
+#include "tarnwick/files/no_follow.hpp"
 
 #include <cerrno>
 #include <filesystem>
@@ -10,12 +10,7 @@
 
 #include "tarnwick/text/error.hpp"
 
-namespace tarnwick::common::detail {
-
-std::string errno_text(int error)
-{
-  return std::generic_category().message(error);
-}
+namespace tarnwick::files {
 
 Fd open_target_directory(const std::string& path)
 {
@@ -73,7 +68,7 @@ Fd create_file(const Fd& parent, const std::string& name, const std::string& sho
 
 void write_all(const Fd& fd, std::string_view data, const std::string& shown_path)
 {
-  if (!text::write_all(fd.get(), data)) {
+  if (!write_all(fd.get(), data)) {
     throw Error("Cannot write file " + shown_path + ": " + errno_text(errno));
   }
 }
@@ -85,4 +80,4 @@ void close_file(Fd& fd, const std::string& shown_path)
   }
 }
 
-} // namespace tarnwick::common::detail
+} // namespace tarnwick::files
