@@ -124,52 +124,28 @@ public:
   // The sheet was the one read last.
   void skipped()
   {
-    switch (m_state) {
-    case State::nothing_yet:
+    if (m_state == State::nothing_yet)
       m_state = State::earlier_only;
-      return;
-    case State::none_read:
+    else if (m_state == State::none_read)
       m_state = State::over_earlier;
-      return;
-    case State::earlier_only:
-    case State::own_read:
-    case State::over_earlier:
-      return;
-    }
   }
 
   // The sheet was read.
   void read()
   {
-    switch (m_state) {
-    case State::nothing_yet:
-    case State::none_read:
+    if (m_state == State::nothing_yet || m_state == State::none_read)
       m_state = State::own_read;
-      return;
-    case State::earlier_only:
+    else if (m_state == State::earlier_only)
       m_state = State::over_earlier;
-      return;
-    case State::own_read:
-    case State::over_earlier:
-      return;
-    }
   }
 
   // The sheet could not be read.
   void failed()
   {
-    switch (m_state) {
-    case State::nothing_yet:
+    if (m_state == State::nothing_yet)
       m_state = State::none_read;
-      return;
-    case State::earlier_only:
+    else if (m_state == State::earlier_only)
       m_state = State::over_earlier;
-      return;
-    case State::none_read:
-    case State::own_read:
-    case State::over_earlier:
-      return;
-    }
   }
 
   // What the sheets walked so far do to the table.
