@@ -1,7 +1,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <ctime>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -312,6 +314,44 @@ private:
 
   // One job: reads its sheets and fills `work_sheet`.
   void run_each_flow(const std::string& job_name);
+
+  // The steps of `run_each_flow`, in the order it takes them ----------------------------------
+
+  // Reads the pattern-set sheets at `paths` into `pattern_set_dict`; a sheet that is the one
+  // read last is not read again.
+  void read_pattern_sets(const std::vector<std::string>& paths);
+
+  // Reads the test-instance sheets at `paths` into `test_instance_dict`; a sheet that fails is
+  // logged and the others are read.
+  void read_test_instances(const std::vector<std::string>& paths);
+
+  // One kind of spec sheet, DC or AC, with where its table is kept (flow_walk.cpp).
+  struct SpecSheetKind;
+
+  // Reads the `spec` sheet `sheet` of the job `job_name` from `path` unless it is the one read
+  // last; an empty `sheet` gives an empty table. Throws what the sheet reader throws.
+  void read_spec_sheet(const std::string& job_name, const std::string& sheet,
+                       const std::string& path, SpecSheetKind spec);
+
+  // Reads the global-spec sheet at `path` unless it is the one read last; a failure is logged.
+  void read_global_spec(const std::string& path);
+
+  // Starts the job sheet (`init`) and gives each of `rows` its first sheet row; keeps the sort
+  // bins for the sort-bin sheet.
+  void lay_out_flow_rows(lomerick::TestSuiteList& rows);
+
+  // The flow cells and power-pin columns of each of `rows`; a failed row is logged.
+  void write_power_pass(const lomerick::TestSuiteList& rows,
+                        const std::string& flow_table_directory);
+
+  // The pattern columns of each of `rows`, after the widest power-pin block; a failed row is
+  // logged.
+  void write_pattern_pass(const lomerick::TestSuiteList& rows,
+                          const std::string& flow_table_directory);
+
+  // Logs `heading`, `error` and the row `row` (number `i` of the flow), and prints the row.
+  void report_row_error(const std::string& heading, const std::exception& error, std::size_t i,
+                        const lomerick::FlowContent& row);
 
   // The job-sheet header and column widths; `write_row_index` = 0.
   void init();

@@ -1,7 +1,9 @@
 // The power-pin level columns of the job sheet and the clamp values kept per instance.
 
 #include <algorithm>
+#include <cstddef>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -39,6 +41,81 @@ columns::PinLevelTables read_pin_levels(const std::string& path)
   return {reader.get_pin_level_info(), reader.get_pin_clamp_info()};
 }
 
+// The column of the power-pin header `header` on `sheet`: the one it got first in this job, else a
+// new one, given its header. `positions` indexes `power_list` by header; it is rebuilt when it
+// does not follow the list, which the flow walk empties for every job.
+xlsx::Column power_column(const std::string& header, std::vector<std::string>& power_list,
+                          std::unordered_map<std::string, std::size_t>& positions,
+                          xlsx::Worksheet& sheet)
+{
+  auto known = positions.find(header);
+  if (positions.size() != power_list.size()
+      || (known != positions.end()
+          && (known->second >= power_list.size() || power_list[known->second] != header))) {
+    positions.clear();
+    for (std::size_t i = 0; i < power_list.size(); ++i)
+      positions.try_emplace(power_list[i], i);
+    known = positions.find(header);
+  }
+  if (known != positions.end())
+    return static_cast<xlsx::Column>(Olvent::print_inst_info_col_cnt + known->second);
+  positions.emplace(header, power_list.size());
+  power_list.push_back(header);
+  auto dps_index =
+      static_cast<xlsx::Column>(Olvent::print_inst_info_col_cnt + power_list.size() - 1);
+  sheet.write_string(0, dps_index, header);
+  sheet.set_column(dps_index, dps_index, 15);
+  return dps_index;
+}
+
+// Fills `plan` with what one record of the level sheet `pin_level_sheet` comes to: with no
+// power order (`order` null) every pin of the sheet under its own name, else the pins of the
+// order under their alias (their name when it has none), a pin the sheet lacks giving two log
+// lines. `compute` gives the value of a level or clamp expression. Throws tarnwick::Error for a
+// pin without a clamp row and what `compute` throws; `plan` then holds the part before.
+template <class Compute>
+void plan_power_pins(const columns::PinLevelTables& tables, const columns::PowerOrder* order,
+                     const std::string& pin_level_sheet, Compute compute, columns::PowerPlan& plan)
+{
+  const quenby::PinLevelDict& pin_level_origin_dict = *tables.levels;
+  const quenby::PinLevelDict& pin_clamp_origin_dict = *tables.clamps;
+
+  // The pins to show, in column order, and the header each one shows under.
+  text::OrderedMap<std::string, std::string> pin_level_dict;
+  text::OrderedMap<std::string, std::string> power_pin_alias_dict;
+  if (order == nullptr) {
+    for (const auto& [pin, level] : pin_level_origin_dict) {
+      pin_level_dict.insert_or_assign(pin, level);
+      power_pin_alias_dict.insert_or_assign(pin, pin);
+    }
+  } else {
+    for (const auto& [pin, alias] : *order) {
+      power_pin_alias_dict.insert_or_assign(pin, alias.empty() ? pin : alias);
+      auto level = pin_level_origin_dict.find(pin);
+      if (level == pin_level_origin_dict.end()) {
+        plan.log_lines.push_back({"Cannot find power pin name in pin level file!", LogMark::warning()});
+        plan.log_lines.push_back({"Power pin name is: " + pin, LogMark::warning_detail()});
+        continue;
+      }
+      pin_level_dict.insert_or_assign(pin, level->second);
+    }
+  }
+
+  for (const auto& [pin, level] : pin_level_dict) {
+    auto clamp = pin_clamp_origin_dict.find(pin);
+    if (clamp == pin_clamp_origin_dict.end())
+      throw Error("Power pin " + pin + " has no clamp row in " + pin_level_sheet);
+    columns::PowerPlan::Pin& shown = plan.pins.emplace_back();
+    shown.pin = pin;
+    shown.header = power_pin_alias_dict.at(pin);
+    // A level that is or rounds to zero is shown orange.
+    double value = compute(level);
+    shown.text = text::format_float(value);
+    shown.zero = value == 0.0;
+    shown.clamp = compute(clamp->second);
+  }
+}
+
 } // namespace
 
 int Olvent::power_process_and_get_count(const std::string& flow_table_directory,
@@ -64,38 +141,12 @@ int Olvent::power_process_and_get_count(const std::string& flow_table_directory,
     auto& clamps = power_pin_clamp_dict[test_suite_name];
     clamps.clear();
 
-    // The positions in `power_list` are looked up by header; the index follows the list, which
-    // the flow walk empties for every job.
-    auto& positions = cache.power_columns;
-    // The column of the header `cur_power_pin`: the one it got first in this job, else a new
-    // one with its header.
-    auto column_of = [&](const std::string& cur_power_pin) {
-      auto known = positions.find(cur_power_pin);
-      if (positions.size() != power_list.size()
-          || (known != positions.end()
-              && (known->second >= power_list.size()
-                  || power_list[known->second] != cur_power_pin))) {
-        positions.clear();
-        for (std::size_t i = 0; i < power_list.size(); ++i)
-          positions.try_emplace(power_list[i], i);
-        known = positions.find(cur_power_pin);
-      }
-      if (known != positions.end())
-        return static_cast<xlsx::Column>(print_inst_info_col_cnt + known->second);
-      positions.emplace(cur_power_pin, power_list.size());
-      power_list.push_back(cur_power_pin);
-      auto dps_index = static_cast<xlsx::Column>(print_inst_info_col_cnt + power_list.size() - 1);
-      sheet.write_string(0, dps_index, cur_power_pin);
-      sheet.set_column(dps_index, dps_index, 15);
-      return dps_index;
-    };
-
     // Shows what a record came to in its sheet row `row`.
     auto apply = [&](const columns::PowerPlan& plan, xlsx::Row row) {
       for (const auto& line : plan.log_lines)
         put_data_log(line.text, line.mark);
       for (const auto& shown : plan.pins) {
-        xlsx::Column dps_index = column_of(shown.header);
+        xlsx::Column dps_index = power_column(shown.header, power_list, cache.power_columns, sheet);
         if (shown.text)
           sheet.write_string(row, dps_index, *shown.text,
                              shown.zero ? format_orange : xlsx::Format{});
@@ -128,54 +179,18 @@ int Olvent::power_process_and_get_count(const std::string& flow_table_directory,
         continue;
       }
 
+      // A level or clamp expression, substituted from the DC spec, evaluated and rounded to
+      // five places.
+      auto compute = [&](const std::string& expression) {
+        std::string substituted =
+            spec_calculation(expression, spec_dict, dc_spec_version, category_name, selector_name,
+                             dc_selector_rows.get());
+        return text::round_half_even(evaluate_expression(common::format_str(substituted)), 5);
+      };
       columns::PowerPlan plan;
       try {
-        const quenby::PinLevelDict& pin_level_origin_dict = *levels.tables.levels;
-        const quenby::PinLevelDict& pin_clamp_origin_dict = *levels.tables.clamps;
-
-        // The pins to show, in column order, and the header each one shows under.
-        text::OrderedMap<std::string, std::string> pin_level_dict;
-        text::OrderedMap<std::string, std::string> power_pin_alias_dict;
-        if (order == nullptr) {
-          for (const auto& [pin, level] : pin_level_origin_dict) {
-            pin_level_dict.insert_or_assign(pin, level);
-            power_pin_alias_dict.insert_or_assign(pin, pin);
-          }
-        } else {
-          for (const auto& [pin, alias] : order->tables) {
-            power_pin_alias_dict.insert_or_assign(pin, alias.empty() ? pin : alias);
-            auto level = pin_level_origin_dict.find(pin);
-            if (level == pin_level_origin_dict.end()) {
-              plan.log_lines.push_back({"Cannot find power pin name in pin level file!", LogMark::warning()});
-              plan.log_lines.push_back({"Power pin name is: " + pin, LogMark::warning_detail()});
-              continue;
-            }
-            pin_level_dict.insert_or_assign(pin, level->second);
-          }
-        }
-
-        // A level or clamp expression, substituted from the DC spec, evaluated and rounded to
-        // five places.
-        auto compute = [&](const std::string& expression) {
-          std::string substituted = spec_calculation(expression, spec_dict, dc_spec_version,
-                                                     category_name, selector_name,
-                                                     dc_selector_rows.get());
-          return text::round_half_even(evaluate_expression(common::format_str(substituted)), 5);
-        };
-
-        for (const auto& [pin, level] : pin_level_dict) {
-          auto clamp = pin_clamp_origin_dict.find(pin);
-          if (clamp == pin_clamp_origin_dict.end())
-            throw Error("Power pin " + pin + " has no clamp row in " + record.pin_level);
-          columns::PowerPlan::Pin& shown = plan.pins.emplace_back();
-          shown.pin = pin;
-          shown.header = power_pin_alias_dict.at(pin);
-          // A level that is or rounds to zero is shown orange.
-          double value = compute(level);
-          shown.text = text::format_float(value);
-          shown.zero = value == 0.0;
-          shown.clamp = compute(clamp->second);
-        }
+        plan_power_pins(levels.tables, order ? &order->tables : nullptr, record.pin_level, compute,
+                        plan);
       } catch (...) {
         apply(plan, row);
         throw;

@@ -186,6 +186,26 @@ TEST_F(FlowWalk, ReadsSharedSheetsOncePerLoadedDevice)
   EXPECT_EQ(engine->last_flow_info.pattern_set_name, (device / "PS%20Two.txt").string());
 }
 
+// A sheet that fails before the skipped one is no read of the job's own: the skipped sheet is
+// still the earlier job's, and its sets stay.
+TEST_F(FlowWalk, APatternSetSheetThatFailsBeforeTheSkippedOneKeepsTheEarlierJobsSets)
+{
+  sheet("Job List", job_list({{"A", "Inst", "Flow", "AC Specs", "DC Specs", "PS Two"},
+                              {"B", "Inst", "Flow", "AC Specs", "DC Specs", "No Sets,PS Two"}}));
+  sheet("Flow", flow_table({flow_row("Test", "ib", "1", "1", "1")}));
+  sheet("Inst", test_instances({{"ib", "", "", "", "", "", "", "Patterns", {"set_two"}}}));
+  sheet("PS Two", pattern_sets({{"set_two", "two.PAT"}}));
+  sheet("DC Specs", spec_sheet("DCSpecSheet", "2.0", "Dc", {}));
+  sheet("AC Specs", spec_sheet("ACSpecSheet", "2.1", "Ac", {}));
+  sheet("Global Specs", global_specs({{"g_one", "1"}}));
+  load();
+  ASSERT_EQ(run({"A"}).size(), 1u);
+  ASSERT_EQ(run({"B"}).size(), 1u);
+  EXPECT_THAT(log, testing::Contains("Warning: cannot read PatternSet, please check it!"));
+  EXPECT_TRUE(engine->pattern_set_dict->contains("SET_TWO"));
+  EXPECT_EQ(engine->test_instance_dict->at("IB").at(0).pattern, "two.PAT");
+}
+
 TEST_F(FlowWalk, ParsesATestInstanceSheetOnceWhileItAndThePatternSetsStayTheSame)
 {
   sheet("Job List", job_list({{"A", "Inst Shared,Inst A", "Flow", "AC Specs", "DC Specs", "PS One"},
