@@ -282,8 +282,9 @@ void Olvent::run_each_flow(const std::string& job_name)
   // Every test row found no test instance ("Info: cannot found ..."): the sheet is empty.
   if (!rows.empty() && write_row_index == 0) {
     put_data_log("Warning: no test instance found for any of the "
-                 + text::format_int(static_cast<std::int64_t>(rows.size())) + " test rows of the job "
-                 + job_name + "; its sheet is empty", LogMark::warning());
+                     + text::format_int(static_cast<std::int64_t>(rows.size()))
+                     + " test rows of the job " + job_name + "; its sheet is empty",
+                 LogMark::warning());
   }
 }
 
@@ -360,7 +361,8 @@ void Olvent::read_test_instances(const std::vector<std::string>& test_instance_p
       if (read_so_far)
         add_instances(*job_instances, *read_so_far);
       // The path of the file the reader tried: the blank-escaped form only when that exists.
-      put_data_log("Error: cannot read " + text::existing_or_unescaped(path) + ", please check it!", LogMark::error());
+      put_data_log("Error: cannot read " + text::existing_or_unescaped(path) + ", please check it!",
+                   LogMark::error());
       std::cout << named_for_user(e.what()) << std::endl;
     }
   }
@@ -377,7 +379,8 @@ void Olvent::read_spec_sheet(const std::string& job_name, const std::string& she
   const std::string& kind = spec.kind;
   if (text::strip(sheet).empty()) {
     put_data_log("Warning: the job " + job_name + " names no " + kind + " sheet (its \"" + column
-                 + "\" cell is empty); it is checked with an empty " + kind + " table", LogMark::warning());
+                     + "\" cell is empty); it is checked with an empty " + kind + " table",
+                 LogMark::warning());
     if (spec.read_last != "") {
       spec.table = std::make_shared<sarnet::SpecDict>();
       spec.selector_rows.reset();
@@ -468,7 +471,8 @@ void Olvent::report_row_error(const std::string& heading, const std::exception& 
   const std::string printed = lomerick::printed(row);
   put_data_log(heading, LogMark::error());
   put_data_log(error.what(), LogMark::error_detail());
-  put_data_log(text::format_int(static_cast<std::int64_t>(i)) + " - " + printed, LogMark::error_detail());
+  put_data_log(text::format_int(static_cast<std::int64_t>(i)) + " - " + printed,
+               LogMark::error_detail());
   std::cout << i << ' ' << printed << std::endl;
 }
 

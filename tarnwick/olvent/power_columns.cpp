@@ -93,7 +93,8 @@ void plan_power_pins(const columns::PinLevelTables& tables, const columns::Power
       power_pin_alias_dict.insert_or_assign(pin, alias.empty() ? pin : alias);
       auto level = pin_level_origin_dict.find(pin);
       if (level == pin_level_origin_dict.end()) {
-        plan.log_lines.push_back({"Cannot find power pin name in pin level file!", LogMark::warning()});
+        plan.log_lines.push_back(
+            {"Cannot find power pin name in pin level file!", LogMark::warning()});
         plan.log_lines.push_back({"Power pin name is: " + pin, LogMark::warning_detail()});
         continue;
       }
