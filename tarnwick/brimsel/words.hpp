@@ -30,6 +30,10 @@ inline bool is_word_char(char32_t cp)
 // continuation bytes that fit it before the sequence breaks off, at least one byte.
 inline std::pair<char32_t, std::size_t> decode_at(std::string_view text, std::size_t pos)
 {
+  const auto byte = static_cast<unsigned char>(text[pos]);
+  if (byte < 0x80) {
+    return {byte, 1}; // the common case, kept apart from the macro's checks
+  }
   std::size_t next = pos;
   UChar32 cp = 0;
   U8_NEXT(reinterpret_cast<const std::uint8_t*>(text.data()), next, text.size(), cp);
