@@ -1,6 +1,9 @@
 #pragma once
 
+#include <unicode/utf8.h>
+
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string_view>
 #include <tuple>
@@ -22,39 +25,19 @@ inline bool is_word_char(char32_t cp)
   return text::is_word(cp);
 }
 
-// The code point at `pos` of `text` and its length in bytes; a byte that starts no valid
-// sequence counts as U+FFFD of length 1.
+// The code point at `pos` of `text` and its length in bytes. An invalid sequence counts as
+// U+FFFD and is as long as its maximal invalid subpart (ICU's reading): a lead byte and the
+// continuation bytes that fit it before the sequence breaks off, at least one byte.
 inline std::pair<char32_t, std::size_t> decode_at(std::string_view text, std::size_t pos)
 {
   const auto byte = static_cast<unsigned char>(text[pos]);
   if (byte < 0x80) {
-    return {byte, 1};
+    return {byte, 1}; // the common case, kept apart from the macro's checks
   }
-  std::size_t length = 0;
-  char32_t cp = 0;
-  if ((byte & 0xE0) == 0xC0) {
-    length = 2;
-    cp = byte & 0x1F;
-  } else if ((byte & 0xF0) == 0xE0) {
-    length = 3;
-    cp = byte & 0x0F;
-  } else if ((byte & 0xF8) == 0xF0) {
-    length = 4;
-    cp = byte & 0x07;
-  } else {
-    return {0xFFFD, 1};
-  }
-  if (pos + length > text.size()) {
-    return {0xFFFD, 1};
-  }
-  for (std::size_t i = 1; i < length; ++i) {
-    const auto next = static_cast<unsigned char>(text[pos + i]);
-    if ((next & 0xC0) != 0x80) {
-      return {0xFFFD, 1};
-    }
-    cp = (cp << 6) | (next & 0x3F);
-  }
-  return {cp, length};
+  std::size_t next = pos;
+  UChar32 cp = 0;
+  U8_NEXT(reinterpret_cast<const std::uint8_t*>(text.data()), next, text.size(), cp);
+  return {cp < 0 ? char32_t{0xFFFD} : static_cast<char32_t>(cp), next - pos};
 }
 
 // Calls `visit(word, is_identifier)` for every maximal run of word characters of `line`, left

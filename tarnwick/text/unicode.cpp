@@ -5,8 +5,10 @@
 #include <unicode/uchar.h>
 #include <unicode/ucnv.h>
 #include <unicode/unistr.h>
+#include <unicode/utf8.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 
 #include "tarnwick/text/error.hpp"
@@ -18,9 +20,9 @@ namespace {
 constexpr char32_t k_replacement = 0xFFFD;
 constexpr char32_t k_max_code_point = 0x10FFFF;
 
-// One step of UTF-8 decoding: a valid sequence with its code point, or the length of the
-// maximal invalid subpart (a lead byte followed by as many fitting continuation bytes as there
-// are before the sequence breaks off), which is at least 1.
+// One step of UTF-8 decoding (ICU's): a valid sequence with its code point, or the length of
+// the maximal invalid subpart (a lead byte followed by as many fitting continuation bytes as
+// there are before the sequence breaks off), which is at least 1.
 struct Decoded
 {
   char32_t cp;
@@ -30,48 +32,13 @@ struct Decoded
 
 Decoded decode(std::string_view s, std::size_t i)
 {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  if (b0 < 0x80) {
-    return {b0, 1, true};
+  std::size_t next = i;
+  UChar32 cp = 0;
+  U8_NEXT(reinterpret_cast<const std::uint8_t*>(s.data()), next, s.size(), cp);
+  if (cp < 0) {
+    return {0, next - i, false};
   }
-  std::size_t need = 0;
-  char32_t cp = 0;
-  unsigned char lo = 0x80;
-  unsigned char hi = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    need = 1;
-    cp = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    need = 2;
-    cp = b0 & 0x0F;
-    if (b0 == 0xE0) {
-      lo = 0xA0; // no overlong forms
-    } else if (b0 == 0xED) {
-      hi = 0x9F; // no surrogates
-    }
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    need = 3;
-    cp = b0 & 0x07;
-    if (b0 == 0xF0) {
-      lo = 0x90; // no overlong forms
-    } else if (b0 == 0xF4) {
-      hi = 0x8F; // nothing above U+10FFFF
-    }
-  } else {
-    return {0, 1, false};
-  }
-  for (std::size_t k = 1; k <= need; ++k) {
-    if (i + k >= s.size()) {
-      return {0, k, false};
-    }
-    const auto b = static_cast<unsigned char>(s[i + k]);
-    const bool fits = k == 1 ? (b >= lo && b <= hi) : (b >= 0x80 && b <= 0xBF);
-    if (!fits) {
-      return {0, k, false};
-    }
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  return {cp, need + 1, true};
+  return {static_cast<char32_t>(cp), next - i, true};
 }
 
 // Start of the last code point of `s` when it is valid UTF-8 and a white-space code point

@@ -372,6 +372,18 @@ std::span<const std::pair<std::size_t, Cell>> Sheet::row_cells(std::size_t row) 
 // ---------------------------------------------------------------------------------------------
 // Reader
 
+namespace {
+
+struct PlacedCell
+{
+  std::size_t row;
+  std::size_t column;
+  std::size_t order; // position in the file: a later cell at the same place wins
+  Cell cell;
+};
+
+} // namespace
+
 struct Reader::Impl
 {
   std::filesystem::path path;
@@ -612,36 +624,40 @@ struct Reader::Impl
     return *shared_strings;
   }
 
+  Error sheet_error(const std::string& sheet, const std::string& reason) const
+  {
+    return error("sheet '" + sheet + "': " + reason);
+  }
+
   Sheet read(std::size_t index);
+  std::vector<PlacedCell> read_cells(const std::string& sheet, const pugi::xml_node& worksheet,
+                                     const std::vector<std::string>& shared) const;
+  Cell cell_content(const std::string& sheet, const pugi::xml_node& c,
+                    const std::vector<std::string>& shared) const;
+  static Sheet arrange(const std::string& name, std::vector<PlacedCell> placed);
 };
 
-namespace {
-
-struct PlacedCell
-{
-  std::size_t row;
-  std::size_t column;
-  std::size_t order; // position in the file: a later cell at the same place wins
-  Cell cell;
-};
-
-} // namespace
-
+// The cells of worksheet `index`: shared strings first, then the sheet's part.
 Sheet Reader::Impl::read(std::size_t index)
 {
   const std::string& name = names[index];
   const std::string& part = sheet_parts[index];
-  const auto sheet_error = [&](const std::string& reason) {
-    return error("sheet '" + name + "': " + reason);
-  };
   const std::vector<std::string>& shared = strings();
 
   std::string buffer;
   pugi::xml_document doc;
   if (!load_part(part, buffer, doc)) {
-    throw sheet_error("its part '" + part + "' is missing");
+    throw sheet_error(name, "its part '" + part + "' is missing");
   }
-  const pugi::xml_node worksheet = root_element(doc);
+  return arrange(name, read_cells(name, root_element(doc), shared));
+}
+
+// Every cell of `worksheet` in file order at its place: a row or cell without its reference
+// follows the one before it. The limits on rows, columns, cells and text hold as they are read.
+std::vector<PlacedCell> Reader::Impl::read_cells(const std::string& sheet,
+                                                 const pugi::xml_node& worksheet,
+                                                 const std::vector<std::string>& shared) const
+{
   std::vector<PlacedCell> placed;
   std::uint64_t text_bytes = 0;
   std::size_t next_row = 0;
@@ -654,7 +670,7 @@ Sheet Reader::Impl::read(std::size_t index)
     if (const auto r = attribute(row, "r")) {
       const auto parsed = parse_index(r.value());
       if (!parsed || *parsed == 0 || *parsed > k_max_rows) {
-        throw sheet_error("bad row number '" + std::string(r.value()) + "'");
+        throw sheet_error(sheet, "bad row number '" + std::string(r.value()) + "'");
       }
       row_index = *parsed - 1;
     }
@@ -670,83 +686,95 @@ Sheet Reader::Impl::read(std::size_t index)
         try {
           at = parse_cell_ref(r.value());
         } catch (const Error& e) {
-          throw sheet_error(e.what());
+          throw sheet_error(sheet, e.what());
         }
         if (at.first >= k_max_rows || at.second >= k_max_columns) {
-          throw sheet_error("cell reference '" + std::string(r.value())
-                            + "' lies outside the sheet");
+          throw sheet_error(sheet, "cell reference '" + std::string(r.value())
+                                       + "' lies outside the sheet");
         }
         pc.row = at.first;
         pc.column = at.second;
       }
       if (pc.column >= k_max_columns) {
-        throw sheet_error("more than " + std::to_string(k_max_columns) + " cells in row "
-                          + std::to_string(row_index + 1));
+        throw sheet_error(sheet, "more than " + std::to_string(k_max_columns) + " cells in row "
+                                     + std::to_string(row_index + 1));
       }
       next_column = pc.column + 1;
       if (placed.size() >= limits.max_cells) {
-        throw sheet_error("more than " + std::to_string(limits.max_cells) + " cells");
+        throw sheet_error(sheet, "more than " + std::to_string(limits.max_cells) + " cells");
       }
-
-      Cell& cell = pc.cell;
-      const std::string_view type = attribute(c, "t").value();
-      const pugi::xml_node v = child(c, "v");
-      const std::string value = v ? element_text(v) : std::string();
-      if (const pugi::xml_node f = child(c, "f")) {
-        cell.has_formula = true;
-        cell.formula = element_text(f);
-      }
-      if (type == "s") {
-        if (v) {
-          const auto i = parse_index(value);
-          if (!i || *i >= shared.size()) {
-            throw sheet_error("cell " + std::string(attribute(c, "r").value())
-                              + " names the missing shared string '" + value + "'");
-          }
-          cell.kind = CellKind::text;
-          cell.text = shared[*i];
-        }
-      } else if (type == "inlineStr") {
-        if (const pugi::xml_node is_node = child(c, "is")) {
-          cell.kind = CellKind::text;
-          cell.text = string_item_text(is_node);
-        }
-      } else if (type == "str" || type == "d") {
-        if (v) {
-          cell.kind = CellKind::text;
-          cell.text = decode_escapes(value);
-        }
-      } else if (type == "b") {
-        if (v) {
-          cell.kind = CellKind::boolean;
-          cell.boolean = value == "1" || value == "true" || value == "TRUE";
-          cell.number = cell.boolean ? 1.0 : 0.0;
-          cell.text = cell.boolean ? "TRUE" : "FALSE";
-        }
-      } else if (type == "e") {
-        if (v) {
-          cell.kind = CellKind::error;
-          cell.text = value;
-        }
-      } else if (v && !value.empty()) {
-        if (const auto number = parse_number(value)) {
-          cell.kind = CellKind::number;
-          cell.number = *number;
-        } else {
-          // A value no number parser takes is kept as it stands rather than lost.
-          cell.kind = CellKind::text;
-        }
-        cell.text = value;
-      }
-      text_bytes += cell.text.size() + cell.formula.size();
+      pc.cell = cell_content(sheet, c, shared);
+      text_bytes += pc.cell.text.size() + pc.cell.formula.size();
       if (text_bytes > limits.max_sheet_text) {
-        throw sheet_error("the cell texts exceed " + std::to_string(limits.max_sheet_text)
-                          + " bytes");
+        throw sheet_error(sheet, "the cell texts exceed " + std::to_string(limits.max_sheet_text)
+                                     + " bytes");
       }
       placed.push_back(std::move(pc));
     }
   }
+  return placed;
+}
 
+// The kind, value, text and formula of cell element `c`, by its type attribute.
+Cell Reader::Impl::cell_content(const std::string& sheet, const pugi::xml_node& c,
+                                const std::vector<std::string>& shared) const
+{
+  Cell cell;
+  const std::string_view type = attribute(c, "t").value();
+  const pugi::xml_node v = child(c, "v");
+  const std::string value = v ? element_text(v) : std::string();
+  if (const pugi::xml_node f = child(c, "f")) {
+    cell.has_formula = true;
+    cell.formula = element_text(f);
+  }
+  if (type == "s") {
+    if (v) {
+      const auto i = parse_index(value);
+      if (!i || *i >= shared.size()) {
+        throw sheet_error(sheet, "cell " + std::string(attribute(c, "r").value())
+                                     + " names the missing shared string '" + value + "'");
+      }
+      cell.kind = CellKind::text;
+      cell.text = shared[*i];
+    }
+  } else if (type == "inlineStr") {
+    if (const pugi::xml_node is_node = child(c, "is")) {
+      cell.kind = CellKind::text;
+      cell.text = string_item_text(is_node);
+    }
+  } else if (type == "str" || type == "d") {
+    if (v) {
+      cell.kind = CellKind::text;
+      cell.text = decode_escapes(value);
+    }
+  } else if (type == "b") {
+    if (v) {
+      cell.kind = CellKind::boolean;
+      cell.boolean = value == "1" || value == "true" || value == "TRUE";
+      cell.number = cell.boolean ? 1.0 : 0.0;
+      cell.text = cell.boolean ? "TRUE" : "FALSE";
+    }
+  } else if (type == "e") {
+    if (v) {
+      cell.kind = CellKind::error;
+      cell.text = value;
+    }
+  } else if (v && !value.empty()) {
+    if (const auto number = parse_number(value)) {
+      cell.kind = CellKind::number;
+      cell.number = *number;
+    } else {
+      // A value no number parser takes is kept as it stands rather than lost.
+      cell.kind = CellKind::text;
+    }
+    cell.text = value;
+  }
+  return cell;
+}
+
+// The sheet of `placed` in row and column order; of two cells at one place the later one.
+Sheet Reader::Impl::arrange(const std::string& name, std::vector<PlacedCell> placed)
+{
   std::sort(placed.begin(), placed.end(), [](const PlacedCell& a, const PlacedCell& b) {
     return std::tie(a.row, a.column, a.order) < std::tie(b.row, b.column, b.order);
   });
