@@ -1,6 +1,5 @@
 #include "tarnwick/brimsel/module_model.hpp"
 
-#include <filesystem>
 #include <initializer_list>
 #include <iostream>
 #include <set>
@@ -620,42 +619,14 @@ private:
 
 } // namespace
 
-namespace {
-
-// Appends the class and form modules of `directory` (listing order), then those of its
-// subfolders in listing order; links to folders are not followed.
-void find_class_and_form_modules(const std::string& directory, std::vector<std::string>& found)
-{
-  namespace fs = std::filesystem;
-  std::error_code error;
-  fs::directory_iterator it(fs::path(directory), error);
-  std::vector<std::string> subfolders;
-  const auto joined = [&](const std::string& name) {
-    return directory.empty() || directory.back() == '/' ? directory + name : directory + "/" + name;
-  };
-  for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
-    const std::string name = it->path().filename().string();
-    std::error_code entry_error;
-    if (it->is_directory(entry_error)) {
-      if (!it->is_symlink(entry_error)) {
-        subfolders.push_back(joined(name));
-      }
-    } else if (module_kind_of(name) != ModuleKind::standard) {
-      found.push_back(joined(name));
-    }
-  }
-  for (const std::string& subfolder : subfolders) {
-    find_class_and_form_modules(subfolder, found);
-  }
-}
-
-} // namespace
-
 ClassAndFormModules read_class_and_form_modules(const std::vector<std::string>& directories)
 {
   std::vector<std::string> paths;
   for (const std::string& directory : directories) {
-    find_class_and_form_modules(directory, paths);
+    find_source_files(
+        directory,
+        [](const std::string& name) { return module_kind_of(name) != ModuleKind::standard; },
+        paths);
   }
   ClassAndFormModules modules;
   std::set<std::string, std::less<>> seen;

@@ -226,47 +226,6 @@ std::string_view strip_view(std::string_view line, std::string& buffer)
   return line.substr(begin, end - begin);
 }
 
-// The path of `name` inside `directory`, joined the way the platform joins paths: no
-// separator is added after a folder text that ends with one.
-std::string join_path(const std::string& directory, const std::string& name)
-{
-  if (directory.empty() || directory.back() == '/') {
-    return directory + name;
-  }
-  return directory + "/" + name;
-}
-
-// Appends every ".bas" file of `directory` (listing order), then walks its subfolders in
-// listing order. Symbolic links to folders are not followed; a folder that cannot be listed is
-// skipped.
-void find_source_files(const std::string& directory, std::vector<std::string>& found)
-{
-  namespace fs = std::filesystem;
-  std::error_code error;
-  fs::directory_iterator it(fs::path(directory), error);
-  if (error) {
-    return;
-  }
-  std::vector<std::string> subfolders;
-  for (const fs::directory_iterator end; it != end; it.increment(error)) {
-    if (error) {
-      break;
-    }
-    const std::string name = it->path().filename().string();
-    std::error_code entry_error;
-    if (it->is_directory(entry_error)) {
-      if (!it->is_symlink(entry_error)) {
-        subfolders.push_back(name);
-      }
-    } else if (text::lower(name).ends_with(".bas")) {
-      found.push_back(join_path(directory, name));
-    }
-  }
-  for (const std::string& subfolder : subfolders) {
-    find_source_files(join_path(directory, subfolder), found);
-  }
-}
-
 // Reads a source file: invalid UTF-8 dropped (with a line that says so), every line end made LF
 // and kept on its line. Only regular files are read; UTF-16 text is refused, since dropping its
 // bytes would leave a text of NUL characters in which nothing is found.
@@ -434,7 +393,9 @@ void VBAParser::parse_files(const std::string& directory_path)
 {
   directories.push_back(directory_path);
   std::vector<std::string> paths;
-  find_source_files(directory_path, paths);
+  find_source_files(
+      directory_path,
+      [](const std::string& name) { return text::lower(name).ends_with(".bas"); }, paths);
   std::cout << "找到 " << paths.size() << " 个 .bas 文件\n";
 
   for (const std::string& path : paths) {

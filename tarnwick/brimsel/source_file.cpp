@@ -1,6 +1,7 @@
 #include "tarnwick/brimsel/source_file.hpp"
 
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <utility>
 
@@ -13,6 +14,50 @@ std::string os_error_text(int error_number, const std::string& path)
 {
   return "[Errno " + std::to_string(error_number) + "] " + std::strerror(error_number) + ": "
          + text::quoted(path);
+}
+
+namespace {
+
+// The path of `name` inside `directory`, joined the way the platform joins paths: no
+// separator is added after a folder text that ends with one.
+std::string join_path(const std::string& directory, const std::string& name)
+{
+  if (directory.empty() || directory.back() == '/') {
+    return directory + name;
+  }
+  return directory + "/" + name;
+}
+
+} // namespace
+
+void find_source_files(const std::string& directory,
+                       const std::function<bool(const std::string& name)>& wanted,
+                       std::vector<std::string>& found)
+{
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::directory_iterator it(fs::path(directory), error);
+  if (error) {
+    return;
+  }
+  std::vector<std::string> subfolders;
+  for (const fs::directory_iterator end; it != end; it.increment(error)) {
+    if (error) {
+      break;
+    }
+    const std::string name = it->path().filename().string();
+    std::error_code entry_error;
+    if (it->is_directory(entry_error)) {
+      if (!it->is_symlink(entry_error)) {
+        subfolders.push_back(name);
+      }
+    } else if (wanted(name)) {
+      found.push_back(join_path(directory, name));
+    }
+  }
+  for (const std::string& subfolder : subfolders) {
+    find_source_files(join_path(directory, subfolder), wanted, found);
+  }
 }
 
 SourceFile read_source_file(const std::string& path)

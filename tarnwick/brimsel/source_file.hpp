@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,14 @@ std::string os_error_text(int error_number, const std::string& path);
 
 // A source file as read from disk: its bytes and status.
 using SourceFile = files::FileContent;
+
+// Appends every file of `directory` whose name `wanted` accepts (listing order), then walks its
+// subfolders in listing order. Symbolic links to folders are not followed; a folder that cannot
+// be listed is skipped.
+TARNWICK_BRIMSEL_EXPORT void
+find_source_files(const std::string& directory,
+                  const std::function<bool(const std::string& name)>& wanted,
+                  std::vector<std::string>& found);
 
 // The largest VBA module read: 64 MiB, hundreds of times the largest real modules (a few hundred
 // KiB), so that a stray huge file is refused at once instead of read whole.
