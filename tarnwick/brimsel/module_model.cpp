@@ -125,11 +125,17 @@ private:
         break;
       }
       if (is(1, "vb_name") && m_lex.size() >= 4 && m_lex[3].kind == Lex::string) {
-        const std::string_view quoted = word(3);
-        m_scan.module_name = lowered(quoted.substr(1, quoted.size() >= 2 ? quoted.size() - 2 : 0));
+        take_module_name(3);
       }
     }
     return i;
+  }
+
+  // The module name, lower-cased, from the string literal lexeme `i` without its quotes.
+  void take_module_name(std::size_t i)
+  {
+    const std::string_view quoted = word(i);
+    m_scan.module_name = lowered(quoted.substr(1, quoted.size() >= 2 ? quoted.size() - 2 : 0));
   }
 
   enum class Block
@@ -447,8 +453,7 @@ private:
       if (is(k + 1, "vb_name")) {
         for (std::size_t i = k + 2; i < e; ++i) {
           if (m_lex[i].kind == Lex::string) {
-            const std::string_view quoted = word(i);
-            m_scan.module_name = lowered(quoted.substr(1, quoted.size() >= 2 ? quoted.size() - 2 : 0));
+            take_module_name(i);
             break;
           }
         }
