@@ -63,6 +63,12 @@ struct Target
   std::string reason;
 };
 
+// Whether every module sees `target`: a Public or Global variable, a public Type or Enum.
+bool seen_everywhere(const Target& target)
+{
+  return target.kind == Kind::global || (target.kind == Kind::block && target.is_public);
+}
+
 class Renamer
 {
 public:
@@ -472,7 +478,7 @@ private:
       }
       refuse_if_a_file_cannot_be_rewritten(target);
       // A module that could not be read may use a name seen in every module.
-      const bool everywhere = target.kind == Kind::global || (target.kind == Kind::block && target.is_public);
+      const bool everywhere = seen_everywhere(target);
       if (everywhere && target.new_lower != target.lower && !m_class_and_form.unreadable.empty()) {
         const auto& [path, reason] = m_class_and_form.unreadable.front();
         refuse(target, "文件 " + path + " 不能修改 (" + reason + ")");
@@ -522,7 +528,7 @@ private:
     if (files == m_files_with.end()) {
       return std::nullopt;
     }
-    const bool everywhere = target.kind == Kind::global || (target.kind == Kind::block && target.is_public);
+    const bool everywhere = seen_everywhere(target);
     for (const std::uint32_t file : files->second) {
       if (!everywhere && file != target.file) {
         continue;
@@ -573,7 +579,7 @@ private:
       NameMap<Seen>& by_old_name = seen[target.new_lower];
       const std::uint64_t procedure =
           (std::uint64_t{target.file} << 32) | static_cast<std::uint32_t>(target.procedure);
-      const bool everywhere = target.kind == Kind::global || (target.kind == Kind::block && target.is_public);
+      const bool everywhere = seen_everywhere(target);
       bool meets = false;
       for (const auto& [old_name, same] : by_old_name) {
         if (old_name == target.lower) {
