@@ -593,11 +593,7 @@ private:
       --segment;
     }
     const auto [segment_start, line] = m_segments[segment];
-    auto found = m_scan.by_name.find(std::string_view(m_lower));
-    if (found == m_scan.by_name.end()) {
-      found = m_scan.by_name.emplace(m_lower, std::vector<std::uint32_t>{}).first;
-    }
-    found->second.push_back(static_cast<std::uint32_t>(m_scan.tokens.size()));
+    m_scan.by_name[m_lower].push_back(static_cast<std::uint32_t>(m_scan.tokens.size()));
     m_scan.tokens.push_back({line, static_cast<std::uint32_t>(begin - segment_start),
                              static_cast<std::uint32_t>(end - begin), qualifier, role, is_public});
   }
