@@ -51,13 +51,8 @@ SourceLines lines_of(const std::string& text)
   return lines;
 }
 
-Scanned scan(const std::string& path, const std::string& text, const std::string& name)
+Scanned described(const FileScan& module)
 {
-  const SourceLines lines = lines_of(text);
-  FileScan module;
-  module.path = &path;
-  module.lines = &lines;
-  scan_module(module, NameSet{name});
   Scanned out;
   for (const Token& token : module.tokens) {
     std::string word = std::to_string(token.line + 1) + " " + role_text(token.role);
@@ -73,6 +68,16 @@ Scanned scan(const std::string& path, const std::string& text, const std::string
     out.procedures.push_back(std::to_string(extent.first + 1) + "-" + std::to_string(extent.last + 1));
   }
   return out;
+}
+
+Scanned scan(const std::string& path, const std::string& text, const std::string& name)
+{
+  const SourceLines lines = lines_of(text);
+  FileScan module;
+  module.path = &path;
+  module.lines = &lines;
+  scan_module(module, NameSet{name});
+  return described(module);
 }
 
 using List = std::vector<std::string>;
@@ -194,7 +199,7 @@ TEST(ModuleModel, KindsHeadersControlsAndModuleNames)
     EXPECT_EQ(module.kind, c.kind) << c.path;
     EXPECT_EQ(module.code_start + 1, c.code_start) << c.path;
     EXPECT_EQ(module.module_name, c.module_name) << c.path;
-    const Scanned scanned = scan(path, c.text, "total");
+    const Scanned scanned = described(module);
     EXPECT_EQ(scanned.words, c.words) << c.path;
     EXPECT_EQ(scanned.procedures, c.procedures) << c.path;
   }
