@@ -394,8 +394,8 @@ void VBAParser::parse_files(const std::string& directory_path)
   directories.push_back(directory_path);
   std::vector<std::string> paths;
   find_source_files(
-      directory_path,
-      [](const std::string& name) { return text::lower(name).ends_with(".bas"); }, paths);
+      directory_path, [](const std::string& name) { return text::lower(name).ends_with(".bas"); },
+      paths);
   std::cout << "找到 " << paths.size() << " 个 .bas 文件\n";
 
   for (const std::string& path : paths) {
