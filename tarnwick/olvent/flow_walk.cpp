@@ -124,56 +124,33 @@ public:
   // The sheet was the one read last.
   void skipped()
   {
-    if (m_state == State::nothing_yet)
-      m_state = State::earlier_only;
-    else if (m_state == State::none_read)
-      m_state = State::over_earlier;
+    m_skipped = true;
+    m_skipped_earlier = m_skipped_earlier || !m_read;
   }
 
   // The sheet was read.
   void read()
   {
-    if (m_state == State::nothing_yet || m_state == State::none_read)
-      m_state = State::own_read;
-    else if (m_state == State::earlier_only)
-      m_state = State::over_earlier;
+    m_tried = true;
+    m_read = true;
   }
 
   // The sheet could not be read.
-  void failed()
-  {
-    if (m_state == State::nothing_yet)
-      m_state = State::none_read;
-    else if (m_state == State::earlier_only)
-      m_state = State::over_earlier;
-  }
+  void failed() { m_tried = true; }
 
   // What the sheets walked so far do to the table.
   PatternSetTable table() const
   {
-    switch (m_state) {
-    case State::nothing_yet:
-    case State::none_read:
-    case State::own_read:
-      return PatternSetTable::replace;
-    case State::earlier_only:
+    if (m_skipped && !m_tried)
       return PatternSetTable::keep;
-    case State::over_earlier:
-      return PatternSetTable::merge;
-    }
-    return PatternSetTable::replace;
+    return m_skipped_earlier ? PatternSetTable::merge : PatternSetTable::replace;
   }
 
 private:
-  enum class State
-  {
-    nothing_yet,  // no sheet walked
-    earlier_only, // only sheets skipped, all an earlier job's
-    none_read,    // sheets tried and failed, none skipped
-    own_read,     // a sheet of this job read before any was skipped
-    over_earlier, // an earlier job's sheet skipped and another sheet tried
-  };
-  State m_state = State::nothing_yet;
+  bool m_skipped = false;         // a sheet was skipped
+  bool m_tried = false;           // a sheet was read or failed
+  bool m_read = false;            // a sheet of this job was read
+  bool m_skipped_earlier = false; // a sheet was skipped before this job read one
 };
 
 // Appends the records of `sheet` to `table`, names new to `table` in `sheet`'s order.

@@ -134,7 +134,7 @@ std::vector<std::string> Olvent::run(const std::vector<std::string>& job_name_se
       std::cerr << " (passed to the caller)" << std::endl;
       throw;
     }
-    std::cerr << ": " << named_for_user(error.what()) << std::endl;
+    std::cerr << ": " << m_run_error << std::endl;
     // Writes the sheets added so far; a failure to write reaches the caller.
     if (!workbook->closed())
       m_partial_check_workbook = workbook->close().string();

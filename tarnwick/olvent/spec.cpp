@@ -220,9 +220,9 @@ std::string Olvent::spec_calculation(const std::string& target, const sarnet::Sp
                                      const std::string& selector_name,
                                      const sarnet::SelectorRows* selector_rows)
 {
-  Substitution substitution(glob_spec_dict.get(), spec_dict, selector_rows, spec_version,
-                            category_name, selector_name,
-                            [this](const std::string& line, const LogMark& mark) { put_data_log(line, mark); });
+  Substitution substitution(
+      glob_spec_dict.get(), spec_dict, selector_rows, spec_version, category_name, selector_name,
+      [this](const std::string& line, const LogMark& mark) { put_data_log(line, mark); });
   return substitution.resolve(target);
 }
 

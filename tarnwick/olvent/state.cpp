@@ -267,8 +267,8 @@ std::string Olvent::named_for_user(std::string message) const
       at = name;
       continue;
     }
-    const std::string sheet =
-      "[" + m_workbook_device + "]" + text::replace_all(message.substr(name, end - name), "%20", " ");
+    const std::string sheet = "[" + m_workbook_device + "]"
+                              + text::replace_all(message.substr(name, end - name), "%20", " ");
     message.replace(at, end + 4 - at, sheet);
     at += sheet.size();
   }

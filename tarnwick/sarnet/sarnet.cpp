@@ -78,8 +78,9 @@ void Sarnet::parse(std::string_view text, std::string_view platform, std::string
       for (const std::string& key : key_list) {
         upper_keys.push_back(text::upper(key));
       }
-      const auto kept = upper_keys.begin()
-                        + static_cast<std::ptrdiff_t>(std::min(k_first_spec_column, upper_keys.size()));
+      const auto kept =
+          upper_keys.begin()
+          + static_cast<std::ptrdiff_t>(std::min(k_first_spec_column, upper_keys.size()));
       by_selector = std::find(kept, upper_keys.end(), k_selector_name_key) != upper_keys.end();
       if (by_selector && !m_selector_rows) {
         m_selector_rows = std::make_shared<SelectorRows>();
