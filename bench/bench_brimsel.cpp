@@ -203,8 +203,6 @@ void refactor(const SourceTree& source)
   VBTRefactorer(parser).refactor_all_issues();
 }
 
-// One run of `mode` ("parse_files", "dry_run" or "refactor_all") over the tree under `root`:
-// the child process of run_in_child.
 // Three lines that the declaration pattern worked through in the square of their length, 5 MB
 // each: a run of blanks, "As" over and over, and "As x (" over and over. Parsed in this process;
 // prints the time, which grows with the lines' length only.
@@ -238,6 +236,8 @@ void long_declaration_lines()
             << spent.count() << " s\n";
 }
 
+// One run of `mode` ("parse_files", "dry_run" or "refactor_all") over the tree under `root`:
+// the child process of run_in_child.
 int run_once(const std::string& mode, const fs::path& root)
 {
   SourceTree source(root);

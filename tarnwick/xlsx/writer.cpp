@@ -9,6 +9,8 @@
 #include <ctime>
 #include <fstream>
 #include <optional>
+#include <span>
+#include <string_view>
 #include <utility>
 
 #include <fcntl.h>
@@ -437,39 +439,6 @@ public:
   int fd() const { return m_fd; }
   const std::string& proc_path() const { return m_path; }
 
-  // Copies the whole content to `out`; throws `failed` + the system's reason.
-  void copy_to(int out, const std::string& failed) const
-  {
-    std::vector<char> buffer(std::size_t{1} << 18);
-    off_t offset = 0;
-    for (;;) {
-      const ssize_t count = ::pread(m_fd, buffer.data(), buffer.size(), offset);
-      if (count < 0 && errno == EINTR) {
-        continue;
-      }
-      if (count < 0) {
-        throw Error(failed + std::strerror(errno));
-      }
-      if (count == 0) {
-        return;
-      }
-      offset += count;
-      const char* data = buffer.data();
-      auto left = static_cast<std::size_t>(count);
-      while (left > 0) {
-        const ssize_t written = ::write(out, data, left);
-        if (written < 0 && errno == EINTR) {
-          continue;
-        }
-        if (written < 0) {
-          throw Error(failed + std::strerror(errno));
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-      }
-    }
-  }
-
 private:
   int m_fd = -1;
   std::string m_path;
@@ -559,14 +528,13 @@ std::filesystem::path library_scratch_folder(const std::filesystem::path& chosen
 
 // The library does not see a failed write to its scratch files: a part whose file was cut
 // short (a full scratch folder) is zipped as it is, and the close succeeds. Every XML part of
-// the workbook written at `fd` is therefore read back before the workbook takes its name.
+// the workbook `written` is therefore read back before the workbook takes its name.
 // Throws `failed` + the reason for the first part that is not whole: the scratch folder's
 // ("its temporary files: No space left on device") where it cannot hold the workbook's parts.
-void check_written_parts(int fd, const std::filesystem::path& scratch_folder,
-                         const std::string& failed)
+void check_written_parts(std::span<const char> written,
+                         const std::filesystem::path& scratch_folder, const std::string& failed)
 {
-  const MappedFile written(fd, failed);
-  const PartCheck check = check_parts(written.bytes());
+  const PartCheck check = check_parts(written);
   if (!check.problem) {
     return;
   }
@@ -718,14 +686,20 @@ const std::filesystem::path& Workbook::close()
     throw Error(failed + library_reason(error, error_number));
   }
   if (memory.valid()) {
-    check_written_parts(memory.fd(), m_options.scratch_folder, failed);
-    memory.copy_to(temp->fd(), failed);
+    // Mapped once: checked, then written to the temporary file from the same mapping.
+    const MappedFile written(memory.fd(), failed);
+    const std::span<const char> bytes = written.bytes();
+    check_written_parts(bytes, m_options.scratch_folder, failed);
+    if (!files::write_all(temp->fd(), std::string_view(bytes.data(), bytes.size()))) {
+      throw Error(failed + std::strerror(errno));
+    }
   } else {
     const files::Fd written(::open(temp->path().c_str(), O_RDONLY | O_CLOEXEC));
     if (!written) {
       throw Error(failed + std::strerror(errno));
     }
-    check_written_parts(written.get(), m_options.scratch_folder, failed);
+    check_written_parts(MappedFile(written.get(), failed).bytes(), m_options.scratch_folder,
+                        failed);
   }
   temp->sync_and_close();
   m_path = files::claim_output_file(temp->path(), m_base, m_number, "workbook");
